@@ -1,0 +1,39 @@
+// The calibration service: detects the sensor model at start and runs a worker on the
+// thread pool that carries the firmware calibration into the registry, retrying
+// every 10 seconds up to 30 times.
+#pragma once
+
+#include <atomic>
+
+#include "service/service_base.h"
+
+class CSampleService : public CServiceBase {
+public:
+    // Throws the Win32 error code when the stopped event cannot be created.
+    CSampleService();
+    // Waits for a worker that is still running (after a shutdown) before the object goes.
+    ~CSampleService() override;
+
+    // Writes logMessage as one timestamped entry of the text log.
+    void AppendLog();
+    // Reads ALR_CURVE into CalibrationParameters; logs a failed read.
+    bool ReadAlrCurve();
+    // Writes CalibrationParameters under every instance's Device Parameters key; true
+    // when source lux, sensor lux, ALR curve and change sensitivity were each written.
+    bool PublishParameters();
+
+protected:
+    void OnStart(DWORD argc, LPWSTR* argv) override;
+    void OnStop() override;
+
+private:
+    void WorkerLoop();
+    static DWORD WINAPI WorkItemThunk(LPVOID context);
+
+    std::atomic<LONG> stopping{0};
+    HANDLE stoppedEvent = nullptr;
+    std::atomic<bool> workerQueued{false};
+};
+
+// Failed attempts of the current worker; written by the worker and by OnStop.
+extern std::atomic<DWORD> retryCount;

@@ -1,0 +1,133 @@
+// Present devices and their hardware-ID property. Only SPDRP_HARDWAREID is kept.
+#include <cstring>
+
+#include "platform/devices.h"
+#include "platform/emulation/state.h"
+
+using namespace emu;
+using namespace emu::detail;
+
+HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* classGuid, LPCWSTR enumerator, HWND parent,
+                                     DWORD flags) {
+    (void)enumerator, (void)parent;
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    if (auto error = Fault(s, "SetupDiGetClassDevsW")) {
+        SetLastError(*error);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (!classGuid && (flags & DIGCF_ALLCLASSES) == 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    auto handle = const_cast<void*>(NewHandle(s, "device set"));
+    s.deviceSets[handle] = s.devices;  // a snapshot, as Windows takes one
+    return handle;
+}
+
+BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, PSP_DEVINFO_DATA data) {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    if (auto error = Fault(s, "SetupDiEnumDeviceInfo")) {
+        SetLastError(*error);
+        return FALSE;
+    }
+    auto it = s.deviceSets.find(set);
+    if (it == s.deviceSets.end()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (!data || data->cbSize != sizeof(SP_DEVINFO_DATA)) {
+        SetLastError(ERROR_INVALID_USER_BUFFER);
+        return FALSE;
+    }
+    if (index >= it->second.size()) {
+        SetLastError(ERROR_NO_MORE_ITEMS);
+        return FALSE;
+    }
+    data->DevInst = index + 1;
+    return TRUE;
+}
+
+BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, PSP_DEVINFO_DATA data,
+                                              DWORD property, LPDWORD propertyType,
+                                              LPBYTE buffer, DWORD bufferSize,
+                                              LPDWORD requiredSize) {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    if (auto error = Fault(s, "SetupDiGetDeviceRegistryPropertyW")) {
+        SetLastError(*error);
+        return FALSE;
+    }
+    auto it = s.deviceSets.find(set);
+    if (it == s.deviceSets.end()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (!data || data->cbSize != sizeof(SP_DEVINFO_DATA) || data->DevInst == 0 ||
+        data->DevInst > it->second.size()) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    const Device& device = it->second[data->DevInst - 1];
+    if (property != SPDRP_HARDWAREID || !device.hardwareId) {
+        SetLastError(ERROR_INVALID_DATA);
+        return FALSE;
+    }
+    const Bytes& value = *device.hardwareId;
+    if (requiredSize) *requiredSize = static_cast<DWORD>(value.size());
+    if (propertyType) *propertyType = 7;  // REG_MULTI_SZ
+    if (!buffer || bufferSize < value.size()) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    if (!value.empty()) std::memcpy(buffer, value.data(), value.size());
+    return TRUE;
+}
+
+BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO set) {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    if (auto error = Fault(s, "SetupDiDestroyDeviceInfoList")) {
+        SetLastError(*error);
+        return FALSE;
+    }
+    if (!s.deviceSets.erase(set)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    ReleaseHandle(s, set, "device set");
+    return TRUE;
+}
+
+namespace emu {
+
+void AddDevice(const Bytes& hardwareIdProperty) {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    s.devices.push_back({hardwareIdProperty});
+}
+
+void AddDevice(const std::vector<String>& hardwareIds) { AddDevice(MultiString(hardwareIds)); }
+
+void AddDeviceWithoutHardwareId() {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    s.devices.push_back({std::nullopt});
+}
+
+Bytes MultiString(const std::vector<String>& strings) {
+    Bytes bytes;
+    auto put = [&](char16_t c) {
+        bytes.push_back(static_cast<uint8_t>(c & 0xFF));
+        bytes.push_back(static_cast<uint8_t>(c >> 8));
+    };
+    for (const String& text : strings) {
+        for (char16_t c : text) put(c);
+        put(0);
+    }
+    put(0);
+    return bytes;
+}
+
+}  // namespace emu

@@ -1,0 +1,75 @@
+// The event log: sources are registered and closed per entry; every entry is kept.
+#include "platform/emulation/state.h"
+#include "platform/event_log.h"
+
+using namespace emu;
+using namespace emu::detail;
+
+HANDLE WINAPI RegisterEventSourceW(LPCWSTR server, LPCWSTR source) {
+    (void)server;
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    const String name = ToString(source);
+    if (auto error = Fault(s, "RegisterEventSourceW", {name})) {
+        SetLastError(*error);
+        return nullptr;
+    }
+    if (!s.eventLogAvailable) {
+        SetLastError(RPC_S_SERVER_UNAVAILABLE);
+        return nullptr;
+    }
+    auto handle = const_cast<void*>(NewHandle(s, "event source"));
+    s.eventSources[handle] = name;
+    return handle;
+}
+
+BOOL WINAPI ReportEventW(HANDLE eventLog, WORD type, WORD category, DWORD eventId, PSID user,
+                         WORD stringCount, DWORD dataSize, LPCWSTR* strings, LPVOID data) {
+    (void)user, (void)dataSize, (void)data;
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    if (auto error = Fault(s, "ReportEventW")) {
+        SetLastError(*error);
+        return FALSE;
+    }
+    auto it = s.eventSources.find(eventLog);
+    if (it == s.eventSources.end()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    emu::EventEntry entry{it->second, type, category, eventId, {}, s.nowMs};
+    for (WORD i = 0; i < stringCount; ++i) entry.strings.push_back(ToString(strings[i]));
+    s.eventEntries.push_back(entry);
+    return TRUE;
+}
+
+BOOL WINAPI DeregisterEventSource(HANDLE eventLog) {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    if (auto error = Fault(s, "DeregisterEventSource")) {
+        SetLastError(*error);
+        return FALSE;
+    }
+    if (!s.eventSources.erase(eventLog)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    ReleaseHandle(s, eventLog, "event source");
+    return TRUE;
+}
+
+namespace emu {
+
+std::vector<EventEntry> Events() {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    return s.eventEntries;
+}
+
+void SetEventLogAvailable(bool available) {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    s.eventLogAvailable = available;
+}
+
+}  // namespace emu

@@ -1,0 +1,311 @@
+// Files under a host directory, with Windows' create and share rules; standard
+// output; local time from the emulated clock.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "platform/emulation/state.h"
+#include "platform/files.h"
+
+using namespace emu;
+using namespace emu::detail;
+
+namespace {
+
+HANDLE const standardOutput = reinterpret_cast<HANDLE>(static_cast<intptr_t>(-11));
+
+// Drive-absolute paths only; the file system is case-insensitive, so names are kept
+// in lower case.
+std::optional<std::string> MapPath(const State& s, const String& windowsPath) {
+    if (windowsPath.size() < 3 || windowsPath[1] != u':' || windowsPath[2] != u'\\') return std::nullopt;
+    std::string mapped = s.fileRoot + "/";
+    for (char16_t c : windowsPath) {
+        if (c == u':') continue;
+        if (c == u'\\') c = u'/';
+        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+        mapped += emu::Narrow(std::u16string(1, c));
+    }
+    return mapped;
+}
+
+bool Exists(const std::string& hostPath) {
+    struct stat info {};
+    return ::stat(hostPath.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// Whether a new open with `access` and `share` conflicts with the opens there are.
+bool SharingConflict(const State& s, const std::string& hostPath, DWORD access, DWORD share) {
+    for (const auto& [handle, open] : s.files) {
+        if (open.hostPath != hostPath) continue;
+        if ((access & GENERIC_READ) && !(open.share & FILE_SHARE_READ)) return true;
+        if ((access & GENERIC_WRITE) && !(open.share & FILE_SHARE_WRITE)) return true;
+        if ((open.access & GENERIC_READ) && !(share & FILE_SHARE_READ)) return true;
+        if ((open.access & GENERIC_WRITE) && !(share & FILE_SHARE_WRITE)) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+HANDLE WINAPI FindFirstFileW(LPCWSTR path, LPWIN32_FIND_DATAW data) {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    const String name = ToString(path);
+    if (auto error = Fault(s, "FindFirstFileW", {name})) {
+        SetLastError(*error);
+        return INVALID_HANDLE_VALUE;
+    }
+    // Wildcards are not emulated: the path names one file.
+    auto hostPath = MapPath(s, name);
+    if (!hostPath || !Exists(*hostPath)) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    *data = WIN32_FIND_DATAW{};
+    data->dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
+    const String leaf = name.substr(name.find_last_of(u'\\') + 1);
+    leaf.copy(data->cFileName, std::min<size_t>(leaf.size(), MAX_PATH - 1));
+    auto handle = const_cast<void*>(NewHandle(s, "find"));
+    s.finds[handle] = *hostPath;
+    return handle;
+}
+
+BOOL WINAPI FindClose(HANDLE find) {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    if (auto error = Fault(s, "FindClose")) {
+        SetLastError(*error);
+        return FALSE;
+    }
+    if (!s.finds.erase(find)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    ReleaseHandle(s, find, "find");
+    return TRUE;
+}
+
+HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                          DWORD disposition, DWORD attributes, HANDLE templateFile) {
+    (void)security, (void)attributes, (void)templateFile;
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    const String name = ToString(path);
+    if (auto error = Fault(s, "CreateFileW", {name})) {
+        SetLastError(*error);
+        return INVALID_HANDLE_VALUE;
+    }
+    auto hostPath = MapPath(s, name);
+    if (!hostPath || !std::filesystem::is_directory(std::filesystem::path(*hostPath).parent_path())) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    const bool exists = Exists(*hostPath);
+    int flags = 0;
+    switch (disposition) {
+    case CREATE_NEW:
+        if (exists) {
+            SetLastError(ERROR_FILE_EXISTS);
+            return INVALID_HANDLE_VALUE;
+        }
+        flags = O_CREAT | O_EXCL;
+        break;
+    case CREATE_ALWAYS: flags = O_CREAT | O_TRUNC; break;
+    case OPEN_EXISTING:
+        if (!exists) {
+            SetLastError(ERROR_FILE_NOT_FOUND);
+            return INVALID_HANDLE_VALUE;
+        }
+        break;
+    case OPEN_ALWAYS: flags = O_CREAT; break;
+    default: SetLastError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE;
+    }
+    if (exists && SharingConflict(s, *hostPath, access, share)) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return INVALID_HANDLE_VALUE;
+    }
+    const int fd = ::open(hostPath->c_str(), flags | O_RDWR | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    auto handle = const_cast<void*>(NewHandle(s, "file"));
+    s.files[handle] = {fd, *hostPath, access, share};
+    // CREATE_ALWAYS and OPEN_ALWAYS say in the last error that the file was there.
+    SetLastError(exists && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) ? 183 : 0);
+    return handle;
+}
+
+DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD method) {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    if (auto error = Fault(s, "SetFilePointer")) {
+        SetLastError(*error);
+        return INVALID_SET_FILE_POINTER;
+    }
+    auto it = s.files.find(file);
+    if (it == s.files.end()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return INVALID_SET_FILE_POINTER;
+    }
+    int64_t offset = distance;
+    if (distanceHigh) offset = (static_cast<int64_t>(*distanceHigh) << 32) | static_cast<uint32_t>(distance);
+    const int whence = method == FILE_BEGIN ? SEEK_SET : method == FILE_CURRENT ? SEEK_CUR : SEEK_END;
+    const off_t position = ::lseek(it->second.fd, offset, whence);
+    if (position < 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_SET_FILE_POINTER;
+    }
+    if (distanceHigh) *distanceHigh = static_cast<LONG>(position >> 32);
+    return static_cast<DWORD>(position);
+}
+
+BOOL WINAPI WriteFile(HANDLE file, LPCVOID data, DWORD bytes, LPDWORD written, LPOVERLAPPED overlapped) {
+    (void)overlapped;
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    if (written) *written = 0;
+    if (auto error = Fault(s, "WriteFile")) {
+        SetLastError(*error);
+        return FALSE;
+    }
+    if (file == standardOutput) {
+        const std::string text(static_cast<const char*>(data), bytes);
+        s.console += text;
+        if (s.consoleEcho) {
+            if (::write(1, text.data(), text.size()) < 0) {
+                SetLastError(ERROR_INVALID_HANDLE);
+                return FALSE;
+            }
+        }
+        if (written) *written = bytes;
+        return TRUE;
+    }
+    auto it = s.files.find(file);
+    if (it == s.files.end()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if ((it->second.access & GENERIC_WRITE) == 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    const ssize_t result = ::write(it->second.fd, data, bytes);
+    if (result < 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (written) *written = static_cast<DWORD>(result);
+    return TRUE;
+}
+
+BOOL WINAPI DeleteFileW(LPCWSTR path) {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    const String name = ToString(path);
+    if (auto error = Fault(s, "DeleteFileW", {name})) {
+        SetLastError(*error);
+        return FALSE;
+    }
+    auto hostPath = MapPath(s, name);
+    if (!hostPath || !Exists(*hostPath)) {
+        SetLastError(hostPath ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+        return FALSE;
+    }
+    for (const auto& [handle, open] : s.files) {
+        if (open.hostPath == *hostPath && !(open.share & FILE_SHARE_DELETE)) {
+            SetLastError(ERROR_SHARING_VIOLATION);
+            return FALSE;
+        }
+    }
+    ::unlink(hostPath->c_str());
+    return TRUE;
+}
+
+HANDLE WINAPI GetStdHandle(DWORD which) {
+    if (which != STD_OUTPUT_HANDLE) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    return standardOutput;
+}
+
+void WINAPI GetLocalTime(LPSYSTEMTIME time) {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    std::tm parts{};
+    unsigned milliseconds = 0;
+    if (s.clockMode == emu::ClockMode::Real) {
+        timespec now{};
+        clock_gettime(CLOCK_REALTIME, &now);
+        localtime_r(&now.tv_sec, &parts);
+        milliseconds = static_cast<unsigned>(now.tv_nsec / 1000000);
+    } else {
+        parts.tm_year = s.timeBase.wYear - 1900;
+        parts.tm_mon = s.timeBase.wMonth - 1;
+        parts.tm_mday = s.timeBase.wDay;
+        parts.tm_hour = s.timeBase.wHour;
+        parts.tm_min = s.timeBase.wMinute;
+        parts.tm_sec = s.timeBase.wSecond + static_cast<int>(s.nowMs / 1000);
+        milliseconds = static_cast<unsigned>(s.nowMs % 1000);
+        timegm(&parts);  // normalises the fields
+    }
+    time->wYear = static_cast<WORD>(parts.tm_year + 1900);
+    time->wMonth = static_cast<WORD>(parts.tm_mon + 1);
+    time->wDayOfWeek = static_cast<WORD>(parts.tm_wday);
+    time->wDay = static_cast<WORD>(parts.tm_mday);
+    time->wHour = static_cast<WORD>(parts.tm_hour);
+    time->wMinute = static_cast<WORD>(parts.tm_min);
+    time->wSecond = static_cast<WORD>(parts.tm_sec);
+    time->wMilliseconds = static_cast<WORD>(milliseconds);
+}
+
+namespace emu {
+
+void SetFileRoot(const std::string& hostDirectory) {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    s.fileRoot = hostDirectory;
+}
+
+std::string HostPath(const String& windowsPath) {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    return MapPath(s, windowsPath).value_or("");
+}
+
+bool FileExists(const String& windowsPath) {
+    const std::string hostPath = HostPath(windowsPath);
+    return !hostPath.empty() && Exists(hostPath);
+}
+
+Bytes FileBytes(const String& windowsPath) {
+    std::ifstream in(HostPath(windowsPath), std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteFileBytes(const String& windowsPath, const Bytes& data) {
+    const std::string hostPath = HostPath(windowsPath);
+    std::filesystem::create_directories(std::filesystem::path(hostPath).parent_path());
+    std::ofstream out(hostPath, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+}
+
+std::string ConsoleText() {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    return s.console;
+}
+
+void SetConsoleEcho(bool echo) {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    s.consoleEcho = echo;
+}
+
+}  // namespace emu

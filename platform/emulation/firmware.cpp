@@ -1,0 +1,213 @@
+// Firmware variables behind SeSystemEnvironmentPrivilege, and the system's message
+// texts.
+#include <map>
+
+#include "platform/emulation/state.h"
+#include "platform/firmware.h"
+
+using namespace emu;
+using namespace emu::detail;
+
+namespace {
+
+HANDLE const currentProcess = reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1));
+const DWORD systemEnvironmentLuid = 22;
+
+// Word for word as Windows gives them.
+const std::map<DWORD, std::u16string>& MessageTexts() {
+    static const std::map<DWORD, std::u16string> texts = {
+        {1, u"Incorrect function.\r\n"},
+        {2, u"The system cannot find the file specified.\r\n"},
+        {3, u"The system cannot find the path specified.\r\n"},
+        {5, u"Access is denied.\r\n"},
+        {6, u"The handle is invalid.\r\n"},
+        {8, u"Not enough memory resources are available to process this command.\r\n"},
+        {13, u"The data is invalid.\r\n"},
+        {32, u"The process cannot access the file because it is being used by another process.\r\n"},
+        {80, u"The file exists.\r\n"},
+        {87, u"The parameter is incorrect.\r\n"},
+        {122, u"The data area passed to a system call is too small.\r\n"},
+        {203, u"The system could not find the environment option that was entered.\r\n"},
+        {234, u"More data is available.\r\n"},
+        {259, u"No more data is available.\r\n"},
+        {998, u"Invalid access to memory location.\r\n"},
+        {1060, u"The specified service does not exist as an installed service.\r\n"},
+        {1063, u"The service process could not connect to the service controller.\r\n"},
+        {1073, u"The specified service already exists.\r\n"},
+        {1314, u"A required privilege is not held by the client.\r\n"},
+        {1722, u"The RPC server is unavailable.\r\n"},
+    };
+    return texts;
+}
+
+}  // namespace
+
+HANDLE WINAPI GetCurrentProcess() { return currentProcess; }
+
+BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access, PHANDLE token) {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    if (auto error = Fault(s, "OpenProcessToken")) {
+        SetLastError(*error);
+        return FALSE;
+    }
+    if (process != currentProcess || !token) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    auto handle = const_cast<void*>(NewHandle(s, "token"));
+    s.tokens[handle] = access;
+    *token = handle;
+    return TRUE;
+}
+
+BOOL WINAPI LookupPrivilegeValueW(LPCWSTR system, LPCWSTR name, PLUID luid) {
+    (void)system;
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    const String privilege = ToString(name);
+    if (auto error = Fault(s, "LookupPrivilegeValueW", {privilege})) {
+        SetLastError(*error);
+        return FALSE;
+    }
+    if (!EqualNoCase(privilege, u"SeSystemEnvironmentPrivilege")) {
+        SetLastError(1313);  // ERROR_NO_SUCH_PRIVILEGE
+        return FALSE;
+    }
+    luid->LowPart = systemEnvironmentLuid;
+    luid->HighPart = 0;
+    return TRUE;
+}
+
+BOOL WINAPI AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES newState,
+                                  DWORD bufferLength, PTOKEN_PRIVILEGES previousState,
+                                  LPDWORD returnLength) {
+    (void)bufferLength, (void)previousState, (void)returnLength;
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    if (auto error = Fault(s, "AdjustTokenPrivileges")) {
+        SetLastError(*error);
+        return FALSE;
+    }
+    auto it = s.tokens.find(token);
+    if (it == s.tokens.end()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if ((it->second & TOKEN_ADJUST_PRIVILEGES) == 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (disableAll) {
+        s.privilegeEnabled = false;
+        SetLastError(ERROR_SUCCESS);
+        return TRUE;
+    }
+    bool unassigned = false;
+    for (DWORD i = 0; newState && i < newState->PrivilegeCount; ++i) {
+        const LUID_AND_ATTRIBUTES& entry = newState->Privileges[i];
+        if (entry.Luid.LowPart != systemEnvironmentLuid || !s.privilegeHeld) {
+            unassigned = true;
+            continue;
+        }
+        s.privilegeEnabled = (entry.Attributes & SE_PRIVILEGE_ENABLED) != 0;
+    }
+    // Windows succeeds even when a privilege is not held, and says so in the last error.
+    SetLastError(unassigned ? ERROR_NOT_ALL_ASSIGNED : ERROR_SUCCESS);
+    return TRUE;
+}
+
+DWORD WINAPI GetFirmwareEnvironmentVariableW(LPCWSTR name, LPCWSTR guid, PVOID buffer, DWORD size) {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    const String variable = ToString(name);
+    if (auto error = Fault(s, "GetFirmwareEnvironmentVariableW", {variable})) {
+        SetLastError(*error);
+        return 0;
+    }
+    if (!s.uefiPresent) {
+        SetLastError(ERROR_INVALID_FUNCTION);
+        return 0;
+    }
+    if (!s.privilegeEnabled) {
+        SetLastError(ERROR_PRIVILEGE_NOT_HELD);
+        return 0;
+    }
+    auto it = s.firmware.find({Upper(variable), Upper(ToString(guid))});
+    if (it == s.firmware.end()) {
+        SetLastError(ERROR_ENVVAR_NOT_FOUND);
+        return 0;
+    }
+    if (it->second.size() > size) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    std::copy(it->second.begin(), it->second.end(), static_cast<BYTE*>(buffer));
+    SetLastError(ERROR_SUCCESS);
+    return static_cast<DWORD>(it->second.size());
+}
+
+// Only FORMAT_MESSAGE_FROM_SYSTEM with FORMAT_MESSAGE_ALLOCATE_BUFFER is emulated.
+DWORD WINAPI FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId,
+                            LPWSTR buffer, DWORD size, va_list* args) {
+    (void)source, (void)languageId, (void)size, (void)args;
+    {
+        State& s = Machine();
+        std::lock_guard guard(s.lock);
+        if (auto error = Fault(s, "FormatMessageW")) {
+            SetLastError(*error);
+            return 0;
+        }
+    }
+    if ((flags & FORMAT_MESSAGE_FROM_SYSTEM) == 0 || (flags & FORMAT_MESSAGE_ALLOCATE_BUFFER) == 0 ||
+        !buffer) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    auto it = MessageTexts().find(messageId);
+    if (it == MessageTexts().end()) {
+        SetLastError(ERROR_MR_MID_NOT_FOUND);
+        return 0;
+    }
+    const std::u16string& text = it->second;
+    auto* memory = static_cast<LPWSTR>(LocalAlloc(LMEM_FIXED, (text.size() + 1) * sizeof(WCHAR)));
+    if (!memory) return 0;
+    text.copy(memory, text.size());
+    memory[text.size()] = 0;
+    *reinterpret_cast<LPWSTR*>(buffer) = memory;
+    return static_cast<DWORD>(text.size());
+}
+
+namespace emu {
+
+void SetUefiPresent(bool present) {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    s.uefiPresent = present;
+}
+
+void SetPrivilegeHeld(bool held) {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    s.privilegeHeld = held;
+}
+
+bool PrivilegeEnabled() {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    return s.privilegeEnabled;
+}
+
+void SetFirmwareVariable(const String& name, const String& guid, const Bytes& data) {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    s.firmware[{Upper(name), Upper(guid)}] = data;
+}
+
+void RemoveFirmwareVariable(const String& name, const String& guid) {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    s.firmware.erase({Upper(name), Upper(guid)});
+}
+
+}  // namespace emu

@@ -1,0 +1,372 @@
+// The service manager: the dispatcher and status reports of the service side, and the
+// service database that the console side creates, starts, stops and deletes.
+#include <thread>
+
+#include "platform/emulation/state.h"
+#include "platform/service_control.h"
+
+using namespace emu;
+using namespace emu::detail;
+
+namespace {
+
+SERVICE_STATUS_HANDLE const statusHandle = reinterpret_cast<SERVICE_STATUS_HANDLE>(0x5e5);
+
+template <typename T>
+T FailWith(DWORD error, T result) {
+    SetLastError(error);
+    return result;
+}
+
+ServiceEntry* ServiceOf(State& s, SC_HANDLE handle, DWORD neededAccess, DWORD& error) {
+    auto it = s.serviceHandles.find(handle);
+    if (it == s.serviceHandles.end()) {
+        error = ERROR_INVALID_HANDLE;
+        return nullptr;
+    }
+    if ((it->second.second & neededAccess) != neededAccess) {
+        error = ERROR_ACCESS_DENIED;
+        return nullptr;
+    }
+    auto entry = s.services.find(Upper(it->second.first));
+    if (entry == s.services.end()) {
+        error = ERROR_SERVICE_DOES_NOT_EXIST;  // deleted while this handle stayed open
+        return nullptr;
+    }
+    return &entry->second;
+}
+
+void FillStatus(const ServiceEntry& entry, LPSERVICE_STATUS status) {
+    *status = SERVICE_STATUS{};
+    status->dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+    status->dwCurrentState = entry.record.state;
+    status->dwControlsAccepted =
+        entry.record.state == SERVICE_RUNNING || entry.record.state == SERVICE_STOP_PENDING
+            ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN
+            : 0;
+}
+
+// A service marked for deletion goes once it is stopped.
+void RemoveIfDeleted(State& s, const String& key) {
+    auto it = s.services.find(key);
+    if (it != s.services.end() && it->second.record.markedForDeletion &&
+        it->second.record.state == SERVICE_STOPPED)
+        s.services.erase(it);
+}
+
+}  // namespace
+
+// ---- Service side -------------------------------------------------------------------
+
+BOOL WINAPI StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* table) {
+    State& s = Machine();
+    std::unique_lock guard(s.lock);
+    if (auto error = Fault(s, "StartServiceCtrlDispatcherW")) return FailWith(*error, FALSE);
+    if (!table || !table[0].lpServiceName || !table[0].lpServiceProc)
+        return FailWith(ERROR_INVALID_PARAMETER, FALSE);
+    if (!s.startedByServiceManager) return FailWith(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT, FALSE);
+    if (s.dispatcherRunning) return FailWith(ERROR_SERVICE_ALREADY_RUNNING, FALSE);
+    s.dispatcherRunning = true;
+    s.stoppedReported = false;
+    s.handler = nullptr;
+    s.dispatchedServiceName = ToString(table[0].lpServiceName);
+
+    LPWSTR name = table[0].lpServiceName;
+    LPSERVICE_MAIN_FUNCTIONW serviceMain = table[0].lpServiceProc;
+    std::thread serviceThread([name, serviceMain] {
+        LPWSTR argv[] = {name, nullptr};
+        serviceMain(1, argv);
+    });
+
+    // Controls run here, on the dispatcher's thread, one at a time.
+    for (;;) {
+        s.changed.wait(guard, [&] { return s.stoppedReported || (s.handler && !s.controls.empty()); });
+        if (s.stoppedReported) break;
+        const DWORD control = s.controls.front();
+        s.controls.pop_front();
+        auto* handler = s.handler;
+        guard.unlock();
+        handler(control);
+        guard.lock();
+    }
+    guard.unlock();
+    serviceThread.join();
+    guard.lock();
+    s.dispatcherRunning = false;
+    s.changed.notify_all();
+    return TRUE;
+}
+
+SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerW(LPCWSTR serviceName,
+                                                         LPHANDLER_FUNCTION handler) {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    const String name = ToString(serviceName);
+    if (auto error = Fault(s, "RegisterServiceCtrlHandlerW", {name})) return FailWith(*error, SERVICE_STATUS_HANDLE{});
+    if (!s.dispatcherRunning || !EqualNoCase(name, s.dispatchedServiceName))
+        return FailWith(ERROR_SERVICE_NOT_IN_EXE, SERVICE_STATUS_HANDLE{});
+    s.handler = handler;
+    s.changed.notify_all();
+    return statusHandle;
+}
+
+BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS status) {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    if (auto error = Fault(s, "SetServiceStatus")) return FailWith(*error, FALSE);
+    if (handle != statusHandle || !status) return FailWith(ERROR_INVALID_HANDLE, FALSE);
+    s.reports.push_back({*status, s.nowMs});
+    if (status->dwCurrentState == SERVICE_STOPPED) s.stoppedReported = true;
+    s.changed.notify_all();
+    return TRUE;
+}
+
+// ---- Console side -------------------------------------------------------------------
+
+SC_HANDLE WINAPI OpenSCManagerW(LPCWSTR machine, LPCWSTR database, DWORD access) {
+    (void)machine, (void)database;
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    if (auto error = Fault(s, "OpenSCManagerW")) return FailWith(*error, SC_HANDLE{});
+    // Without administrator rights a user may connect, enumerate and query the lock.
+    if (!s.administrator && (access & ~DWORD{0x0015}) != 0) return FailWith(ERROR_ACCESS_DENIED, SC_HANDLE{});
+    auto handle = const_cast<void*>(NewHandle(s, "service manager"));
+    s.managers[handle] = access;
+    return static_cast<SC_HANDLE>(handle);
+}
+
+SC_HANDLE WINAPI CreateServiceW(SC_HANDLE manager, LPCWSTR serviceName, LPCWSTR displayName,
+                                DWORD access, DWORD serviceType, DWORD startType,
+                                DWORD errorControl, LPCWSTR binaryPath, LPCWSTR loadOrderGroup,
+                                LPDWORD tagId, LPCWSTR dependencies, LPCWSTR account,
+                                LPCWSTR password) {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    const String name = ToString(serviceName);
+    if (auto error = Fault(s, "CreateServiceW", {name})) return FailWith(*error, SC_HANDLE{});
+    auto managerIt = s.managers.find(manager);
+    if (managerIt == s.managers.end()) return FailWith(ERROR_INVALID_HANDLE, SC_HANDLE{});
+    if ((managerIt->second & 0x0002) == 0) return FailWith(ERROR_ACCESS_DENIED, SC_HANDLE{});
+    if (name.empty() || !binaryPath) return FailWith(ERROR_INVALID_PARAMETER, SC_HANDLE{});
+    auto existing = s.services.find(Upper(name));
+    if (existing != s.services.end())
+        return FailWith(existing->second.record.markedForDeletion ? ERROR_SERVICE_MARKED_FOR_DELETE
+                                                                  : ERROR_SERVICE_EXISTS,
+                        SC_HANDLE{});
+    ServiceEntry entry;
+    InstalledService& record = entry.record;
+    record.name = name;
+    record.displayName = ToString(displayName);
+    record.desiredAccess = access;
+    record.serviceType = serviceType;
+    record.startType = startType;
+    record.errorControl = errorControl;
+    record.binaryPath = ToString(binaryPath);
+    record.loadOrderGroupGiven = loadOrderGroup != nullptr;
+    record.tagIdGiven = tagId != nullptr;
+    if (dependencies) record.dependencies = ToString(dependencies);
+    record.accountGiven = account != nullptr;
+    record.passwordGiven = password != nullptr;
+    record.state = SERVICE_STOPPED;
+    record.markedForDeletion = false;
+    s.services[Upper(name)] = entry;
+    auto handle = const_cast<void*>(NewHandle(s, "service"));
+    s.serviceHandles[handle] = {name, access};
+    return static_cast<SC_HANDLE>(handle);
+}
+
+SC_HANDLE WINAPI OpenServiceW(SC_HANDLE manager, LPCWSTR serviceName, DWORD access) {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    const String name = ToString(serviceName);
+    if (auto error = Fault(s, "OpenServiceW", {name})) return FailWith(*error, SC_HANDLE{});
+    if (s.managers.find(manager) == s.managers.end()) return FailWith(ERROR_INVALID_HANDLE, SC_HANDLE{});
+    auto it = s.services.find(Upper(name));
+    if (it == s.services.end()) return FailWith(ERROR_SERVICE_DOES_NOT_EXIST, SC_HANDLE{});
+    // Without administrator rights a user may query status and configuration, and
+    // interrogate.
+    if (!s.administrator && (access & ~DWORD{0x0085}) != 0) return FailWith(ERROR_ACCESS_DENIED, SC_HANDLE{});
+    auto handle = const_cast<void*>(NewHandle(s, "service"));
+    s.serviceHandles[handle] = {it->second.record.name, access};
+    return static_cast<SC_HANDLE>(handle);
+}
+
+BOOL WINAPI StartServiceW(SC_HANDLE service, DWORD argc, LPCWSTR* argv) {
+    (void)argc, (void)argv;
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    if (auto error = Fault(s, "StartServiceW")) return FailWith(*error, FALSE);
+    DWORD error = 0;
+    ServiceEntry* entry = ServiceOf(s, service, SERVICE_START, error);
+    if (!entry) return FailWith(error, FALSE);
+    if (entry->record.markedForDeletion) return FailWith(ERROR_SERVICE_MARKED_FOR_DELETE, FALSE);
+    if (entry->record.state != SERVICE_STOPPED) return FailWith(ERROR_SERVICE_ALREADY_RUNNING, FALSE);
+    // The emulated manager starts no process; the service is taken to run.
+    entry->record.state = SERVICE_RUNNING;
+    return TRUE;
+}
+
+BOOL WINAPI ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status) {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    if (auto error = Fault(s, "ControlService")) return FailWith(*error, FALSE);
+    if (control != SERVICE_CONTROL_STOP) return FailWith(ERROR_INVALID_PARAMETER, FALSE);
+    DWORD error = 0;
+    ServiceEntry* entry = ServiceOf(s, service, SERVICE_STOP, error);
+    if (!entry) return FailWith(error, FALSE);
+    if (entry->record.state == SERVICE_STOPPED) return FailWith(ERROR_SERVICE_NOT_ACTIVE, FALSE);
+    if (entry->stopScript.refuseError != 0) return FailWith(entry->stopScript.refuseError, FALSE);
+    entry->record.state = SERVICE_STOP_PENDING;
+    entry->pendingPollsLeft = entry->stopScript.pendingPolls;
+    if (status) FillStatus(*entry, status);
+    return TRUE;
+}
+
+BOOL WINAPI QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status) {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    if (auto error = Fault(s, "QueryServiceStatus")) return FailWith(*error, FALSE);
+    DWORD error = 0;
+    ServiceEntry* entry = ServiceOf(s, service, SERVICE_QUERY_STATUS, error);
+    if (!entry) return FailWith(error, FALSE);
+    if (!status) return FailWith(ERROR_NOACCESS, FALSE);
+    if (entry->record.state == SERVICE_STOP_PENDING) {
+        if (entry->pendingPollsLeft > 0) {
+            --entry->pendingPollsLeft;
+        } else {
+            entry->record.state = entry->stopScript.finalState;
+        }
+    }
+    FillStatus(*entry, status);
+    RemoveIfDeleted(s, Upper(entry->record.name));
+    return TRUE;
+}
+
+BOOL WINAPI DeleteService(SC_HANDLE service) {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    if (auto error = Fault(s, "DeleteService")) return FailWith(*error, FALSE);
+    DWORD error = 0;
+    ServiceEntry* entry = ServiceOf(s, service, DELETE, error);
+    if (!entry) return FailWith(error, FALSE);
+    if (entry->record.markedForDeletion) return FailWith(ERROR_SERVICE_MARKED_FOR_DELETE, FALSE);
+    entry->record.markedForDeletion = true;
+    RemoveIfDeleted(s, Upper(entry->record.name));
+    return TRUE;
+}
+
+BOOL WINAPI CloseServiceHandle(SC_HANDLE handle) {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    if (auto error = Fault(s, "CloseServiceHandle")) return FailWith(*error, FALSE);
+    if (s.managers.erase(handle)) {
+        ReleaseHandle(s, handle, "service manager");
+        return TRUE;
+    }
+    if (s.serviceHandles.erase(handle)) {
+        ReleaseHandle(s, handle, "service");
+        return TRUE;
+    }
+    return FailWith(ERROR_INVALID_HANDLE, FALSE);
+}
+
+DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR path, DWORD capacity) {
+    (void)module;
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    if (auto error = Fault(s, "GetModuleFileNameW")) return FailWith(*error, DWORD{0});
+    if (capacity == 0) return FailWith(ERROR_INSUFFICIENT_BUFFER, DWORD{0});
+    const String& name = s.moduleFileName;
+    if (name.size() >= capacity) {
+        // Windows cuts the path, terminates it and returns the capacity.
+        name.copy(path, capacity - 1);
+        path[capacity - 1] = 0;
+        return FailWith(ERROR_INSUFFICIENT_BUFFER, capacity);
+    }
+    name.copy(path, name.size());
+    path[name.size()] = 0;
+    SetLastError(ERROR_SUCCESS);
+    return static_cast<DWORD>(name.size());
+}
+
+// ---- Control surface ----------------------------------------------------------------
+
+namespace emu {
+
+void SetStartedByServiceManager(bool started) {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    s.startedByServiceManager = started;
+}
+
+void SendControl(DWORD control) {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    s.controls.push_back(control);
+    s.changed.notify_all();
+}
+
+std::vector<StatusReport> StatusReports() {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    return s.reports;
+}
+
+bool WaitForStatus(DWORD state, size_t count, std::chrono::milliseconds timeout) {
+    State& s = Machine();
+    std::unique_lock guard(s.lock);
+    return s.changed.wait_for(guard, timeout, [&] {
+        size_t seen = 0;
+        for (const StatusReport& report : s.reports)
+            if (report.status.dwCurrentState == state) ++seen;
+        return seen >= count;
+    });
+}
+
+bool DispatcherRunning() {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    return s.dispatcherRunning;
+}
+
+void SetAdministrator(bool administrator) {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    s.administrator = administrator;
+}
+
+void SetModuleFileName(const String& path) {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    s.moduleFileName = path;
+}
+
+std::optional<InstalledService> FindService(const String& name) {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    auto it = s.services.find(Upper(name));
+    if (it == s.services.end()) return std::nullopt;
+    return it->second.record;
+}
+
+void AddService(const String& name, DWORD state) {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    ServiceEntry entry{};
+    entry.record.name = name;
+    entry.record.displayName = name;
+    entry.record.serviceType = SERVICE_WIN32_OWN_PROCESS;
+    entry.record.startType = SERVICE_DEMAND_START;
+    entry.record.errorControl = SERVICE_ERROR_NORMAL;
+    entry.record.state = state;
+    s.services[Upper(name)] = entry;
+}
+
+void ScriptStop(const String& name, const StopScript& script) {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    auto it = s.services.find(Upper(name));
+    if (it != s.services.end()) it->second.stopScript = script;
+}
+
+}  // namespace emu

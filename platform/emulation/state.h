@@ -1,0 +1,141 @@
+// The emulated machine's state, shared by the emulated operations. One lock guards
+// all of it; one condition variable wakes every waiter (events, sleepers, the
+// dispatcher) on any change, which is plenty for a machine this small.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <initializer_list>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/emulation/emulation.h"
+
+namespace emu::detail {
+
+struct Event {
+    bool manualReset = false;
+    bool signalled = false;
+};
+
+struct OpenFile {
+    int fd = -1;
+    std::string hostPath;
+    DWORD access = 0;
+    DWORD share = 0;
+};
+
+struct RegistryNode {
+    String name;
+    std::map<String, std::unique_ptr<RegistryNode>> children;  // keyed by upper-case name
+    std::vector<std::pair<String, RegistryValue>> values;
+};
+
+struct OpenKey {
+    RegistryNode* node = nullptr;
+    DWORD access = 0;
+};
+
+struct Device {
+    std::optional<Bytes> hardwareId;
+};
+
+struct ServiceEntry {
+    InstalledService record;
+    StopScript stopScript;
+    unsigned pendingPollsLeft = 0;
+};
+
+struct FaultRule {
+    std::string operation;
+    DWORD error = 0;
+    unsigned firstCall = 0;  // absolute call number
+    unsigned times = 1;      // 0: for ever
+    std::optional<String> argument;
+};
+
+struct State {
+    std::mutex lock;
+    std::condition_variable changed;
+
+    // handles: every handle given out and not yet closed, with its kind
+    std::map<const void*, std::string> handles;
+    uintptr_t nextHandle = 0x1000;
+
+    std::vector<FaultRule> faults;
+    std::map<std::string, unsigned> calls;
+
+    ClockMode clockMode = ClockMode::AutoAdvance;
+    uint64_t nowMs = 0;
+    size_t sleepers = 0;
+    SYSTEMTIME timeBase{2026, 3, 0, 14, 9, 30, 0, 0};
+
+    std::map<const void*, Event> events;
+
+    // service side
+    bool startedByServiceManager = false;
+    bool dispatcherRunning = false;
+    bool stoppedReported = false;
+    String dispatchedServiceName;
+    void (*handler)(DWORD) = nullptr;
+    std::deque<DWORD> controls;
+    std::vector<StatusReport> reports;
+
+    bool eventLogAvailable = true;
+    std::map<const void*, String> eventSources;
+    std::vector<EventEntry> eventEntries;
+
+    bool uefiPresent = true;
+    bool privilegeHeld = true;
+    bool privilegeEnabled = false;
+    std::map<const void*, DWORD> tokens;
+    std::map<std::pair<String, String>, Bytes> firmware;  // (upper name, upper guid)
+
+    std::vector<Device> devices;
+    std::map<const void*, std::vector<Device>> deviceSets;
+
+    RegistryNode registryRoot;
+    std::map<const void*, OpenKey> keys;
+
+    std::string fileRoot;
+    std::map<const void*, OpenFile> files;
+    std::map<const void*, std::string> finds;
+
+    std::string console;
+    bool consoleEcho = false;
+
+    bool administrator = true;
+    String moduleFileName = u"C:\\Program Files\\Noxel\\NoxelAlsSvc.exe";
+    std::map<String, ServiceEntry> services;  // keyed by upper-case name
+    std::map<const void*, DWORD> managers;    // access
+    std::map<const void*, std::pair<String, DWORD>> serviceHandles;  // name, access
+
+    size_t runningWorkItems = 0;
+};
+
+// The one machine. It is never destroyed, so that detached pool threads can never
+// outlive it.
+State& Machine();
+
+// Handle bookkeeping; call with the lock held.
+const void* NewHandle(State& s, const std::string& kind);
+void TrackHandle(State& s, const void* handle, const std::string& kind);
+bool ReleaseHandle(State& s, const void* handle, const std::string& kind);
+
+// Counts the call and returns the error to fail it with, if a rule says so; call with
+// the lock held.
+std::optional<DWORD> Fault(State& s, const char* operation,
+                           std::initializer_list<std::u16string_view> arguments = {});
+
+String Upper(std::u16string_view text);
+bool EqualNoCase(std::u16string_view a, std::u16string_view b);
+size_t WideLength(const WCHAR* text);
+String ToString(const WCHAR* text);  // null gives ""
+
+}  // namespace emu::detail

@@ -1,0 +1,191 @@
+// Events, the thread pool, Sleep on the emulated clock, and the end of the process.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "platform/emulation/state.h"
+#include "platform/threads.h"
+
+using namespace emu;
+using namespace emu::detail;
+
+namespace {
+std::mutex& MutexOf(PSRWLOCK lock) {
+    static std::mutex tableLock;
+    static auto* table = new std::map<PSRWLOCK, std::unique_ptr<std::mutex>>;
+    std::lock_guard guard(tableLock);
+    auto& mutex = (*table)[lock];
+    if (!mutex) mutex = std::make_unique<std::mutex>();
+    return *mutex;
+}
+}  // namespace
+
+void WINAPI AcquireSRWLockExclusive(PSRWLOCK lock) { MutexOf(lock).lock(); }
+void WINAPI ReleaseSRWLockExclusive(PSRWLOCK lock) { MutexOf(lock).unlock(); }
+
+HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL initialState,
+                           LPCWSTR name) {
+    (void)security, (void)name;  // named events are not emulated
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    if (auto error = Fault(s, "CreateEventW")) {
+        SetLastError(*error);
+        return nullptr;
+    }
+    auto handle = const_cast<void*>(NewHandle(s, "event"));
+    s.events[handle] = {manualReset != FALSE, initialState != FALSE};
+    return handle;
+}
+
+BOOL WINAPI SetEvent(HANDLE event) {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    if (auto error = Fault(s, "SetEvent")) {
+        SetLastError(*error);
+        return FALSE;
+    }
+    auto it = s.events.find(event);
+    if (it == s.events.end()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    it->second.signalled = true;
+    s.changed.notify_all();
+    return TRUE;
+}
+
+BOOL WINAPI ResetEvent(HANDLE event) {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    if (auto error = Fault(s, "ResetEvent")) {
+        SetLastError(*error);
+        return FALSE;
+    }
+    auto it = s.events.find(event);
+    if (it == s.events.end()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    it->second.signalled = false;
+    return TRUE;
+}
+
+// Waits on events only; the timeout runs on the real clock.
+DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    State& s = Machine();
+    std::unique_lock guard(s.lock);
+    if (auto error = Fault(s, "WaitForSingleObject")) {
+        SetLastError(*error);
+        return WAIT_FAILED;
+    }
+    auto signalled = [&] {
+        auto it = s.events.find(handle);
+        return it == s.events.end() || it->second.signalled;
+    };
+    if (milliseconds == INFINITE) {
+        s.changed.wait(guard, signalled);
+    } else if (!s.changed.wait_for(guard, std::chrono::milliseconds(milliseconds), signalled)) {
+        return WAIT_TIMEOUT;
+    }
+    auto it = s.events.find(handle);
+    if (it == s.events.end()) {  // closed, or never an event
+        SetLastError(ERROR_INVALID_HANDLE);
+        return WAIT_FAILED;
+    }
+    if (!it->second.manualReset) it->second.signalled = false;
+    return WAIT_OBJECT_0;
+}
+
+BOOL WINAPI CloseHandle(HANDLE handle) {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    if (auto error = Fault(s, "CloseHandle")) {
+        SetLastError(*error);
+        return FALSE;
+    }
+    if (s.events.erase(handle)) {
+        ReleaseHandle(s, handle, "event");
+        s.changed.notify_all();
+        return TRUE;
+    }
+    if (s.tokens.erase(handle)) {
+        ReleaseHandle(s, handle, "token");
+        return TRUE;
+    }
+    auto file = s.files.find(handle);
+    if (file != s.files.end()) {
+        ::close(file->second.fd);
+        s.files.erase(file);
+        ReleaseHandle(s, handle, "file");
+        return TRUE;
+    }
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+}
+
+void WINAPI Sleep(DWORD milliseconds) {
+    State& s = Machine();
+    std::unique_lock guard(s.lock);
+    if (s.clockMode == emu::ClockMode::Real) {
+        guard.unlock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+        guard.lock();
+        s.nowMs += milliseconds;
+        return;
+    }
+    const uint64_t wake = s.nowMs + milliseconds;
+    ++s.sleepers;
+    s.changed.notify_all();
+    s.changed.wait(guard, [&] {
+        if (s.clockMode == emu::ClockMode::AutoAdvance && s.nowMs < wake) s.nowMs = wake;
+        return s.nowMs >= wake || s.clockMode == emu::ClockMode::Real;
+    });
+    --s.sleepers;
+    s.changed.notify_all();
+}
+
+BOOL WINAPI QueueUserWorkItem(LPTHREAD_START_ROUTINE function, PVOID context, ULONG flags) {
+    (void)flags;
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    if (auto error = Fault(s, "QueueUserWorkItem")) {
+        SetLastError(*error);
+        return FALSE;
+    }
+    ++s.runningWorkItems;
+    std::thread([function, context] {
+        function(context);
+        State& machine = Machine();
+        std::lock_guard done(machine.lock);
+        --machine.runningWorkItems;
+        machine.changed.notify_all();
+    }).detach();
+    return TRUE;
+}
+
+void WINAPI ExitProcess(UINT exitCode) {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::_Exit(static_cast<int>(exitCode));
+}
+
+namespace emu {
+
+size_t RunningWorkItems() {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    return s.runningWorkItems;
+}
+
+bool WaitForWorkItems(std::chrono::milliseconds timeout) {
+    State& s = Machine();
+    std::unique_lock guard(s.lock);
+    return s.changed.wait_for(guard, timeout, [&] { return s.runningWorkItems == 0; });
+}
+
+}  // namespace emu

@@ -1,0 +1,1 @@
+#include "tests/test_support.h"
