@@ -1,1 +1,92 @@
-// placeholder
+#include "calibration/sample_service.h"
+
+#include <memory>
+
+#include "calibration/firmware_variables.h"
+#include "calibration/sensor_model.h"
+#include "calibration/service_identity.h"
+#include "calibration/text_log.h"
+#include "platform/files.h"
+
+std::atomic<DWORD> retryCount{0};
+
+namespace {
+
+constexpr DWORD maximumAttempts = 30;
+constexpr DWORD retryIntervalMs = 10000;
+
+// What the thread-pool callback runs: a member operation and its object.
+struct WorkItemContext {
+    void (CSampleService::*operation)();
+    CSampleService* service;
+};
+
+}  // namespace
+
+CSampleService::CSampleService()
+    : CServiceBase(calibrationServiceName, SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN) {
+    stoppedEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!stoppedEvent) throw GetLastError();
+}
+
+CSampleService::~CSampleService() {
+    // After a shutdown the dispatcher returns while the worker may still run; it must
+    // not outlive the object it works on.
+    if (workerQueued) {
+        stopping = 1;
+        WaitForSingleObject(stoppedEvent, INFINITE);
+    }
+    CloseHandle(stoppedEvent);
+}
+
+void CSampleService::OnStart(DWORD, LPWSTR*) {
+    LogEvent(TEXT("Noxel ALS Service in OnStart"), EVENTLOG_INFORMATION_TYPE);
+    DetectSensorModel();
+
+    auto context = std::unique_ptr<WorkItemContext>(new WorkItemContext{&CSampleService::WorkerLoop, this});
+    workerQueued = true;
+    if (!QueueUserWorkItem(WorkItemThunk, context.get(), WT_EXECUTELONGFUNCTION)) {
+        const DWORD error = GetLastError();
+        workerQueued = false;
+        throw error;
+    }
+    context.release();  // the work item frees it
+}
+
+void CSampleService::OnStop() {
+    LogEvent(TEXT("Noxel ALS Service in OnStop"), EVENTLOG_INFORMATION_TYPE);
+    stopping = 1;
+    retryCount = 0;
+    if (WaitForSingleObject(stoppedEvent, INFINITE) != WAIT_OBJECT_0) throw GetLastError();
+}
+
+DWORD WINAPI CSampleService::WorkItemThunk(LPVOID context) {
+    std::unique_ptr<WorkItemContext> item(static_cast<WorkItemContext*>(context));
+    (item->service->*item->operation)();
+    return 0;
+}
+
+void CSampleService::WorkerLoop() {
+    try {
+        DeleteFileW(logFilePath);
+        while (stopping == 0) {
+            bool published = false;
+            if (ReadCalibrate()) {
+                ReadAlrCurve();
+                ReadChangeSensitivity();
+                ReadAlsFlag();
+                published = PublishParameters();
+            }
+            if (published) {
+                stopping = 1;
+                LogEvent(TEXT("Update parameters successfully!"), EVENTLOG_INFORMATION_TYPE);
+                break;
+            }
+            if (++retryCount >= maximumAttempts) stopping = 1;
+            Sleep(retryIntervalMs);
+        }
+    } catch (...) {
+        // Nothing escapes into the thread pool, and OnStop still gets its event.
+    }
+    SetEvent(stoppedEvent);
+}

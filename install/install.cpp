@@ -1,1 +1,83 @@
-// placeholder
+#include "install/install.h"
+
+#include "calibration/service_identity.h"
+#include "platform/handles.h"
+#include "service/console.h"
+
+void InstallService() {
+    WCHAR path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    // A full buffer means the path was cut; registering a cut path would start
+    // something else.
+    if (length == 0 || length >= MAX_PATH) {
+        PrintConsole(TEXT("GetModuleFileName failed w/err 0x%08lx\n"),
+                     length == 0 ? GetLastError() : static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+        return;
+    }
+    // Quoted, so that a path with spaces cannot be taken for a shorter program's path
+    // followed by arguments.
+    WCHAR binaryPath[MAX_PATH + 2];
+    StringCchPrintfW(binaryPath, MAX_PATH + 2, TEXT("\"%s\""), path);
+
+    UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!manager) {
+        PrintConsole(TEXT("OpenSCManager failed w/err 0x%08lx\n"), GetLastError());
+        return;
+    }
+    UniqueServiceHandle created(CreateServiceW(
+        manager.get(), calibrationServiceName, calibrationServiceDisplayName, SERVICE_ALL_ACCESS,
+        SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS, SERVICE_DEMAND_START,
+        SERVICE_ERROR_NORMAL, binaryPath, nullptr, nullptr, TEXT(""), nullptr, nullptr));
+    if (!created) {
+        PrintConsole(TEXT("CreateService failed w/err 0x%08lx\n"), GetLastError());
+        return;
+    }
+    PrintConsole(TEXT("%s is installed.\n"), calibrationServiceName);
+
+    UniqueServiceHandle service(OpenServiceW(manager.get(), calibrationServiceName, SERVICE_ALL_ACCESS));
+    if (!service) {
+        PrintConsole(TEXT("Open Service %s failed.\n"), calibrationServiceName);
+    } else if (StartServiceW(service.get(), 0, nullptr)) {
+        PrintConsole(TEXT("%s start running.\n"), calibrationServiceName);
+    } else {
+        PrintConsole(TEXT("Start Service %s failed.\n"), calibrationServiceName);
+    }
+    // Closed in this order: the manager, the created service, the reopened one.
+    manager.reset();
+    created.reset();
+}
+
+void RemoveService() {
+    SERVICE_STATUS status{};
+    UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager) {
+        PrintConsole(TEXT("OpenSCManager failed w/err 0x%08lx\n"), GetLastError());
+        return;
+    }
+    UniqueServiceHandle service(
+        OpenServiceW(manager.get(), calibrationServiceName, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE));
+    if (!service) {
+        PrintConsole(TEXT("OpenService failed w/err 0x%08lx\n"), GetLastError());
+        return;
+    }
+
+    // A refused stop (the service is not running) is silent; the deletion goes ahead.
+    if (ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) {
+        PrintConsole(TEXT("Stopping %s."), calibrationServiceName);
+        Sleep(1000);
+        while (QueryServiceStatus(service.get(), &status) && status.dwCurrentState == SERVICE_STOP_PENDING) {
+            PrintConsole(TEXT("."));
+            Sleep(1000);
+        }
+        if (status.dwCurrentState == SERVICE_STOPPED)
+            PrintConsole(TEXT("\n%s is stopped.\n"), calibrationServiceName);
+        else
+            PrintConsole(TEXT("\n%s failed to stop.\n"), calibrationServiceName);
+    }
+
+    if (DeleteService(service.get()))
+        PrintConsole(TEXT("%s is removed.\n"), calibrationServiceName);
+    else
+        PrintConsole(TEXT("DeleteService failed w/err 0x%08lx\n"), GetLastError());
+    manager.reset();  // the manager first, then the service
+}

@@ -1,1 +1,227 @@
+// The calibration service run whole through the emulated dispatcher, on the virtual
+// clock: what the service manager, the event log, the registry and the text log see.
+#include <thread>
+
+#include "calibration/sample_service.h"
+#include "service/entry_point.h"
 #include "tests/test_support.h"
+
+namespace {
+
+const emu::String guid = u"{BF82486A-80F7-4733-B82C-066BD8F2534B}";
+const emu::String instanceKey = u"SYSTEM\\CurrentControlSet\\Enum\\ACPI\\NOXL6120\\1&2b3c&0";
+const emu::String parametersKey = instanceKey + u"\\Device Parameters";
+const emu::String logPath = u"C:\\Windows\\System32\\Noxel_AlsSvc.log";
+
+void InstallSensor() {
+    emu::AddDevice(std::vector<emu::String>{u"ACPI\\VEN_NOXL&DEV_6120", u"*NOXL6120"});
+    emu::CreateKey(parametersKey);
+}
+
+void SetAllVariables() {
+    emu::SetFirmwareVariable(u"CALIBRATE", guid, {0xE8, 0x03, 0x2C, 0x01});
+    emu::Bytes curve(40, 0xFF);
+    const uint8_t pairs[] = {5, 0, 10, 0, 100, 0, 150, 0};
+    std::copy(std::begin(pairs), std::end(pairs), curve.begin());
+    emu::SetFirmwareVariable(u"ALR_CURVE", guid, curve);
+    emu::SetFirmwareVariable(u"ALS_CS", guid, {40, 0, 0, 0});
+    emu::SetFirmwareVariable(u"ALS_FLAG", guid, {0});
+}
+
+size_t Occurrences(const std::string& text, const std::string& part) {
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    return count;
+}
+
+std::string LogText() {
+    const emu::Bytes bytes = emu::FileBytes(logPath);
+    emu::String text;
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2) text += static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
+    return N(text);
+}
+
+class CalibrationService : public EmulatedMachine {};
+
+}  // namespace
+
+TEST_F(CalibrationService, EmptyFirmwareMakesThirtyAttemptsTenSecondsApartAndStaysRunning) {
+    InstallSensor();
+    CSampleService service;
+    DispatcherRun run(service);
+    ASSERT_TRUE(emu::WaitForStatus(SERVICE_RUNNING));
+    ASSERT_TRUE(emu::WaitForWorkItems());
+
+    EXPECT_EQ(emu::CallCount("GetFirmwareEnvironmentVariableW"), 30u);  // CALIBRATE only
+    EXPECT_EQ(emu::NowMs(), 300000u);  // the thirtieth failure still sleeps
+    EXPECT_TRUE(emu::Values(parametersKey).empty());
+    EXPECT_FALSE(emu::FileExists(logPath));
+    EXPECT_EQ(ReportedStates(), (std::vector<std::string>{"2/1", "4/0"}));
+    EXPECT_FALSE(run.Finished(std::chrono::milliseconds(50)));
+
+    emu::SendControl(SERVICE_CONTROL_STOP);
+    ASSERT_TRUE(run.Finished());
+    EXPECT_EQ(ReportedStates(), (std::vector<std::string>{"2/1", "4/0", "3/2", "1/0"}));
+    EXPECT_EQ(EventMessages(),
+              (std::vector<std::string>{"I Noxel ALS Service in OnStart", "I Noxel ALS Service in OnStop"}));
+}
+
+TEST_F(CalibrationService, MissingAlrCurveLogsEveryAttemptAndNeverSucceeds) {
+    InstallSensor();
+    SetAllVariables();
+    emu::RemoveFirmwareVariable(u"ALR_CURVE", guid);
+    emu::WriteFileBytes(logPath, {'[', 0, 'o', 0, 'l', 0, 'd', 0});  // a previous run's log
+    CSampleService service;
+    DispatcherRun run(service);
+    ASSERT_TRUE(emu::WaitForStatus(SERVICE_RUNNING));
+    ASSERT_TRUE(emu::WaitForWorkItems());
+
+    const std::string log = LogText();
+    EXPECT_EQ(log.rfind("[", 0), 0u);
+    EXPECT_EQ(log.find("old"), std::string::npos);
+    EXPECT_EQ(Occurrences(log, "Error to Retrieve ALR Curve! ErrorCode: 203: "
+                               "The system could not find the environment option that was entered.\r\n"),
+              30u);
+    EXPECT_EQ(Occurrences(log, "SOURCE LUX: 1000\r\n"), 30u);
+    EXPECT_EQ(Occurrences(log, "CHANGE SENSITIVITY: 40\r\n"), 30u);
+    EXPECT_EQ(Occurrences(log, "ALR Table"), 0u);
+    EXPECT_EQ(emu::NowMs(), 300000u);
+    EXPECT_FALSE(emu::GetValue(parametersKey, u"ALR_CURVE").has_value());
+    EXPECT_EQ(emu::GetValue(parametersKey, u"ALS_CAL").value_or(emu::RegistryValue{}).data, emu::DwordBytes(300));
+    EXPECT_EQ(EventMessages(), (std::vector<std::string>{"I Noxel ALS Service in OnStart"}));
+
+    emu::SendControl(SERVICE_CONTROL_STOP);
+    ASSERT_TRUE(run.Finished());
+}
+
+TEST_F(CalibrationService, CompleteFirmwareIsPublishedOnTheFirstAttemptWithoutSleeping) {
+    InstallSensor();
+    SetAllVariables();
+    CSampleService service;
+    DispatcherRun run(service);
+    ASSERT_TRUE(emu::WaitForStatus(SERVICE_RUNNING));
+    ASSERT_TRUE(emu::WaitForWorkItems());
+
+    EXPECT_EQ(emu::NowMs(), 0u);
+    EXPECT_EQ(EventMessages(), (std::vector<std::string>{"I Noxel ALS Service in OnStart",
+                                                         "I Update parameters successfully!"}));
+    auto value = [](const char16_t* name) {
+        return emu::GetValue(parametersKey, name).value_or(emu::RegistryValue{}).data;
+    };
+    EXPECT_EQ(value(u"ALS_SRC"), emu::DwordBytes(1000));
+    EXPECT_EQ(value(u"ALR_CURVE"), emu::StringBytes(u"5,10,100,150"));
+    EXPECT_EQ(value(u"ALS_FLAG"), emu::DwordBytes(0));
+    EXPECT_EQ(ReportedStates(), (std::vector<std::string>{"2/1", "4/0"}));
+
+    // The worker has ended, so a stop completes at once.
+    emu::SendControl(SERVICE_CONTROL_STOP);
+    ASSERT_TRUE(run.Finished());
+    EXPECT_EQ(ReportedStates(), (std::vector<std::string>{"2/1", "4/0", "3/2", "1/0"}));
+    EXPECT_EQ(emu::OpenHandleCount(), 1u);  // the service's own stopped event
+}
+
+TEST_F(CalibrationService, StopDuringTheSleepWaitsForTheSleepToEnd) {
+    InstallSensor();
+    emu::SetClockMode(emu::ClockMode::Manual);
+    CSampleService service;
+    DispatcherRun run(service);
+    ASSERT_TRUE(emu::WaitForSleepers(1));  // first attempt failed, sleeping from 0 s
+
+    emu::AdvanceClock(3000);
+    emu::SendControl(SERVICE_CONTROL_STOP);
+    ASSERT_TRUE(emu::WaitForStatus(SERVICE_STOP_PENDING));
+    EXPECT_FALSE(run.Finished(std::chrono::milliseconds(100)));
+
+    emu::AdvanceClock(7000);
+    ASSERT_TRUE(run.Finished());
+    const auto reports = emu::StatusReports();
+    ASSERT_EQ(reports.back().status.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_EQ(reports.back().timeMs, 10000u);
+    EXPECT_EQ(emu::CallCount("GetFirmwareEnvironmentVariableW"), 1u);
+}
+
+TEST_F(CalibrationService, StopBeforeTheFirstAttemptMakesNoAttempt) {
+    InstallSensor();
+    SetAllVariables();
+    emu::WriteFileBytes(logPath, {'[', 0});
+    emu::HoldWorkItems(true);
+    CSampleService service;
+    DispatcherRun run(service);
+    ASSERT_TRUE(emu::WaitForStatus(SERVICE_RUNNING));
+
+    emu::SendControl(SERVICE_CONTROL_STOP);
+    ASSERT_TRUE(emu::WaitForStatus(SERVICE_STOP_PENDING));
+    emu::HoldWorkItems(false);
+    ASSERT_TRUE(run.Finished());
+
+    EXPECT_EQ(emu::CallCount("GetFirmwareEnvironmentVariableW"), 0u);
+    EXPECT_FALSE(emu::FileExists(logPath));  // still deleted
+    EXPECT_TRUE(emu::Values(parametersKey).empty());
+    EXPECT_EQ(ReportedStates().back(), "1/0");
+}
+
+TEST_F(CalibrationService, FailedQueuingStopsTheServiceWithTheCode) {
+    emu::FailCall("QueueUserWorkItem", ERROR_NOT_ENOUGH_MEMORY);
+    CSampleService service;
+    DispatcherRun run(service);
+    ASSERT_TRUE(run.Finished());
+    EXPECT_EQ(ReportedStates(), (std::vector<std::string>{"2/1", "1/0"}));
+    EXPECT_EQ(emu::StatusReports().back().status.dwWin32ExitCode, static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+    EXPECT_EQ(EventMessages(), (std::vector<std::string>{"I Noxel ALS Service in OnStart",
+                                                         "E Service Start failed w/err 0x00000008"}));
+}
+
+// The entry point run as the service manager runs it: no arguments, the dispatcher
+// connected.
+class ServiceProcess : public EmulatedMachine {
+protected:
+    std::future<int> StartProcess() {
+        emu::SetStartedByServiceManager(true);
+        return std::async(std::launch::async, [] {
+            emu::String program = u"NoxelAlsSvc.exe";
+            WCHAR* argv[] = {program.data(), nullptr};
+            return wmain(1, argv);
+        });
+    }
+};
+
+TEST_F(ServiceProcess, ShutdownReportsStoppedAtOnceAndTheProcessOutlivesItsWorker) {
+    InstallSensor();
+    emu::SetClockMode(emu::ClockMode::Manual);
+    auto process = StartProcess();
+    ASSERT_TRUE(emu::WaitForSleepers(1));
+
+    emu::SendControl(SERVICE_CONTROL_SHUTDOWN);
+    ASSERT_TRUE(emu::WaitForStatus(SERVICE_STOPPED));
+    EXPECT_EQ(ReportedStates(), (std::vector<std::string>{"2/1", "4/0", "1/0"}));
+    // The worker still sleeps; the process keeps the service object until it ends.
+    EXPECT_EQ(process.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
+
+    emu::AdvanceClock(10000);
+    ASSERT_EQ(process.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_EQ(process.get(), 0);
+    EXPECT_EQ(emu::CallCount("GetFirmwareEnvironmentVariableW"), 1u);  // no attempt after the shutdown
+    EXPECT_EQ(emu::RunningWorkItems(), 0u);
+    EXPECT_EQ(emu::OpenHandleCount(), 0u);
+}
+
+TEST_F(ServiceProcess, FailedStartEndsTheProcessWithoutWaiting) {
+    emu::FailCall("QueueUserWorkItem", ERROR_NOT_ENOUGH_MEMORY);
+    auto process = StartProcess();
+    ASSERT_EQ(process.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_EQ(process.get(), 0);
+    EXPECT_EQ(emu::OpenHandleCount(), 0u);
+}
+
+TEST_F(ServiceProcess, ACompleteRunLeavesNoHandleOpen) {
+    InstallSensor();
+    SetAllVariables();
+    auto process = StartProcess();
+    ASSERT_TRUE(emu::WaitForStatus(SERVICE_RUNNING));
+    ASSERT_TRUE(emu::WaitForWorkItems());
+    emu::SendControl(SERVICE_CONTROL_STOP);
+    ASSERT_EQ(process.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_EQ(emu::OpenHandleCount(), 0u);
+    EXPECT_EQ(emu::ConsoleText(),
+              "Parameters:\n -install  to install the service.\n -remove   to remove the service.\n");
+}

@@ -213,6 +213,7 @@ void ResetState(State& s) {
     s.services.clear();
     s.managers.clear();
     s.serviceHandles.clear();
+    s.holdWorkItems = false;
     std::error_code ignored;
     if (!s.fileRoot.empty() && s.fileRoot == createdRoot)  // never a root a test chose
         std::filesystem::remove_all(s.fileRoot, ignored);

@@ -117,6 +117,7 @@ struct State {
     std::map<const void*, std::pair<String, DWORD>> serviceHandles;  // name, access
 
     size_t runningWorkItems = 0;
+    bool holdWorkItems = false;
 };
 
 // The one machine. It is never destroyed, so that detached pool threads can never

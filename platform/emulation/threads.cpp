@@ -159,8 +159,12 @@ BOOL WINAPI QueueUserWorkItem(LPTHREAD_START_ROUTINE function, PVOID context, UL
     }
     ++s.runningWorkItems;
     std::thread([function, context] {
-        function(context);
         State& machine = Machine();
+        {
+            std::unique_lock held(machine.lock);
+            machine.changed.wait(held, [&] { return !machine.holdWorkItems; });
+        }
+        function(context);
         std::lock_guard done(machine.lock);
         --machine.runningWorkItems;
         machine.changed.notify_all();
@@ -180,6 +184,13 @@ size_t RunningWorkItems() {
     State& s = Machine();
     std::lock_guard guard(s.lock);
     return s.runningWorkItems;
+}
+
+void HoldWorkItems(bool hold) {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    s.holdWorkItems = hold;
+    s.changed.notify_all();
 }
 
 bool WaitForWorkItems(std::chrono::milliseconds timeout) {

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds every preset and runs every test: the host suite
+# plain and under the sanitizers, the Windows build, and the end-to-end run under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-dependencies.sh
+
+for preset in host host-asan host-tsan; do
+  echo "==== $preset"
+  cmake --preset "$preset"
+  cmake --build --preset "$preset"
+  ctest --preset "$preset"
+done
+
+echo "==== mingw"
+cmake --preset mingw
+cmake --build --preset mingw
+if [ -f build/mingw/CTestTestfile.cmake ]; then
+  ctest --test-dir build/mingw -L wine --output-on-failure
+fi
