@@ -52,6 +52,9 @@ enum class ClockMode { Real, Manual, AutoAdvance };
 void SetClockMode(ClockMode mode);
 uint64_t NowMs();
 void AdvanceClock(uint64_t milliseconds);
+// When the earliest sleeper wakes, if any thread sleeps on the virtual clock.
+std::optional<uint64_t> NextWakeMs();
+void AdvanceClockTo(uint64_t milliseconds);
 size_t SleepingThreads();
 bool WaitForSleepers(size_t count, std::chrono::milliseconds timeout = 5s);
 // Local time at clock 0 (virtual modes).
@@ -87,6 +90,15 @@ void SetUefiPresent(bool present);
 // Whether the account holds SeSystemEnvironmentPrivilege, so that it can be enabled.
 void SetPrivilegeHeld(bool held);
 bool PrivilegeEnabled();
+// Every GetFirmwareEnvironmentVariableW call: the name, the bytes returned (0 on
+// failure), the error, and when.
+struct FirmwareRead {
+    String name;
+    DWORD bytes;
+    DWORD error;
+    uint64_t timeMs;
+};
+std::vector<FirmwareRead> FirmwareReads();
 void SetFirmwareVariable(const String& name, const String& guid, const Bytes& data);
 void RemoveFirmwareVariable(const String& name, const String& guid);
 

@@ -16,6 +16,7 @@ const DWORD systemEnvironmentLuid = 22;
 // Word for word as Windows gives them.
 const std::map<DWORD, std::u16string>& MessageTexts() {
     static const std::map<DWORD, std::u16string> texts = {
+        {0, u"The operation completed successfully.\r\n"},
         {1, u"Incorrect function.\r\n"},
         {2, u"The system cannot find the file specified.\r\n"},
         {3, u"The system cannot find the path specified.\r\n"},
@@ -117,10 +118,24 @@ BOOL WINAPI AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEG
     return TRUE;
 }
 
+namespace {
+
+DWORD ReadVariable(State& s, const String& variable, LPCWSTR guid, PVOID buffer, DWORD size);
+
+}  // namespace
+
 DWORD WINAPI GetFirmwareEnvironmentVariableW(LPCWSTR name, LPCWSTR guid, PVOID buffer, DWORD size) {
     State& s = Machine();
     std::lock_guard guard(s.lock);
     const String variable = ToString(name);
+    const DWORD bytes = ReadVariable(s, variable, guid, buffer, size);
+    s.firmwareReads.push_back({variable, bytes, bytes ? 0 : GetLastError(), s.nowMs});
+    return bytes;
+}
+
+namespace {
+
+DWORD ReadVariable(State& s, const String& variable, LPCWSTR guid, PVOID buffer, DWORD size) {
     if (auto error = Fault(s, "GetFirmwareEnvironmentVariableW", {variable})) {
         SetLastError(*error);
         return 0;
@@ -146,6 +161,8 @@ DWORD WINAPI GetFirmwareEnvironmentVariableW(LPCWSTR name, LPCWSTR guid, PVOID b
     SetLastError(ERROR_SUCCESS);
     return static_cast<DWORD>(it->second.size());
 }
+
+}  // namespace
 
 // Only FORMAT_MESSAGE_FROM_SYSTEM with FORMAT_MESSAGE_ALLOCATE_BUFFER is emulated.
 DWORD WINAPI FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId,
@@ -196,6 +213,12 @@ bool PrivilegeEnabled() {
     State& s = Machine();
     std::lock_guard guard(s.lock);
     return s.privilegeEnabled;
+}
+
+std::vector<FirmwareRead> FirmwareReads() {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    return s.firmwareReads;
 }
 
 void SetFirmwareVariable(const String& name, const String& guid, const Bytes& data) {

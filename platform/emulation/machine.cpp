@@ -201,6 +201,7 @@ void ResetState(State& s) {
     s.privilegeEnabled = false;
     s.tokens.clear();
     s.firmware.clear();
+    s.firmwareReads.clear();
     s.devices.clear();
     s.deviceSets.clear();
     s.registryRoot.children.clear();
@@ -280,6 +281,20 @@ void AdvanceClock(uint64_t milliseconds) {
     State& s = Machine();
     std::lock_guard guard(s.lock);
     s.nowMs += milliseconds;
+    s.changed.notify_all();
+}
+
+std::optional<uint64_t> NextWakeMs() {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    if (s.wakeTimes.empty()) return std::nullopt;
+    return *s.wakeTimes.begin();
+}
+
+void AdvanceClockTo(uint64_t milliseconds) {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    if (milliseconds > s.nowMs) s.nowMs = milliseconds;
     s.changed.notify_all();
 }
 

@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -74,6 +75,7 @@ struct State {
     ClockMode clockMode = ClockMode::AutoAdvance;
     uint64_t nowMs = 0;
     size_t sleepers = 0;
+    std::multiset<uint64_t> wakeTimes;
     SYSTEMTIME timeBase{2026, 3, 0, 14, 9, 30, 0, 0};
 
     std::map<const void*, Event> events;
@@ -96,6 +98,7 @@ struct State {
     bool privilegeEnabled = false;
     std::map<const void*, DWORD> tokens;
     std::map<std::pair<String, String>, Bytes> firmware;  // (upper name, upper guid)
+    std::vector<FirmwareRead> firmwareReads;
 
     std::vector<Device> devices;
     std::map<const void*, std::vector<Device>> deviceSets;

@@ -140,11 +140,13 @@ void WINAPI Sleep(DWORD milliseconds) {
     }
     const uint64_t wake = s.nowMs + milliseconds;
     ++s.sleepers;
+    auto waiting = s.wakeTimes.insert(wake);
     s.changed.notify_all();
     s.changed.wait(guard, [&] {
         if (s.clockMode == emu::ClockMode::AutoAdvance && s.nowMs < wake) s.nowMs = wake;
         return s.nowMs >= wake || s.clockMode == emu::ClockMode::Real;
     });
+    s.wakeTimes.erase(waiting);
     --s.sleepers;
     s.changed.notify_all();
 }

@@ -1,0 +1,237 @@
+#include "tools/simulator/machine_file.h"
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+namespace sim {
+
+namespace {
+
+using nlohmann::json;
+
+const char* const calibrationGuid = "{BF82486A-80F7-4733-B82C-066BD8F2534B}";
+const char* const firmwareNames[] = {"CALIBRATE", "ALR_CURVE", "ALS_CS", "ALS_FLAG"};
+
+// Where a JSON parse error stands, as line:column.
+std::string Position(const std::string& text, size_t byte) {
+    size_t line = 1, column = 1;
+    for (size_t i = 0; i < byte && i < text.size(); ++i) {
+        if (text[i] == '\n') {
+            ++line;
+            column = 1;
+        } else {
+            ++column;
+        }
+    }
+    return std::to_string(line) + ":" + std::to_string(column);
+}
+
+class Reader {
+public:
+    explicit Reader(std::string fileName) : fileName_(std::move(fileName)) {}
+
+    [[noreturn]] void Fail(const std::string& place, const std::string& what) const {
+        throw MachineFileError(fileName_ + ": " + (place.empty() ? "/" : place) + ": " + what);
+    }
+
+    const json& Expect(const json& value, json::value_t type, const char* name, const std::string& place) const {
+        const bool ok = type == json::value_t::number_unsigned ? value.is_number_unsigned() : value.type() == type;
+        if (!ok) Fail(place, std::string("expected ") + name + ", found " + value.type_name());
+        return value;
+    }
+
+    bool Boolean(const json& value, const std::string& place) const {
+        return Expect(value, json::value_t::boolean, "true or false", place).get<bool>();
+    }
+
+    std::string String(const json& value, const std::string& place) const {
+        return Expect(value, json::value_t::string, "a string", place).get<std::string>();
+    }
+
+    unsigned long long Unsigned(const json& value, const std::string& place, unsigned long long maximum) const {
+        const auto number = Expect(value, json::value_t::number_unsigned, "a whole number", place).get<unsigned long long>();
+        if (number > maximum) Fail(place, "must be at most " + std::to_string(maximum));
+        return number;
+    }
+
+    emu::Bytes Hex(const json& value, const std::string& place) const {
+        const std::string text = String(value, place);
+        emu::Bytes bytes;
+        std::string digits;
+        auto flush = [&] {
+            if (digits.empty()) return;
+            if (digits.size() % 2 != 0) Fail(place, "'" + digits + "' is not a whole number of hex bytes");
+            for (size_t i = 0; i < digits.size(); i += 2)
+                bytes.push_back(static_cast<uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
+            digits.clear();
+        };
+        for (char c : text) {
+            if (std::isxdigit(static_cast<unsigned char>(c))) {
+                digits += c;
+            } else if (c == ' ' || c == ',' || c == '\t' || c == '\n') {
+                flush();
+            } else {
+                Fail(place, std::string("'") + c + "' is not a hex digit");
+            }
+        }
+        flush();
+        return bytes;
+    }
+
+    void OnlyFields(const json& object, std::initializer_list<const char*> fields, const std::string& place) const {
+        for (const auto& [key, value] : object.items()) {
+            bool known = false;
+            for (const char* field : fields) known = known || key == field;
+            if (!known) Fail(place + "/" + key, "unknown field");
+        }
+    }
+
+private:
+    std::string fileName_;
+};
+
+}  // namespace
+
+MachineDescription ParseMachine(const std::string& text, const std::string& fileName) {
+    json root;
+    try {
+        root = json::parse(text);
+    } catch (const json::parse_error& error) {
+        std::string what = error.what();
+        const size_t at = what.find("syntax error");
+        throw MachineFileError(fileName + ":" + Position(text, error.byte == 0 ? 0 : error.byte - 1) + ": " +
+                               (at == std::string::npos ? what : what.substr(at)));
+    }
+    Reader read(fileName);
+    MachineDescription machine;
+    read.Expect(root, json::value_t::object, "an object", "");
+    read.OnlyFields(root, {"description", "uefi", "privilegeHeld", "eventLog", "firmware", "devices", "registryKeys", "faults"}, "");
+
+    if (root.contains("description")) read.String(root["description"], "/description");
+    if (root.contains("uefi")) machine.uefi = read.Boolean(root["uefi"], "/uefi");
+    if (root.contains("privilegeHeld")) machine.privilegeHeld = read.Boolean(root["privilegeHeld"], "/privilegeHeld");
+    if (root.contains("eventLog")) machine.eventLog = read.Boolean(root["eventLog"], "/eventLog");
+
+    if (root.contains("firmware")) {
+        const json& firmware = read.Expect(root["firmware"], json::value_t::object, "an object", "/firmware");
+        for (const auto& [name, value] : firmware.items())
+            machine.firmware.emplace_back(name, read.Hex(value, "/firmware/" + name));
+    }
+
+    if (root.contains("devices")) {
+        const json& devices = read.Expect(root["devices"], json::value_t::array, "an array", "/devices");
+        for (size_t i = 0; i < devices.size(); ++i) {
+            const std::string place = "/devices/" + std::to_string(i);
+            const json& device = read.Expect(devices[i], json::value_t::object, "an object", place);
+            read.OnlyFields(device, {"hardwareIds", "hardwareIdBytes"}, place);
+            if (device.contains("hardwareIds") && device.contains("hardwareIdBytes"))
+                read.Fail(place, "give hardwareIds or hardwareIdBytes, not both");
+            if (device.contains("hardwareIds")) {
+                const json& ids = read.Expect(device["hardwareIds"], json::value_t::array, "an array", place + "/hardwareIds");
+                std::vector<emu::String> strings;
+                for (size_t j = 0; j < ids.size(); ++j)
+                    strings.push_back(emu::Wide(read.String(ids[j], place + "/hardwareIds/" + std::to_string(j))));
+                machine.devices.emplace_back(emu::MultiString(strings));
+            } else if (device.contains("hardwareIdBytes")) {
+                machine.devices.emplace_back(read.Hex(device["hardwareIdBytes"], place + "/hardwareIdBytes"));
+            } else {
+                machine.devices.emplace_back(std::nullopt);
+            }
+        }
+    }
+
+    if (root.contains("registryKeys")) {
+        const json& keys = read.Expect(root["registryKeys"], json::value_t::array, "an array", "/registryKeys");
+        for (size_t i = 0; i < keys.size(); ++i)
+            machine.registryKeys.push_back(read.String(keys[i], "/registryKeys/" + std::to_string(i)));
+    }
+
+    if (root.contains("faults")) {
+        const json& faults = read.Expect(root["faults"], json::value_t::array, "an array", "/faults");
+        for (size_t i = 0; i < faults.size(); ++i) {
+            const std::string place = "/faults/" + std::to_string(i);
+            const json& entry = read.Expect(faults[i], json::value_t::object, "an object", place);
+            read.OnlyFields(entry, {"operation", "error", "argument", "call", "times"}, place);
+            if (!entry.contains("operation")) read.Fail(place, "missing field 'operation'");
+            if (!entry.contains("error")) read.Fail(place, "missing field 'error'");
+            FaultDescription fault;
+            fault.operation = read.String(entry["operation"], place + "/operation");
+            if (!emu::IsKnownOperation(fault.operation))
+                read.Fail(place + "/operation", "unknown operation '" + fault.operation + "'");
+            fault.error = static_cast<DWORD>(read.Unsigned(entry["error"], place + "/error", 0xFFFFFFFFULL));
+            if (entry.contains("argument")) fault.argument = read.String(entry["argument"], place + "/argument");
+            if (entry.contains("call")) {
+                fault.call = static_cast<unsigned>(read.Unsigned(entry["call"], place + "/call", 1000000));
+                if (fault.call == 0) read.Fail(place + "/call", "calls are counted from 1");
+            }
+            if (entry.contains("times")) fault.times = static_cast<unsigned>(read.Unsigned(entry["times"], place + "/times", 1000000));
+            machine.faults.push_back(fault);
+        }
+    }
+    return machine;
+}
+
+MachineDescription ReadMachineFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw MachineFileError(path + ": cannot be read");
+    std::ostringstream text;
+    text << in.rdbuf();
+    return ParseMachine(text.str(), path);
+}
+
+MachineDescription DefaultMachine() {
+    MachineDescription machine;
+    machine.firmware = {
+        {"CALIBRATE", {0xE8, 0x03, 0x2C, 0x01}},
+        {"ALR_CURVE", {0x05, 0x00, 0x0A, 0x00, 0x64, 0x00, 0x96, 0x00, 0xE8, 0x03, 0x20, 0x03,
+                       0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                       0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                       0xFF, 0xFF, 0xFF, 0xFF}},
+        {"ALS_CS", {0x28, 0x00, 0x00, 0x00}},
+        {"ALS_FLAG", {0x01}},
+    };
+    machine.devices = {emu::MultiString({u"ACPI\\VEN_NOXL&DEV_6120", u"ACPI\\NOXL6120", u"*NOXL6120"})};
+    machine.registryKeys = {"SYSTEM\\CurrentControlSet\\Enum\\ACPI\\NOXL6120\\1&2b3c4d5e&0\\Device Parameters"};
+    return machine;
+}
+
+void ReadEfivars(MachineDescription& machine, const std::string& directory) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    if (!fs::is_directory(directory, error)) throw MachineFileError(directory + ": not a directory");
+    std::string guid = calibrationGuid;
+    guid = guid.substr(1, guid.size() - 2);
+    for (char& c : guid) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+
+    machine.firmware.clear();
+    for (const char* name : firmwareNames) {
+        const fs::path file = fs::path(directory) / (std::string(name) + "-" + guid);
+        if (!fs::exists(file, error)) continue;  // absent there, absent for the run
+        std::ifstream in(file, std::ios::binary);
+        if (!in) throw MachineFileError(file.string() + ": cannot be read");
+        emu::Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (bytes.size() < 4) throw MachineFileError(file.string() + ": shorter than its 4 attribute bytes");
+        machine.firmware.emplace_back(name, emu::Bytes(bytes.begin() + 4, bytes.end()));
+    }
+}
+
+void Apply(const MachineDescription& machine) {
+    emu::SetUefiPresent(machine.uefi);
+    emu::SetPrivilegeHeld(machine.privilegeHeld);
+    emu::SetEventLogAvailable(machine.eventLog);
+    for (const auto& [name, data] : machine.firmware)
+        emu::SetFirmwareVariable(emu::Wide(name), emu::Wide(calibrationGuid), data);
+    for (const auto& device : machine.devices) {
+        if (device) emu::AddDevice(*device);
+        else emu::AddDeviceWithoutHardwareId();
+    }
+    for (const std::string& key : machine.registryKeys) emu::CreateKey(emu::Wide(key));
+    for (const FaultDescription& fault : machine.faults) {
+        if (fault.argument) emu::FailCallsWith(fault.operation, emu::Wide(*fault.argument), fault.error);
+        else emu::FailCall(fault.operation, fault.error, fault.call, fault.times);
+    }
+}
+
+}  // namespace sim

@@ -1,0 +1,270 @@
+#include "tools/simulator/report.h"
+
+#include <cstdio>
+#include <nlohmann/json.hpp>
+
+#include "platform/registry.h"
+
+namespace sim {
+
+namespace {
+
+const char16_t* const logPath = u"C:\\Windows\\System32\\Noxel_AlsSvc.log";
+const char16_t* const enumRoot = u"SYSTEM\\CurrentControlSet\\Enum\\ACPI";
+
+const char* StateName(DWORD state) {
+    switch (state) {
+    case 1: return "STOPPED";
+    case 2: return "START_PENDING";
+    case 3: return "STOP_PENDING";
+    case 4: return "RUNNING";
+    case 5: return "CONTINUE_PENDING";
+    case 6: return "PAUSE_PENDING";
+    case 7: return "PAUSED";
+    default: return "UNKNOWN";
+    }
+}
+
+const char* EventTypeName(WORD type) {
+    switch (type) {
+    case 1: return "error";
+    case 2: return "warning";
+    case 4: return "information";
+    default: return "other";
+    }
+}
+
+std::string Seconds(uint64_t milliseconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%llu.%03llu s", static_cast<unsigned long long>(milliseconds / 1000),
+                  static_cast<unsigned long long>(milliseconds % 1000));
+    return text;
+}
+
+emu::String Utf16(const emu::Bytes& bytes) {
+    emu::String text;
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2)
+        text += static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
+    return text;
+}
+
+DWORD Dword(const emu::Bytes& data) {
+    DWORD value = 0;
+    for (size_t i = 0; i < 4 && i < data.size(); ++i) value |= static_cast<DWORD>(data[i]) << (8 * i);
+    return value;
+}
+
+std::string StringData(const emu::Bytes& data) {
+    emu::String text = Utf16(data);
+    if (!text.empty() && text.back() == 0) text.pop_back();
+    return emu::Narrow(text);
+}
+
+std::string TypeName(DWORD type) {
+    switch (type) {
+    case REG_SZ: return "REG_SZ";
+    case REG_DWORD: return "REG_DWORD";
+    case REG_BINARY: return "REG_BINARY";
+    case REG_MULTI_SZ: return "REG_MULTI_SZ";
+    default: return "type " + std::to_string(type);
+    }
+}
+
+std::string HexBytes(const emu::Bytes& data, const char* separator) {
+    std::string text;
+    char digits[4];
+    for (size_t i = 0; i < data.size(); ++i) {
+        std::snprintf(digits, sizeof digits, "%02x", data[i]);
+        if (i) text += separator;
+        text += digits;
+    }
+    return text;
+}
+
+std::string ValueText(const emu::RegistryValue& value) {
+    if (value.type == REG_DWORD && value.data.size() == 4) {
+        char text[40];
+        std::snprintf(text, sizeof text, "%u (0x%08x)", Dword(value.data), Dword(value.data));
+        return text;
+    }
+    if (value.type == REG_SZ) return "\"" + StringData(value.data) + "\"";
+    return HexBytes(value.data, " ");
+}
+
+}  // namespace
+
+const char* OutcomeText(Outcome outcome) {
+    switch (outcome) {
+    case Outcome::Published: return "published";
+    case Outcome::GaveUp: return "gave up after 30 attempts";
+    case Outcome::StoppedEarly: return "stopped early";
+    case Outcome::NotStarted: return "the service did not start";
+    }
+    return "";
+}
+
+Report CollectReport() {
+    Report report;
+    report.statusReports = emu::StatusReports();
+    report.events = emu::Events();
+    report.logExists = emu::FileExists(logPath);
+    if (report.logExists) report.logText = emu::Narrow(Utf16(emu::FileBytes(logPath)));
+    for (const emu::String& device : emu::SubKeys(enumRoot)) {
+        for (const emu::String& instance : emu::SubKeys(emu::String(enumRoot) + u"\\" + device)) {
+            const emu::String path = emu::String(enumRoot) + u"\\" + device + u"\\" + instance + u"\\Device Parameters";
+            if (emu::KeyExists(path)) report.parameterKeys.push_back({emu::Narrow(path), emu::Values(path)});
+        }
+    }
+    for (const emu::FirmwareRead& read : emu::FirmwareReads())
+        if (read.name == u"CALIBRATE") ++report.attempts;
+    report.console = emu::ConsoleText();
+    report.endMs = emu::NowMs();
+
+    bool running = false, published = false;
+    for (const emu::StatusReport& status : report.statusReports)
+        running = running || status.status.dwCurrentState == SERVICE_RUNNING;
+    for (const emu::EventEntry& event : report.events)
+        published = published || (event.strings.size() > 1 && event.strings[1] == u"Update parameters successfully!");
+    report.outcome = published ? Outcome::Published
+                     : !running ? Outcome::NotStarted
+                     : report.attempts >= 30 ? Outcome::GaveUp
+                                             : Outcome::StoppedEarly;
+    return report;
+}
+
+std::string TextReport(const Report& report) {
+    std::string out;
+    out += "Outcome: " + std::string(report.outcome == Outcome::Published ? "published" : "not published") +
+           (report.outcome == Outcome::Published ? "" : std::string(" (") + OutcomeText(report.outcome) + ")") + "\n";
+    out += "Attempts: " + std::to_string(report.attempts) + "\n";
+    out += "Simulated time: " + Seconds(report.endMs) + "\n";
+
+    out += "\nService status reports:\n";
+    for (const emu::StatusReport& status : report.statusReports) {
+        char line[160];
+        std::snprintf(line, sizeof line, "  %12s  %-16s checkpoint %u  exit code %u\n", Seconds(status.timeMs).c_str(),
+                      StateName(status.status.dwCurrentState), status.status.dwCheckPoint,
+                      status.status.dwWin32ExitCode);
+        out += line;
+    }
+
+    out += "\nEvent log:\n";
+    if (report.events.empty()) out += "  (no entries)\n";
+    for (const emu::EventEntry& event : report.events) {
+        char head[64];
+        std::snprintf(head, sizeof head, "  %12s  %-11s  ", Seconds(event.timeMs).c_str(), EventTypeName(event.type));
+        out += head + emu::Narrow(event.source) + ": " +
+               (event.strings.size() > 1 ? emu::Narrow(event.strings[1]) : std::string()) + "\n";
+    }
+
+    out += "\nText log C:\\Windows\\System32\\Noxel_AlsSvc.log:\n";
+    if (!report.logExists) {
+        out += "  (no file)\n";
+    } else {
+        std::string line;
+        for (char c : report.logText) {
+            if (c == '\r') continue;
+            if (c == '\n') {
+                out += "  " + line + "\n";
+                line.clear();
+            } else {
+                line += c;
+            }
+        }
+        if (!line.empty()) out += "  " + line + "\n";
+    }
+
+    out += "\nRegistry (Device Parameters keys):\n";
+    if (report.parameterKeys.empty()) out += "  (no sensor instance keys)\n";
+    for (const ParameterKey& key : report.parameterKeys) {
+        out += "  HKLM\\" + key.path + "\n";
+        if (key.values.empty()) out += "    (no values)\n";
+        for (const auto& [name, value] : key.values) {
+            char head[64];
+            std::snprintf(head, sizeof head, "    %-10s %-10s ", emu::Narrow(name).c_str(), TypeName(value.type).c_str());
+            out += head + ValueText(value) + "\n";
+        }
+    }
+    return out;
+}
+
+std::string JsonReport(const Report& report) {
+    using nlohmann::ordered_json;
+    ordered_json root;
+    root["outcome"] = report.outcome == Outcome::Published  ? "published"
+                      : report.outcome == Outcome::GaveUp   ? "gave-up"
+                      : report.outcome == Outcome::NotStarted ? "not-started"
+                                                              : "stopped-early";
+    root["published"] = report.outcome == Outcome::Published;
+    root["attempts"] = report.attempts;
+    root["simulatedMs"] = report.endMs;
+    root["statusReports"] = ordered_json::array();
+    for (const emu::StatusReport& status : report.statusReports)
+        root["statusReports"].push_back({{"timeMs", status.timeMs},
+                                         {"state", StateName(status.status.dwCurrentState)},
+                                         {"checkPoint", status.status.dwCheckPoint},
+                                         {"win32ExitCode", status.status.dwWin32ExitCode}});
+    root["events"] = ordered_json::array();
+    for (const emu::EventEntry& event : report.events) {
+        ordered_json strings = ordered_json::array();
+        for (const emu::String& text : event.strings) strings.push_back(emu::Narrow(text));
+        root["events"].push_back({{"timeMs", event.timeMs},
+                                  {"type", EventTypeName(event.type)},
+                                  {"source", emu::Narrow(event.source)},
+                                  {"category", event.category},
+                                  {"id", event.id},
+                                  {"strings", strings}});
+    }
+    root["textLog"] = report.logExists ? ordered_json(report.logText) : ordered_json(nullptr);
+    root["registry"] = ordered_json::array();
+    for (const ParameterKey& key : report.parameterKeys) {
+        ordered_json values = ordered_json::object();
+        for (const auto& [name, value] : key.values) {
+            ordered_json entry = {{"type", TypeName(value.type)}};
+            if (value.type == REG_DWORD && value.data.size() == 4) entry["data"] = Dword(value.data);
+            else if (value.type == REG_SZ) entry["data"] = StringData(value.data);
+            else entry["data"] = HexBytes(value.data, " ");
+            values[emu::Narrow(name)] = entry;
+        }
+        root["registry"].push_back({{"key", "HKEY_LOCAL_MACHINE\\" + key.path}, {"values", values}});
+    }
+    return root.dump(2) + "\n";
+}
+
+std::string RegFile(const Report& report) {
+    std::string text = "Windows Registry Editor Version 5.00\r\n";
+    for (const ParameterKey& key : report.parameterKeys) {
+        if (key.values.empty()) continue;
+        text += "\r\n[HKEY_LOCAL_MACHINE\\" + key.path + "]\r\n";
+        for (const auto& [name, value] : key.values) {
+            std::string line = "\"" + emu::Narrow(name) + "\"=";
+            if (value.type == REG_DWORD && value.data.size() == 4) {
+                char digits[16];
+                std::snprintf(digits, sizeof digits, "dword:%08x", Dword(value.data));
+                line += digits;
+            } else if (value.type == REG_SZ) {
+                line += "\"";
+                for (char c : StringData(value.data)) {
+                    if (c == '\\' || c == '"') line += '\\';
+                    line += c;
+                }
+                line += "\"";
+            } else {
+                char prefix[16];
+                std::snprintf(prefix, sizeof prefix, "hex(%x):", value.type);
+                line += prefix + HexBytes(value.data, ",");
+            }
+            text += line + "\r\n";
+        }
+    }
+    text += "\r\n";
+    const emu::String wide = emu::Wide(text);
+    std::string bytes = "\xFF\xFE";
+    for (char16_t c : wide) {
+        bytes += static_cast<char>(c & 0xFF);
+        bytes += static_cast<char>(c >> 8);
+    }
+    return bytes;
+}
+
+}  // namespace sim

@@ -1,0 +1,38 @@
+// What a simulated run showed, read from the emulated machine's records, and its
+// forms: readable text, JSON, and a .reg file of the resulting registry values.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/emulation/emulation.h"
+
+namespace sim {
+
+enum class Outcome { Published, GaveUp, StoppedEarly, NotStarted };
+
+struct ParameterKey {
+    std::string path;  // below HKEY_LOCAL_MACHINE
+    std::vector<std::pair<emu::String, emu::RegistryValue>> values;
+};
+
+struct Report {
+    std::vector<emu::StatusReport> statusReports;
+    std::vector<emu::EventEntry> events;
+    bool logExists = false;
+    std::string logText;  // the UTF-16LE text log, as UTF-8
+    std::vector<ParameterKey> parameterKeys;
+    size_t attempts = 0;
+    Outcome outcome = Outcome::StoppedEarly;
+    std::string console;
+    uint64_t endMs = 0;
+};
+
+Report CollectReport();
+std::string TextReport(const Report& report);
+std::string JsonReport(const Report& report);
+// UTF-16LE with its byte-order mark and CRLF lines, as regedit writes it.
+std::string RegFile(const Report& report);
+const char* OutcomeText(Outcome outcome);
+
+}  // namespace sim

@@ -1,0 +1,23 @@
+// Runs the real service through its life on the emulated machine: the entry point
+// started as by the service manager, the worker, and a stop.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+#include "platform/emulation/emulation.h"
+
+namespace sim {
+
+struct RunOptions {
+    std::optional<uint64_t> stopAfterMs;  // stop then instead of when the worker ends
+    bool shutdown = false;
+    bool realtime = false;
+    std::function<void(const emu::FirmwareRead&)> onFirmwareRead;  // as reads happen
+};
+
+// Returns the entry point's exit code once the process has ended.
+int RunServiceProcess(const RunOptions& options);
+
+}  // namespace sim
