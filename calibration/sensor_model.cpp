@@ -1,1 +1,51 @@
-// placeholder
+#include "calibration/sensor_model.h"
+
+#include <iterator>
+#include <vector>
+
+#include "platform/handles.h"
+
+BYTE SensorModel = 0;
+
+namespace {
+
+// Room past the property for a zeroed pair of characters, so that a property without
+// its terminators still ends inside the buffer.
+constexpr size_t terminatorReserve = 2;
+
+// The device's hardware-ID multi-string; empty when it has none or it cannot be read.
+std::vector<WCHAR> HardwareIds(HDEVINFO set, SP_DEVINFO_DATA& device) {
+    DWORD size = 0;
+    if (!SetupDiGetDeviceRegistryPropertyW(set, &device, SPDRP_HARDWAREID, nullptr, nullptr, 0, &size) &&
+        GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+        return {};
+    if (size == 0) return {};
+    std::vector<WCHAR> ids((size + sizeof(WCHAR) - 1) / sizeof(WCHAR) + terminatorReserve, 0);
+    if (!SetupDiGetDeviceRegistryPropertyW(set, &device, SPDRP_HARDWAREID, nullptr,
+                                           reinterpret_cast<LPBYTE>(ids.data()), size, nullptr))
+        return {};
+    return ids;
+}
+
+}  // namespace
+
+bool DetectSensorModel() {
+    UniqueDeviceSet devices(SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES));
+    if (!devices) return false;
+
+    SP_DEVINFO_DATA device{};
+    device.cbSize = sizeof(device);
+    for (DWORD index = 0; SetupDiEnumDeviceInfo(devices.get(), index, &device); ++index) {
+        const std::vector<WCHAR> ids = HardwareIds(devices.get(), device);
+        if (ids.empty()) continue;
+        // StrStrW stops at the first NUL: only the first, most specific ID is searched.
+        for (BYTE model = 0; model < std::size(sensorModels); ++model) {
+            if (StrStrW(ids.data(), sensorModels[model].hardwareIdFragment)) {
+                SensorModel = model;
+                return true;
+            }
+        }
+        SensorModel = 0;
+    }
+    return false;
+}
