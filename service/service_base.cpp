@@ -92,7 +92,9 @@ void CServiceBase::HandleStart(DWORD argc, LPWSTR* argv) {
 }
 
 void CServiceBase::HandleStop() {
+    AcquireSRWLockExclusive(&reportLock);
     const DWORD previousState = status.dwCurrentState;
+    ReleaseSRWLockExclusive(&reportLock);
     Guarded(
         *this, TEXT("Service Stop"), TEXT("Service failed to stop."),
         [&] {

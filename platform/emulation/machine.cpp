@@ -187,6 +187,7 @@ void ResetState(State& s) {
     s.calls.clear();
     s.clockMode = ClockMode::AutoAdvance;
     s.nowMs = 0;
+    s.timeBase = SYSTEMTIME{2026, 3, 0, 14, 9, 30, 0, 0};
     s.events.clear();
     s.startedByServiceManager = false;
     s.stoppedReported = false;
@@ -210,7 +211,9 @@ void ResetState(State& s) {
     s.files.clear();
     s.finds.clear();
     s.console.clear();
+    s.consoleEcho = false;
     s.administrator = true;
+    s.moduleFileName = u"C:\\Program Files\\Noxel\\NoxelAlsSvc.exe";
     s.services.clear();
     s.managers.clear();
     s.serviceHandles.clear();

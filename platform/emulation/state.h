@@ -76,7 +76,7 @@ struct State {
     uint64_t nowMs = 0;
     size_t sleepers = 0;
     std::multiset<uint64_t> wakeTimes;
-    SYSTEMTIME timeBase{2026, 3, 0, 14, 9, 30, 0, 0};
+    SYSTEMTIME timeBase{};
 
     std::map<const void*, Event> events;
 
@@ -114,7 +114,7 @@ struct State {
     bool consoleEcho = false;
 
     bool administrator = true;
-    String moduleFileName = u"C:\\Program Files\\Noxel\\NoxelAlsSvc.exe";
+    String moduleFileName;
     std::map<String, ServiceEntry> services;  // keyed by upper-case name
     std::map<const void*, DWORD> managers;    // access
     std::map<const void*, std::pair<String, DWORD>> serviceHandles;  // name, access
