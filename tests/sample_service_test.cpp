@@ -41,6 +41,14 @@ std::string LogText() {
     return N(text);
 }
 
+// Whoever stops the worker (OnStop, or the service object's end) has set the flag
+// once it waits for the stopped event.
+bool WaitUntilStopFlagIsSet() {
+    for (int i = 0; i < 5000 && emu::CallCount("WaitForSingleObject") == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return emu::CallCount("WaitForSingleObject") == 1;
+}
+
 class CalibrationService : public EmulatedMachine {};
 
 }  // namespace
@@ -129,7 +137,7 @@ TEST_F(CalibrationService, StopDuringTheSleepWaitsForTheSleepToEnd) {
 
     emu::AdvanceClock(3000);
     emu::SendControl(SERVICE_CONTROL_STOP);
-    ASSERT_TRUE(emu::WaitForStatus(SERVICE_STOP_PENDING));
+    ASSERT_TRUE(WaitUntilStopFlagIsSet());
     EXPECT_FALSE(run.Finished(std::chrono::milliseconds(100)));
 
     emu::AdvanceClock(7000);
@@ -150,7 +158,7 @@ TEST_F(CalibrationService, StopBeforeTheFirstAttemptMakesNoAttempt) {
     ASSERT_TRUE(emu::WaitForStatus(SERVICE_RUNNING));
 
     emu::SendControl(SERVICE_CONTROL_STOP);
-    ASSERT_TRUE(emu::WaitForStatus(SERVICE_STOP_PENDING));
+    ASSERT_TRUE(WaitUntilStopFlagIsSet());
     emu::HoldWorkItems(false);
     ASSERT_TRUE(run.Finished());
 
@@ -195,6 +203,7 @@ TEST_F(ServiceProcess, ShutdownReportsStoppedAtOnceAndTheProcessOutlivesItsWorke
     ASSERT_TRUE(emu::WaitForStatus(SERVICE_STOPPED));
     EXPECT_EQ(ReportedStates(), (std::vector<std::string>{"2/1", "4/0", "1/0"}));
     // The worker still sleeps; the process keeps the service object until it ends.
+    ASSERT_TRUE(WaitUntilStopFlagIsSet());
     EXPECT_EQ(process.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
 
     emu::AdvanceClock(10000);
