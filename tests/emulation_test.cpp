@@ -1,1 +1,292 @@
+// The emulation's own faithful details that the service and its tests rely on: fault
+// injection, handle counting, the virtual clock, events, the dispatcher's threads, and
+// the Windows error conventions of registry, firmware, files and message texts.
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include <gmock/gmock.h>
+
+#include "platform/firmware.h"
+#include "platform/handles.h"
 #include "tests/test_support.h"
+
+using ::testing::ElementsAre;
+using ::testing::UnorderedElementsAre;
+
+namespace {
+
+const DWORD sentinelError = 0xDEADBEEF;
+const emu::String vendor = u"{BF82486A-80F7-4733-B82C-066BD8F2534B}";
+
+class Emulation : public EmulatedMachine {};
+
+// Whether CreateEventW succeeds now; on failure, the last error it set.
+DWORD CreateEventError() {
+    SetLastError(sentinelError);
+    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!event) return GetLastError();
+    CloseHandle(event);
+    return ERROR_SUCCESS;
+}
+
+bool EnableFirmwarePrivilege() {
+    UniqueKernelHandle token;
+    TOKEN_PRIVILEGES privileges{};
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    return OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put()) &&
+           LookupPrivilegeValueW(nullptr, SE_SYSTEM_ENVIRONMENT_NAME, &privileges.Privileges[0].Luid) &&
+           AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr) &&
+           GetLastError() == ERROR_SUCCESS;
+}
+
+HANDLE OpenFile(const WCHAR* path, DWORD share, DWORD disposition) {
+    return CreateFileW(path, GENERIC_READ | GENERIC_WRITE, share, nullptr, disposition,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+TEST_F(Emulation, FaultsHitTheChosenCalls) {
+    emu::FailCall("CreateEventW", ERROR_NOT_ENOUGH_MEMORY);
+    EXPECT_EQ(CreateEventError(), 8u);
+    EXPECT_EQ(CreateEventError(), 0u);
+
+    emu::FailCall("CreateEventW", ERROR_OUTOFMEMORY, 2, 2);  // the second and third from now
+    EXPECT_EQ(CreateEventError(), 0u);
+    EXPECT_EQ(CreateEventError(), 14u);
+    EXPECT_EQ(CreateEventError(), 14u);
+    EXPECT_EQ(CreateEventError(), 0u);
+    EXPECT_EQ(emu::CallCount("CreateEventW"), 6u);  // failed calls count too
+
+    emu::FailCall("SetEvent", ERROR_ACCESS_DENIED, 1, 0);  // for ever
+    for (int i = 0; i < 3; ++i) {
+        SetLastError(sentinelError);
+        EXPECT_FALSE(SetEvent(nullptr));
+        EXPECT_EQ(GetLastError(), 5u);
+    }
+
+    EXPECT_THROW(emu::FailCall("RegOpenKey", 5), std::invalid_argument);
+}
+
+TEST_F(Emulation, FaultsCanMatchAnArgumentWithoutCase) {
+    emu::CreateKey(u"SOFTWARE\\Noxel");
+    emu::CreateKey(u"SOFTWARE\\Other");
+    emu::FailCallsWith("RegOpenKeyExW", u"software\\NOXEL", ERROR_ACCESS_DENIED);
+    UniqueKey key;
+    for (int i = 0; i < 2; ++i)
+        EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Noxel", 0, KEY_READ, key.put()), 5);
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Other", 0, KEY_READ, key.put()), 0);
+}
+
+TEST_F(Emulation, EveryHandleIsCountedUntilClosed) {
+    emu::CreateKey(u"SOFTWARE");
+    HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE", 0, KEY_READ, &key), 0);
+    HANDLE source = RegisterEventSourceW(nullptr, u"TestSvc");
+    EXPECT_EQ(emu::OpenHandleCount(), 3u);
+    EXPECT_THAT(emu::OpenHandleKinds(), UnorderedElementsAre("event", "registry key", "event source"));
+
+    EXPECT_TRUE(CloseHandle(event));
+    EXPECT_EQ(RegCloseKey(key), 0);
+    EXPECT_TRUE(DeregisterEventSource(source));
+    EXPECT_EQ(emu::OpenHandleCount(), 0u);
+
+    SetLastError(sentinelError);
+    EXPECT_FALSE(CloseHandle(event));
+    EXPECT_EQ(GetLastError(), 6u);
+    EXPECT_EQ(RegCloseKey(key), 6);
+}
+
+TEST_F(Emulation, ManualClockWakesSleepersOnlyWhenAdvanced) {
+    emu::SetClockMode(emu::ClockMode::Manual);
+    std::atomic<bool> woke{false};
+    std::thread sleeper([&] {
+        Sleep(10000);
+        woke = true;
+    });
+    ASSERT_TRUE(emu::WaitForSleepers(1));
+    emu::AdvanceClock(9999);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_FALSE(woke);
+    EXPECT_EQ(emu::SleepingThreads(), 1u);
+    emu::AdvanceClock(1);
+    sleeper.join();
+    EXPECT_TRUE(woke);
+    EXPECT_EQ(emu::NowMs(), 10000u);
+}
+
+TEST_F(Emulation, AutoAdvancingClockLetsSleepsPassAtOnce) {
+    const auto started = std::chrono::steady_clock::now();
+    for (int i = 0; i < 30; ++i) Sleep(10000);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+    EXPECT_EQ(emu::NowMs(), 300000u);
+    SYSTEMTIME now{};
+    GetLocalTime(&now);  // five minutes after the base of 2026-03-14 09:30:00
+    EXPECT_EQ(now.wHour, 9);
+    EXPECT_EQ(now.wMinute, 35);
+}
+
+TEST_F(Emulation, ManualResetEventStaysSignalledAndAutoResetOneIsConsumed) {
+    UniqueKernelHandle manual(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    UniqueKernelHandle automatic(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    EXPECT_EQ(WaitForSingleObject(manual.get(), 0), WAIT_TIMEOUT);
+    std::thread([&] {
+        SetEvent(manual.get());
+        SetEvent(automatic.get());
+    }).join();
+    EXPECT_EQ(WaitForSingleObject(manual.get(), INFINITE), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(manual.get(), 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(automatic.get(), 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(automatic.get(), 0), WAIT_TIMEOUT);
+    EXPECT_TRUE(ResetEvent(manual.get()));
+    EXPECT_EQ(WaitForSingleObject(manual.get(), 0), WAIT_TIMEOUT);
+}
+
+namespace {
+std::thread::id serviceMainThread, handlerThread;
+SERVICE_STATUS_HANDLE probeHandle = nullptr;
+
+void Report(DWORD state) {
+    SERVICE_STATUS status{SERVICE_WIN32_OWN_PROCESS, state, SERVICE_ACCEPT_STOP, 0, 0, 0, 0};
+    SetServiceStatus(probeHandle, &status);
+}
+void WINAPI ProbeHandler(DWORD control) {
+    handlerThread = std::this_thread::get_id();
+    if (control == SERVICE_CONTROL_STOP) Report(SERVICE_STOPPED);
+}
+void WINAPI ProbeMain(DWORD, LPWSTR*) {
+    serviceMainThread = std::this_thread::get_id();
+    probeHandle = RegisterServiceCtrlHandlerW(u"Probe", ProbeHandler);
+    Report(SERVICE_RUNNING);
+}
+}  // namespace
+
+TEST_F(Emulation, DispatcherRunsServiceMainAloneAndControlsOnItsCaller) {
+    SERVICE_TABLE_ENTRYW table[] = {{const_cast<LPWSTR>(u"Probe"), ProbeMain}, {nullptr, nullptr}};
+    SetLastError(sentinelError);
+    EXPECT_FALSE(StartServiceCtrlDispatcherW(table));
+    EXPECT_EQ(GetLastError(), 1063u);
+
+    emu::SetStartedByServiceManager(true);
+    std::thread manager([] {
+        if (emu::WaitForStatus(SERVICE_RUNNING)) emu::SendControl(SERVICE_CONTROL_STOP);
+    });
+    EXPECT_TRUE(StartServiceCtrlDispatcherW(table));  // returns once STOPPED is reported
+    manager.join();
+    EXPECT_EQ(handlerThread, std::this_thread::get_id());
+    EXPECT_NE(serviceMainThread, std::this_thread::get_id());
+}
+
+TEST_F(Emulation, RegistryEnumeratesNamesWithTheWindowsLengthConvention) {
+    emu::CreateKey(u"SYSTEM\\Enum\\Alpha");
+    emu::CreateKey(u"SYSTEM\\Enum\\beta");
+    UniqueKey key;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"system\\ENUM", 0, KEY_READ, key.put()), 0);
+    DWORD subKeys = 0, longest = 0;
+    ASSERT_EQ(RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subKeys, &longest, nullptr,
+                               nullptr, nullptr, nullptr, nullptr, nullptr),
+              0);
+    EXPECT_EQ(subKeys, 2u);
+    EXPECT_EQ(longest, 5u);  // without the terminator
+
+    WCHAR name[16];
+    std::fill(std::begin(name), std::end(name), u'#');
+    DWORD length = 5;  // capacity with the terminator: one short for "Alpha"
+    EXPECT_EQ(RegEnumKeyExW(key.get(), 0, name, &length, nullptr, nullptr, nullptr, nullptr), 234);
+    length = 6;
+    EXPECT_EQ(RegEnumKeyExW(key.get(), 0, name, &length, nullptr, nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(length, 5u);
+    EXPECT_EQ(std::u16string(name), u"Alpha");
+    EXPECT_EQ(name[6], u'#');
+    length = 16;
+    EXPECT_EQ(RegEnumKeyExW(key.get(), 1, name, &length, nullptr, nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(std::u16string(name), u"beta");  // the name keeps its own case
+    length = 16;
+    EXPECT_EQ(RegEnumKeyExW(key.get(), 2, name, &length, nullptr, nullptr, nullptr, nullptr), 259);
+
+    UniqueKey writable;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SYSTEM\\ENUM\\BETA", 0, KEY_SET_VALUE, writable.put()), 0);
+    const emu::Bytes one = emu::DwordBytes(1), two = emu::DwordBytes(2);
+    EXPECT_EQ(RegSetValueExW(writable.get(), u"ALS_CS", 0, REG_DWORD, one.data(), 4), 0);
+    EXPECT_EQ(RegSetValueExW(writable.get(), u"als_cs", 0, REG_DWORD, two.data(), 4), 0);
+    const auto values = emu::Values(u"SYSTEM\\Enum\\beta");
+    ASSERT_EQ(values.size(), 1u);  // one value, written twice
+    EXPECT_EQ(values[0].second.data, two);
+}
+
+TEST_F(Emulation, FirmwareVariablesFollowTheWindowsErrors) {
+    emu::SetFirmwareVariable(u"CALIBRATE", vendor, {1, 2, 3, 4});
+    BYTE buffer[8] = {0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA};
+    auto read = [&](const WCHAR* name, DWORD size) {
+        SetLastError(sentinelError);
+        return GetFirmwareEnvironmentVariableW(name, vendor.c_str(), buffer, size);
+    };
+
+    emu::SetUefiPresent(false);
+    EXPECT_EQ(read(u"CALIBRATE", 8), 0u);
+    EXPECT_EQ(GetLastError(), 1u);
+    emu::SetUefiPresent(true);
+    EXPECT_EQ(read(u"CALIBRATE", 8), 0u);
+    EXPECT_EQ(GetLastError(), 1314u);  // until the privilege is enabled
+
+    // A privilege the account does not hold is still "adjusted", with 1300 as last error.
+    emu::SetPrivilegeHeld(false);
+    EXPECT_FALSE(EnableFirmwarePrivilege());
+    EXPECT_EQ(GetLastError(), 1300u);
+    emu::SetPrivilegeHeld(true);
+    ASSERT_TRUE(EnableFirmwarePrivilege());
+    EXPECT_EQ(emu::OpenHandleCount(), 0u);
+
+    EXPECT_EQ(read(u"ALS_CS", 8), 0u);
+    EXPECT_EQ(GetLastError(), 203u);
+    EXPECT_EQ(read(u"CALIBRATE", 3), 0u);
+    EXPECT_EQ(GetLastError(), 122u);
+    EXPECT_EQ(buffer[0], 0xAA);
+    EXPECT_EQ(read(u"CALIBRATE", 8), 4u);
+    EXPECT_THAT(buffer, ElementsAre(1, 2, 3, 4, 0xAA, 0xAA, 0xAA, 0xAA));
+}
+
+TEST_F(Emulation, FilesKeepCreateAndShareRules) {
+    const WCHAR* path = u"C:\\Windows\\System32\\Noxel_AlsSvc.log";
+    UniqueFile first(OpenFile(path, 0, CREATE_NEW));
+    ASSERT_TRUE(first);
+
+    SetLastError(sentinelError);
+    EXPECT_EQ(OpenFile(u"c:\\windows\\system32\\NOXEL_ALSSVC.LOG", FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       OPEN_EXISTING),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), 32u);  // opened without sharing
+
+    first.reset();
+    SetLastError(sentinelError);
+    EXPECT_EQ(OpenFile(path, FILE_SHARE_READ, CREATE_NEW), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), 80u);
+    UniqueFile again(OpenFile(path, FILE_SHARE_READ, OPEN_EXISTING));
+    EXPECT_TRUE(again);
+
+    SetLastError(sentinelError);
+    EXPECT_EQ(OpenFile(u"C:\\Missing\\file.log", 0, CREATE_NEW), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), 3u);
+}
+
+TEST_F(Emulation, MessageTextsEndInALineBreakAndUnknownCodesFail) {
+    LPWSTR text = nullptr;
+    const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+    EXPECT_EQ(FormatMessageW(flags, nullptr, 5, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr), 19u);
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(std::u16string(text), u"Access is denied.\r\n");
+    EXPECT_EQ(LocalFree(text), nullptr);
+    EXPECT_EQ(emu::OpenHandleCount(), 0u);
+
+    text = nullptr;
+    SetLastError(sentinelError);
+    EXPECT_EQ(FormatMessageW(flags, nullptr, 0x12345, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr), 0u);
+    EXPECT_EQ(GetLastError(), 317u);
+    EXPECT_EQ(text, nullptr);
+}
