@@ -38,6 +38,12 @@ bool Exists(const std::string& hostPath) {
     return ::stat(hostPath.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
+// Whether the directory that would hold `hostPath` exists: a missing file in a missing
+// directory is ERROR_PATH_NOT_FOUND on Windows, not ERROR_FILE_NOT_FOUND.
+bool DirectoryExists(const std::string& hostPath) {
+    return std::filesystem::is_directory(std::filesystem::path(hostPath).parent_path());
+}
+
 // Whether a new open with `access` and `share` conflicts with the opens there are.
 bool SharingConflict(const State& s, const std::string& hostPath, DWORD access, DWORD share) {
     for (const auto& [handle, open] : s.files) {
@@ -63,7 +69,7 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR path, LPWIN32_FIND_DATAW data) {
     // Wildcards are not emulated: the path names one file.
     auto hostPath = MapPath(s, name);
     if (!hostPath || !Exists(*hostPath)) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
+        SetLastError(hostPath && DirectoryExists(*hostPath) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
     *data = WIN32_FIND_DATAW{};
@@ -214,7 +220,7 @@ BOOL WINAPI DeleteFileW(LPCWSTR path) {
     }
     auto hostPath = MapPath(s, name);
     if (!hostPath || !Exists(*hostPath)) {
-        SetLastError(hostPath ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+        SetLastError(hostPath && DirectoryExists(*hostPath) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
         return FALSE;
     }
     for (const auto& [handle, open] : s.files) {

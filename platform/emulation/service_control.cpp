@@ -38,7 +38,10 @@ ServiceEntry* ServiceOf(State& s, SC_HANDLE handle, DWORD neededAccess, DWORD& e
 
 void FillStatus(const ServiceEntry& entry, LPSERVICE_STATUS status) {
     *status = SERVICE_STATUS{};
-    status->dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+    // The registered type, interactive flag included; a service never started reports
+    // ERROR_SERVICE_NEVER_STARTED.
+    status->dwServiceType = entry.record.serviceType;
+    status->dwWin32ExitCode = entry.started ? 0 : 1077;
     status->dwCurrentState = entry.record.state;
     status->dwControlsAccepted =
         entry.record.state == SERVICE_RUNNING || entry.record.state == SERVICE_STOP_PENDING
@@ -46,12 +49,16 @@ void FillStatus(const ServiceEntry& entry, LPSERVICE_STATUS status) {
             : 0;
 }
 
-// A service marked for deletion goes once it is stopped.
+// A service marked for deletion goes once it is stopped and its last handle is closed;
+// until then it can still be opened and queried.
 void RemoveIfDeleted(State& s, const String& key) {
     auto it = s.services.find(key);
-    if (it != s.services.end() && it->second.record.markedForDeletion &&
-        it->second.record.state == SERVICE_STOPPED)
-        s.services.erase(it);
+    if (it == s.services.end() || !it->second.record.markedForDeletion ||
+        it->second.record.state != SERVICE_STOPPED)
+        return;
+    for (const auto& [handle, service] : s.serviceHandles)
+        if (Upper(service.first) == key) return;
+    s.services.erase(it);
 }
 
 }  // namespace
@@ -203,6 +210,7 @@ BOOL WINAPI StartServiceW(SC_HANDLE service, DWORD argc, LPCWSTR* argv) {
     if (entry->record.state != SERVICE_STOPPED) return FailWith(ERROR_SERVICE_ALREADY_RUNNING, FALSE);
     // The emulated manager starts no process; the service is taken to run.
     entry->record.state = SERVICE_RUNNING;
+    entry->started = true;
     return TRUE;
 }
 
@@ -263,8 +271,12 @@ BOOL WINAPI CloseServiceHandle(SC_HANDLE handle) {
         ReleaseHandle(s, handle, "service manager");
         return TRUE;
     }
-    if (s.serviceHandles.erase(handle)) {
+    auto service = s.serviceHandles.find(handle);
+    if (service != s.serviceHandles.end()) {
+        const String key = Upper(service->second.first);
+        s.serviceHandles.erase(service);
         ReleaseHandle(s, handle, "service");
+        RemoveIfDeleted(s, key);
         return TRUE;
     }
     return FailWith(ERROR_INVALID_HANDLE, FALSE);
@@ -359,6 +371,7 @@ void AddService(const String& name, DWORD state) {
     entry.record.startType = SERVICE_DEMAND_START;
     entry.record.errorControl = SERVICE_ERROR_NORMAL;
     entry.record.state = state;
+    entry.started = state != SERVICE_STOPPED;
     s.services[Upper(name)] = entry;
 }
 

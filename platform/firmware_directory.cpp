@@ -1,0 +1,111 @@
+// Firmware variables read from a directory in the Linux efivarfs layout, for test builds
+// on machines that have none (Wine): one file "NAME-guid" per variable, the GUID in lower
+// case without braces, holding four attribute bytes (little-endian) and then the data.
+// It keeps the contract of GetFirmwareEnvironmentVariableW that the service relies on.
+#ifndef _WIN32
+#error "Windows only: the host build emulates firmware variables in platform/emulation/"
+#endif
+#ifndef NOXEL_FIRMWARE_DIRECTORY
+#error "NOXEL_FIRMWARE_DIRECTORY names the directory, as a narrow string literal"
+#endif
+
+#include <vector>
+
+#include "platform/firmware.h"
+#include "platform/handles.h"
+
+namespace {
+
+constexpr size_t guidTextLength = 36;  // bf82486a-80f7-4733-b82c-066bd8f2534b
+constexpr DWORD attributesSize = 4;
+
+bool IsHexDigit(WCHAR c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// "{BF82486A-80F7-4733-B82C-066BD8F2534B}" as efivarfs spells it in file names; false
+// for anything but a GUID in braces, which Windows refuses as well.
+bool EfivarfsGuid(LPCWSTR guid, WCHAR (&text)[guidTextLength + 1]) {
+    if (guid[0] != '{') return false;
+    for (size_t i = 0; i < guidTextLength; ++i) {
+        const WCHAR c = guid[i + 1];
+        const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+        if (dash ? c != '-' : !IsHexDigit(c)) return false;
+        text[i] = c >= 'A' && c <= 'F' ? static_cast<WCHAR>(c - 'A' + 'a') : c;
+    }
+    text[guidTextLength] = 0;
+    return guid[guidTextLength + 1] == '}' && guid[guidTextLength + 2] == 0;
+}
+
+// Windows reads firmware variables only for a process whose token has
+// SeSystemEnvironmentPrivilege enabled; so does this test build.
+bool SystemEnvironmentPrivilegeEnabled() {
+    UniqueKernelHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
+    LUID privilege{};
+    if (!LookupPrivilegeValueW(nullptr, SE_SYSTEM_ENVIRONMENT_NAME, &privilege)) return false;
+    DWORD size = 0;
+    GetTokenInformation(token.get(), TokenPrivileges, nullptr, 0, &size);
+    if (size == 0) return false;
+    std::vector<BYTE> buffer(size);
+    if (!GetTokenInformation(token.get(), TokenPrivileges, buffer.data(), size, &size)) return false;
+    const auto* privileges = reinterpret_cast<const TOKEN_PRIVILEGES*>(buffer.data());
+    for (DWORD i = 0; i < privileges->PrivilegeCount; ++i) {
+        const LUID_AND_ATTRIBUTES& entry = privileges->Privileges[i];
+        if (entry.Luid.LowPart == privilege.LowPart && entry.Luid.HighPart == privilege.HighPart)
+            return (entry.Attributes & SE_PRIVILEGE_ENABLED) != 0;
+    }
+    return false;
+}
+
+DWORD Fail(DWORD error) {
+    SetLastError(error);
+    return 0;
+}
+
+}  // namespace
+
+DWORD WINAPI FirmwareDirectoryVariableW(LPCWSTR name, LPCWSTR guid, PVOID buffer, DWORD size) {
+    if (!name || !*name || !guid) return Fail(ERROR_INVALID_PARAMETER);
+    WCHAR vendor[guidTextLength + 1];
+    if (!EfivarfsGuid(guid, vendor)) return Fail(ERROR_INVALID_PARAMETER);
+    if (!SystemEnvironmentPrivilegeEnabled()) return Fail(ERROR_PRIVILEGE_NOT_HELD);
+
+    WCHAR path[MAX_PATH];
+    if (FAILED(StringCchPrintfW(path, MAX_PATH, TEXT("%s\\%s-%s"), TEXT(NOXEL_FIRMWARE_DIRECTORY), name,
+                                vendor)))
+        return Fail(ERROR_ENVVAR_NOT_FOUND);  // no variable has a name that long
+    UniqueFile file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        const DWORD error = GetLastError();
+        return Fail(error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ERROR_ENVVAR_NOT_FOUND
+                                                                                   : error);
+    }
+    // Variable names are case-sensitive; the file system that holds them may not be.
+    WIN32_FIND_DATAW found;
+    UniqueFind entry(FindFirstFileW(path, &found));
+    WCHAR fileName[MAX_PATH];
+    StringCchPrintfW(fileName, MAX_PATH, TEXT("%s-%s"), name, vendor);
+    if (!entry || lstrcmpW(found.cFileName, fileName) != 0) return Fail(ERROR_ENVVAR_NOT_FOUND);
+
+    LARGE_INTEGER fileSize{};
+    if (!GetFileSizeEx(file.get(), &fileSize)) return Fail(GetLastError());
+    // A variable holds at least one byte: a file of attributes alone is no variable.
+    if (fileSize.QuadPart <= attributesSize) return Fail(ERROR_ENVVAR_NOT_FOUND);
+    if (fileSize.QuadPart - attributesSize > size) return Fail(ERROR_INSUFFICIENT_BUFFER);
+    const DWORD dataSize = static_cast<DWORD>(fileSize.QuadPart - attributesSize);
+    if (!buffer) return Fail(ERROR_NOACCESS);
+
+    BYTE attributes[attributesSize];
+    DWORD read = 0;
+    if (!ReadFile(file.get(), attributes, attributesSize, &read, nullptr) || read != attributesSize)
+        return Fail(ERROR_READ_FAULT);
+    // Read into a copy first, so that a failed read leaves the caller's buffer untouched.
+    std::vector<BYTE> data(dataSize);
+    if (!ReadFile(file.get(), data.data(), dataSize, &read, nullptr) || read != dataSize)
+        return Fail(ERROR_READ_FAULT);
+    CopyMemory(buffer, data.data(), dataSize);
+    SetLastError(ERROR_SUCCESS);
+    return dataSize;
+}

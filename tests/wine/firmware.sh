@@ -1,0 +1,207 @@
+#!/usr/bin/env bash
+# The firmware-present path under Wine, with the test build that reads firmware
+# variables from a directory in the efivarfs layout. A model 1 sensor (NOXL6110) with
+# two instances is declared in Wine's registry. First run: every variable present, the
+# whole calibration lands under both instances, the text log holds every write, the
+# worker ends at once. Second run: ALR_CURVE missing, the failure line carries Wine's
+# message text for 203, the worker retries until -remove.
+# Usage: firmware.sh NoxelAlsSvcFirmwareDir.exe noxel-wine-probe.exe FIRMWARE-DIRECTORY
+source "$(dirname "$0")/lib.sh"
+exe=$1
+probe=$2
+firmware_directory=$3
+name=Noxel_ALS_Service
+guid=bf82486a-80f7-4733-b82c-066bd8f2534b
+sensor='SYSTEM\CurrentControlSet\Enum\ACPI\NOXL6110'
+instances=('4&2c8e1f3a&0' '4&2c8e1f3a&1')
+
+start_prefix
+mkdir -p "$WINEPREFIX/drive_c/noxel"
+cp "$exe" "$WINEPREFIX/drive_c/noxel/NoxelAlsSvc.exe"
+program='C:\noxel\NoxelAlsSvc.exe'
+firmware=$(unix_path "$firmware_directory")
+log="$WINEPREFIX/drive_c/windows/system32/Noxel_AlsSvc.log"
+
+# variable NAME HEX-BYTES: one efivarfs file, attributes (non-volatile, boot service and
+# runtime access) and then the data.
+variable() {
+  mkdir -p "$firmware"
+  printf "$(printf '\\x%s' 07 00 00 00 $2)" >"$firmware/$1-$guid"
+}
+
+# device KEY HARDWARE-ID...: a device instance key of a .reg file, with its hardware IDs.
+device() {
+  local key=$1
+  shift
+  local id ids=""
+  for id in "$@"; do ids+="$(printf '%s' "$id" | iconv -f UTF-8 -t UTF-16LE | od -An -tx1 -v | xargs) 00 00 "; done
+  printf '\n[HKEY_LOCAL_MACHINE\\%s]\n"HardwareID"=hex(7):%s\n' "$key" "$(echo $ids 00 00 | tr ' ' ,)"
+  printf '"ClassGUID"="{5175d334-c371-4806-b3ba-71fd53c9258d}"\n'
+}
+
+# The bytes of a REG_SZ holding TEXT, terminator included, as the probe prints them.
+sz_bytes() { { printf '%s' "$1" | iconv -f UTF-8 -t UTF-16LE; printf '\0\0'; } | od -An -tx1 -v | xargs; }
+
+# The values under an instance's Device Parameters, sorted by name.
+parameters() { wine "$probe" values "$sensor\\$1\\Device Parameters" 2>/dev/null | tr -d '\r' | sort; }
+
+# expect_log WHAT TEMPLATE: the text log holds TEMPLATE in UTF-16LE, without a BOM,
+# where each "[TS]" stands for a "[YYYYMMDD-HH:MM:SS]" timestamp of this run's local
+# time; only the timestamps are masked, every other byte is compared.
+expect_log() {
+  local what=$1 template=$2 text stamps expected stamp seconds
+  if [ ! -e "$log" ]; then
+    fail "$what: no text log"
+    return
+  fi
+  text=$(iconv -f UTF-16LE -t UTF-8 "$log"; printf x)
+  text=${text%x}
+  stamps=$(printf '%s' "$text" | grep -ao '\[[0-9]\{8\}-[0-9][0-9]:[0-9][0-9]:[0-9][0-9]\]' || true)
+  expected=$template
+  for stamp in $stamps; do expected=${expected/\[TS\]/$stamp}; done
+  printf '%s' "$expected" | iconv -f UTF-8 -t UTF-16LE >"$work/expected.log"
+  expect_files_equal "$what: text log bytes" "$work/expected.log" "$log"
+  for stamp in $stamps; do
+    seconds=$(date -d "${stamp:1:4}-${stamp:5:2}-${stamp:7:2} ${stamp:10:8}" +%s 2>/dev/null || echo 0)
+    if [ "$seconds" -lt $((started - 1)) ] || [ "$seconds" -gt $(( $(date +%s) + 1 )) ]; then
+      fail "$what: timestamp $stamp is not the local time of this run"
+      return
+    fi
+  done
+  echo "ok: $what: timestamps are the local time of this run"
+}
+
+log_size() { stat -c %s "$log" 2>/dev/null || echo 0; }
+is_running() { [[ "$(service_status $name)" == "ok state 4 "* ]]; }
+service_gone() { [ "$(service_status $name)" = "fail 1060" ]; }
+published() { events | grep -q '|Update parameters successfully!$'; }
+
+step "a NOXL6110 sensor with two instances, and a device that is no sensor"
+# Wine's setupapi lists every instance key under Enum with a ClassGUID (here the Sensor
+# class) as a present device; a key without one is not listed.
+{
+  echo 'Windows Registry Editor Version 5.00'
+  for instance in "${instances[@]}"; do
+    device "$sensor\\$instance" 'ACPI\VEN_NOXL&DEV_6110' '*NOXL6110'
+    printf '\n[HKEY_LOCAL_MACHINE\\%s\\%s\\Device Parameters]\n' "$sensor" "$instance"
+  done
+  device 'SYSTEM\CurrentControlSet\Enum\ACPI\NOXL6100\1' 'ACPI\VEN_NOXL&DEV_6100' '*NOXL6100'
+} >"$work/sensor.reg"
+import_registry "$work/sensor.reg"
+expect_equal "setupapi lists the devices" \
+  'ACPI\\NOXL6100\\1 = ACPI\\VEN_NOXL&DEV_6100
+ACPI\\NOXL6110\\4&2C8E1F3A&0 = ACPI\\VEN_NOXL&DEV_6110
+ACPI\\NOXL6110\\4&2C8E1F3A&1 = ACPI\\VEN_NOXL&DEV_6110' \
+  "$(wine "$probe" devices 2>/dev/null | tr -d '\r' | grep '^ACPI\\\\NOXL' || true)"
+
+step "first run: every firmware variable present"
+variable CALIBRATE 'e8 03 2c 01'                    # source lux 1000, sensor lux 300
+variable ALR_CURVE '05 00 0a 00 64 00 96 00 e8 03 20 03 ff ff ff ff
+                    00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00'
+variable ALS_CS '28 aa bb cc'                       # 40; bytes 1 to 3 are not used
+variable ALS_FLAG '00'
+expect_equal "-install: console text" \
+  "Noxel_ALS_Service is installed.
+Noxel_ALS_Service start running.
+x" "$(console -install)"
+wait_until 20 published || true
+
+for instance in "${instances[@]}"; do
+  expect_equal "values under $instance" \
+    "ALR_CURVE = type 1 size 44 bytes $(sz_bytes 5,10,100,150,1000,800)
+ALS_CAL = type 4 size 4 bytes 2c 01 00 00
+ALS_CS = type 4 size 4 bytes 28 00 00 00
+ALS_FLAG = type 4 size 4 bytes 00 00 00 00
+ALS_SRC = type 4 size 4 bytes e8 03 00 00" "$(parameters "$instance")"
+done
+entries=$'[TS]SOURCE LUX: 1000\r\n[TS]SENSOR LUX: 300\r\n[TS]ALR Table: 5,10,100,150,1000,800\r\n'
+entries+=$'[TS]CHANGE SENSITIVITY: 40\r\n[TS]ALS FLAG: 0\r\n'
+expect_log "first run" "$entries$entries"
+expect_equal "events of the first run" \
+  "trace|Noxel_ALS_Service|Noxel ALS Service in OnStart
+trace|Noxel_ALS_Service|Update parameters successfully!" "$(events)"
+
+step "-remove once the worker has ended"
+remove_started=$(now)
+expect_match "-remove: console text" \
+  'Stopping Noxel_ALS_Service\.\.*
+Noxel_ALS_Service is stopped\.
+Noxel_ALS_Service is removed\.
+x' "$(console -remove)"
+remove_seconds=$(elapsed "$remove_started")
+echo "   -remove took $remove_seconds s"
+if awk -v s="$remove_seconds" 'BEGIN { exit !(s <= 5) }'; then
+  echo "ok: with the worker ended, -remove takes its one-second poll and little more"
+else
+  fail "-remove took $remove_seconds s with the worker ended; expected at most 5 s"
+fi
+wait_until 10 service_gone || true
+
+step "second run: ALR_CURVE missing"
+rm "$firmware/ALR_CURVE-$guid"
+for instance in "${instances[@]}"; do
+  wine reg delete "HKLM\\$sensor\\$instance\\Device Parameters" /va /f >/dev/null 2>&1
+done
+expect_equal "-install again: console text" \
+  "Noxel_ALS_Service is installed.
+Noxel_ALS_Service start running.
+x" "$(console -install)"
+wait_until 20 is_running || true
+# Wine's own text for 203, ending in "\r\n" (Windows says "The system could not find
+# the environment option that was entered.").
+failure=$'[TS]Error to Retrieve ALR Curve! ErrorCode: 203: Environment variable not found.\r\n'
+entries=$'[TS]SOURCE LUX: 1000\r\n[TS]SENSOR LUX: 300\r\n[TS]CHANGE SENSITIVITY: 40\r\n[TS]ALS FLAG: 0\r\n'
+attempt_size=$(( ${#failure} * 2 + ${#entries} * 4 ))  # UTF-16: two bytes a character
+first_attempt_written() { [ "$(log_size)" -ge "$attempt_size" ]; }
+wait_until 20 first_attempt_written || true
+attempt_at=$(now)
+pause 0.5  # the attempt's last lines
+expect_log "first attempt" "$failure$entries$entries"
+for instance in "${instances[@]}"; do
+  expect_equal "values under $instance, without the curve" \
+    "ALS_CAL = type 4 size 4 bytes 2c 01 00 00
+ALS_CS = type 4 size 4 bytes 28 00 00 00
+ALS_FLAG = type 4 size 4 bytes 00 00 00 00
+ALS_SRC = type 4 size 4 bytes e8 03 00 00" "$(parameters "$instance")"
+done
+
+step "-remove while the worker sleeps after the failed attempt"
+pause "$(awk -v a="$attempt_at" -v n="$(now)" 'BEGIN { d = a + 4 - n; printf "%.2f", (d > 0 ? d : 0) }')"
+remove_started=$(now)
+expect_match "-remove: console text" \
+  'Stopping Noxel_ALS_Service\.\.*
+Noxel_ALS_Service is stopped\.
+Noxel_ALS_Service is removed\.
+x' "$(console -remove)"
+remove_seconds=$(elapsed "$remove_started")
+echo "   -remove took $remove_seconds s"
+if awk -v s="$remove_seconds" 'BEGIN { exit !(s >= 3 && s <= 12) }'; then
+  echo "ok: -remove waits out the worker's sleep (3 to 12 s)"
+else
+  fail "-remove took $remove_seconds s; expected 3 to 12 s"
+fi
+# The worker left its loop after the sleep: no second attempt.
+expect_log "after the stop" "$failure$entries$entries"
+expect_equal "events of both runs" \
+  "trace|Noxel_ALS_Service|Noxel ALS Service in OnStart
+trace|Noxel_ALS_Service|Update parameters successfully!
+trace|Noxel_ALS_Service|Noxel ALS Service in OnStop
+trace|Noxel_ALS_Service|Noxel ALS Service in OnStart
+trace|Noxel_ALS_Service|Noxel ALS Service in OnStop" "$(events)"
+
+step "the test build's firmware reader keeps GetFirmwareEnvironmentVariableW's contract"
+# Left in the directory: CALIBRATE, ALS_CS and ALS_FLAG. Each read's buffer of 8 bytes
+# is filled with ee first, so that bytes written without a fit would show.
+untouched='ee ee ee ee ee ee ee ee'
+calibrate='e8 03 2c 01 ee ee ee ee'
+expect_equal "reads through the probe" \
+  "without the privilege = 0 error 1314 buffer $untouched
+exact fit = 4 error 0 buffer $calibrate
+larger buffer = 4 error 0 buffer $calibrate
+buffer too small = 0 error 122 buffer $untouched
+missing variable = 0 error 203 buffer $untouched
+name in another case = 0 error 203 buffer $untouched
+vendor in lower case = 4 error 0 buffer $calibrate
+vendor without braces = 0 error 87 buffer $untouched
+another vendor = 0 error 203 buffer $untouched" \
+  "$(wine "$probe" firmware-directory 2>/dev/null | tr -d '\r')"

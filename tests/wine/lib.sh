@@ -1,0 +1,160 @@
+# shellcheck shell=bash
+# Shared by the end-to-end tests: a throwaway Wine prefix per run, started from nothing
+# and left with nothing running, and checks that print what was expected and what came.
+# Sourced by the test scripts; NOXEL_WINE_KEEP=1 keeps the prefix and logs for a look.
+set -euo pipefail
+
+# Wine's own chatter stays out of the checked output; English texts, whatever the host.
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export LC_ALL=C.UTF-8
+unset DISPLAY WAYLAND_DISPLAY
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/noxel-wine.XXXXXX")
+export WINEPREFIX="$work/prefix"
+failures=0
+started=$(date +%s)
+
+finish() {
+  local status=$?
+  # Stops every process of this prefix, the services too; nothing else is touched.
+  wineserver -k >/dev/null 2>&1 || true
+  wineserver -w >/dev/null 2>&1 || true
+  if [ "$status" -eq 0 ] && [ "$failures" -ne 0 ]; then status=1; fi
+  if [ "${NOXEL_WINE_KEEP:-0}" = 1 ]; then
+    echo "kept: $work"
+  else
+    rm -rf "$work"
+  fi
+  echo "$(basename "$0"): $([ "$status" -eq 0 ] && echo "${success_word:-passed}" || echo FAILED)" \
+    "in $(( $(date +%s) - started )) s"
+  exit "$status"
+}
+trap finish EXIT
+trap 'exit 130' INT TERM
+
+step() { echo "-- $*"; }
+
+# Shows text with its control characters visible, one line per line of text.
+visible() { printf '%s' "$1" | od -An -c | sed 's/^/   /'; }
+
+fail() {
+  failures=$((failures + 1))
+  echo "FAIL: $1"
+}
+
+# expect_equal WHAT EXPECTED ACTUAL
+expect_equal() {
+  if [ "$2" == "$3" ]; then
+    echo "ok: $1"
+  else
+    fail "$1"
+    echo "  expected:"; visible "$2"
+    echo "  came:"; visible "$3"
+  fi
+}
+
+# expect_match WHAT EXTENDED-REGEX ACTUAL (the whole text must match)
+expect_match() {
+  if [[ "$3" =~ ^($2)$ ]]; then
+    echo "ok: $1"
+  else
+    fail "$1"
+    echo "  expected to match: $2"
+    echo "  came:"; visible "$3"
+  fi
+}
+
+# expect_files_equal WHAT EXPECTED-FILE ACTUAL-FILE (byte for byte)
+expect_files_equal() {
+  if cmp -s "$2" "$3"; then
+    echo "ok: $1"
+  else
+    fail "$1"
+    echo "  expected:"; od -An -c "$2" | sed 's/^/   /'
+    echo "  came:"; od -An -c "$3" 2>/dev/null | sed 's/^/   /' || echo "   (no file)"
+  fi
+}
+
+# wait_until SECONDS COMMAND...: true once COMMAND succeeds, false after SECONDS.
+wait_until() {
+  local deadline=$(( $(date +%s%N) + $1 * 1000000000 ))
+  shift
+  until "$@"; do
+    [ "$(date +%s%N)" -lt "$deadline" ] || return 1
+    sleep 0.2
+  done
+}
+
+# pause SECONDS: a sleep that an interrupt ends at once (bash runs traps only between
+# foreground commands).
+pause() {
+  sleep "$1" &
+  wait $!
+}
+
+now() { date +%s.%N; }
+# elapsed START: seconds since START, with a tenth.
+elapsed() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.1f", b - a }'; }
+
+# console ARGUMENT...: the standard output of $program run with the arguments, with an
+# "x" after it so that trailing line breaks survive, and the exit code after that when
+# it is not 0 (so that the comparison of the text fails on it).
+console() {
+  local out code
+  set +e
+  out=$(wine "$program" "$@" 2>>"$work/console.err"; code=$?; printf x; exit $code)
+  code=$?
+  set -e
+  printf '%s' "$out"
+  [ "$code" -eq 0 ] || printf ' (exit code %s)' "$code"
+}
+
+# Creates the prefix, lets it settle, then keeps its server and services running. The
+# first process after the prefix settles starts the services, which keep its stderr and
+# WINEDEBUG: with +eventlog Wine prints every ReportEventW string, to services.log.
+start_prefix() {
+  step "new Wine prefix in $WINEPREFIX"
+  mkdir -p "$WINEPREFIX"
+  wineboot -i >"$work/wineboot.log" 2>&1
+  wineserver -w
+  # Persistent for 30 s after the last process of ours: services live between commands,
+  # and a run killed where no trap can act still ends its server and services.
+  wineserver -p30
+  WINEDEBUG=-all,+eventlog wine cmd /c exit 2>"$work/services.log"
+}
+
+# import_registry FILE: imports a .reg file written in UTF-8. Wine reads an 8-bit file as
+# ANSI and widens hex(7) data byte by byte, so it gets the file in UTF-16LE with a BOM.
+import_registry() {
+  { printf '\xff\xfe'; iconv -f UTF-8 -t UTF-16LE "$1"; } >"$1.utf16"
+  wine reg import "$(wine winepath -w "$1.utf16" 2>/dev/null | tr -d '\r')" >/dev/null 2>&1
+}
+
+# The Unix path of a Windows path in this prefix.
+unix_path() { wine winepath -u "$1" 2>/dev/null | tr -d '\r'; }
+
+# service_state NAME: the STATE word of "sc query", or the error line when there is none.
+service_state() {
+  local out
+  out=$(wine sc query "$1" 2>/dev/null | tr -d '\r')
+  if [[ "$out" =~ STATE[[:space:]]*:[[:space:]]*[0-9]+[[:space:]]+([A-Z_]+) ]]; then
+    echo "${BASH_REMATCH[1]}"
+  else
+    echo "$out" | head -1
+  fi
+}
+
+# service_status NAME: how the service manager answers for the service, through the
+# probe ($probe): "ok state S type T accepted A exit E", or "fail ERROR".
+service_status() { wine "$probe" service "$1" 2>/dev/null | tr -d '\r' | sed 's/^[A-Za-z]* = //'; }
+
+# events: every ReportEventW entry in services.log as "class|first string|second string",
+# pairing the lines of one thread (each entry prints its strings one per line).
+events() {
+  sed -n 's/^\([0-9a-f]*\):\([a-z]*\):eventlog:ReportEventW L"\(.*\)"$/\1|\2|\3/p' "$work/services.log" |
+    awk -F'|' '{
+      if ($1 in first) { print $2 "|" first[$1] "|" $3; delete first[$1] }
+      else first[$1] = $3
+    }'
+}
