@@ -55,8 +55,8 @@ void BuildAlrCurve(const std::vector<BYTE>& curve) {
         pair.value = LittleEndianWord(entry + 2);
         if (pair.lux == alrTerminator && pair.value == alrTerminator) break;
         WCHAR pairText[alrPairTextCapacity];
-        StringCchPrintfW(pairText, alrPairTextCapacity, i == 0 ? TEXT("%lu,%lu") : TEXT(",%lu,%lu"),
-                         pair.lux, pair.value);
+        StringCchPrintfW(pairText, alrPairTextCapacity, i == 0 ? TEXT("%lu,%lu") : TEXT(",%lu,%lu"), pair.lux,
+                         pair.value);
         StringCchCatW(record.alrText, std::size(record.alrText), pairText);
     }
     record.alrPresent = 1;
@@ -116,9 +116,8 @@ bool CSampleService::ReadAlrCurve() {
     LPWSTR systemText = nullptr;
     // With FORMAT_MESSAGE_ALLOCATE_BUFFER the buffer argument receives the address of
     // the allocated text.
-    const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM,
-                                        nullptr, error, 0, reinterpret_cast<LPWSTR>(&systemText), 0,
-                                        nullptr);
+    const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr,
+                                        error, 0, reinterpret_cast<LPWSTR>(&systemText), 0, nullptr);
     const UniqueLocalMemory systemTextOwner(systemText);
     if (length != 0 && systemText)
         StringCchPrintfW(logScratch, logScratchCapacity, TEXT("%lu: %s"), error, systemText);

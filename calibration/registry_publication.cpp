@@ -32,8 +32,7 @@ void Log(CSampleService& service, std::initializer_list<LPCWSTR> parts) {
 }
 
 // Sets one REG_DWORD and logs "<label><value>\r\n", or the failure text as it is.
-bool SetDword(CSampleService& service, HKEY key, LPCWSTR name, DWORD value, LPCWSTR label,
-              LPCWSTR failure) {
+bool SetDword(CSampleService& service, HKEY key, LPCWSTR name, DWORD value, LPCWSTR label, LPCWSTR failure) {
     if (RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value)) !=
         ERROR_SUCCESS) {
         Log(service, {failure});
@@ -112,7 +111,8 @@ bool CSampleService::PublishParameters() {
         StringCchCatW(keyPath, keyPathCapacity, instance);
         StringCchCatW(keyPath, keyPathCapacity, TEXT("\\Device Parameters"));
         UniqueKey parameters;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_ALL_ACCESS, parameters.put()) != ERROR_SUCCESS) {
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_ALL_ACCESS, parameters.put()) !=
+            ERROR_SUCCESS) {
             baseKey.reset();
             Log(*this, {TEXT("Fail to open "), keyPath, TEXT("\r\n")});
             return written.Complete();

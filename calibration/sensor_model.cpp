@@ -30,7 +30,8 @@ std::vector<WCHAR> HardwareIds(HDEVINFO set, SP_DEVINFO_DATA& device) {
 }  // namespace
 
 bool DetectSensorModel() {
-    UniqueDeviceSet devices(SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES));
+    UniqueDeviceSet devices(
+        SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES));
     if (!devices) return false;
 
     SP_DEVINFO_DATA device{};

@@ -4,5 +4,4 @@
 #include "platform/types.h"
 
 inline constexpr const WCHAR* calibrationServiceName = TEXT("Noxel_ALS_Service");
-inline constexpr const WCHAR* calibrationServiceDisplayName =
-    TEXT("Noxel Ambient Light Sensor Service");
+inline constexpr const WCHAR* calibrationServiceDisplayName = TEXT("Noxel Ambient Light Sensor Service");

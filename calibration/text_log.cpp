@@ -26,8 +26,8 @@ void WriteText(HANDLE file, LPCWSTR text) {
 
 void CSampleService::AppendLog() {
     if (!LogFileExists()) {
-        UniqueFile created(CreateFileW(logFilePath, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+        UniqueFile created(
+            CreateFileW(logFilePath, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!created) {
             LogEvent(TEXT("Unable to Create Log File"), EVENTLOG_INFORMATION_TYPE);
             return;
@@ -35,17 +35,16 @@ void CSampleService::AppendLog() {
     }
 
     // Readers may look at the log while an entry is written, writers may not.
-    UniqueFile file(CreateFileW(logFilePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueFile file(CreateFileW(logFilePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return;  // someone else holds the file: this entry is lost
 
     SYSTEMTIME now;
     GetLocalTime(&now);
     WCHAR timestamp[timestampCapacity] = {};
     wsprintfW(timestamp, TEXT("[%04lu%02lu%02lu-%02lu:%02lu:%02lu]"), static_cast<DWORD>(now.wYear),
-              static_cast<DWORD>(now.wMonth), static_cast<DWORD>(now.wDay),
-              static_cast<DWORD>(now.wHour), static_cast<DWORD>(now.wMinute),
-              static_cast<DWORD>(now.wSecond));
+              static_cast<DWORD>(now.wMonth), static_cast<DWORD>(now.wDay), static_cast<DWORD>(now.wHour),
+              static_cast<DWORD>(now.wMinute), static_cast<DWORD>(now.wSecond));
 
     SetFilePointer(file.get(), 0, nullptr, FILE_END);
     WriteText(file.get(), timestamp);

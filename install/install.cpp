@@ -26,8 +26,8 @@ void InstallService() {
     }
     UniqueServiceHandle created(CreateServiceW(
         manager.get(), calibrationServiceName, calibrationServiceDisplayName, SERVICE_ALL_ACCESS,
-        SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS, SERVICE_DEMAND_START,
-        SERVICE_ERROR_NORMAL, binaryPath, nullptr, nullptr, TEXT(""), nullptr, nullptr));
+        SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+        binaryPath, nullptr, nullptr, TEXT(""), nullptr, nullptr));
     if (!created) {
         PrintConsole(TEXT("CreateService failed w/err 0x%08lx\n"), GetLastError());
         return;

@@ -28,12 +28,10 @@ typedef struct _SP_DEVINFO_DATA {
 #define DIGCF_ALLCLASSES 0x00000004
 #define SPDRP_HARDWAREID 0x00000001
 
-HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* classGuid, LPCWSTR enumerator, HWND parent,
-                                     DWORD flags);
+HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* classGuid, LPCWSTR enumerator, HWND parent, DWORD flags);
 BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, PSP_DEVINFO_DATA data);
-BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, PSP_DEVINFO_DATA data,
-                                              DWORD property, LPDWORD propertyType,
-                                              LPBYTE buffer, DWORD bufferSize,
+BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD property,
+                                              LPDWORD propertyType, LPBYTE buffer, DWORD bufferSize,
                                               LPDWORD requiredSize);
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO set);
 LPWSTR WINAPI StrStrW(LPCWSTR text, LPCWSTR fragment);

@@ -51,12 +51,10 @@ typedef struct _WIN32_FIND_DATAW {
 
 HANDLE WINAPI FindFirstFileW(LPCWSTR path, LPWIN32_FIND_DATAW data);
 BOOL WINAPI FindClose(HANDLE find);
-HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD share,
-                          LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD attributes,
-                          HANDLE templateFile);
+HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                          DWORD disposition, DWORD attributes, HANDLE templateFile);
 DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD method);
-BOOL WINAPI WriteFile(HANDLE file, LPCVOID data, DWORD bytes, LPDWORD written,
-                      LPOVERLAPPED overlapped);
+BOOL WINAPI WriteFile(HANDLE file, LPCVOID data, DWORD bytes, LPDWORD written, LPOVERLAPPED overlapped);
 BOOL WINAPI DeleteFileW(LPCWSTR path);
 HANDLE WINAPI GetStdHandle(DWORD which);
 void WINAPI GetLocalTime(LPSYSTEMTIME time);

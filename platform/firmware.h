@@ -43,11 +43,9 @@ HANDLE WINAPI GetCurrentProcess();
 BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access, PHANDLE token);
 BOOL WINAPI LookupPrivilegeValueW(LPCWSTR system, LPCWSTR name, PLUID luid);
 BOOL WINAPI AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES newState,
-                                  DWORD bufferLength, PTOKEN_PRIVILEGES previousState,
-                                  LPDWORD returnLength);
-DWORD WINAPI GetFirmwareEnvironmentVariableW(LPCWSTR name, LPCWSTR guid, PVOID buffer,
-                                             DWORD size);
-DWORD WINAPI FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId,
-                            LPWSTR buffer, DWORD size, va_list* args);
+                                  DWORD bufferLength, PTOKEN_PRIVILEGES previousState, LPDWORD returnLength);
+DWORD WINAPI GetFirmwareEnvironmentVariableW(LPCWSTR name, LPCWSTR guid, PVOID buffer, DWORD size);
+DWORD WINAPI FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPWSTR buffer,
+                            DWORD size, va_list* args);
 
 #endif

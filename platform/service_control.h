@@ -60,15 +60,13 @@ typedef struct _SERVICE_TABLE_ENTRYW {
 #define SERVICE_ERROR_NORMAL 0x00000001
 
 BOOL WINAPI StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* table);
-SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerW(LPCWSTR serviceName,
-                                                         LPHANDLER_FUNCTION handler);
+SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerW(LPCWSTR serviceName, LPHANDLER_FUNCTION handler);
 BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS status);
 
 SC_HANDLE WINAPI OpenSCManagerW(LPCWSTR machine, LPCWSTR database, DWORD access);
-SC_HANDLE WINAPI CreateServiceW(SC_HANDLE manager, LPCWSTR serviceName, LPCWSTR displayName,
-                                DWORD access, DWORD serviceType, DWORD startType,
-                                DWORD errorControl, LPCWSTR binaryPath, LPCWSTR loadOrderGroup,
-                                LPDWORD tagId, LPCWSTR dependencies, LPCWSTR account,
+SC_HANDLE WINAPI CreateServiceW(SC_HANDLE manager, LPCWSTR serviceName, LPCWSTR displayName, DWORD access,
+                                DWORD serviceType, DWORD startType, DWORD errorControl, LPCWSTR binaryPath,
+                                LPCWSTR loadOrderGroup, LPDWORD tagId, LPCWSTR dependencies, LPCWSTR account,
                                 LPCWSTR password);
 SC_HANDLE WINAPI OpenServiceW(SC_HANDLE manager, LPCWSTR serviceName, DWORD access);
 BOOL WINAPI StartServiceW(SC_HANDLE service, DWORD argc, LPCWSTR* argv);

@@ -114,8 +114,7 @@ HLOCAL WINAPI LocalFree(HLOCAL memory);
 
 #define CP_ACP 0
 #define CP_UTF8 65001
-int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideCount,
-                               LPSTR narrow, int narrowBytes, LPCSTR defaultChar,
-                               BOOL* usedDefault);
+int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideCount, LPSTR narrow,
+                               int narrowBytes, LPCSTR defaultChar, BOOL* usedDefault);
 
 #endif

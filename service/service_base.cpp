@@ -28,8 +28,7 @@ void Guarded(CServiceBase& service, LPCWSTR operation, LPCWSTR failureText, Step
 
 }  // namespace
 
-CServiceBase::CServiceBase(LPCWSTR serviceName, DWORD controlsAccepted)
-    : serviceName(serviceName), status{} {
+CServiceBase::CServiceBase(LPCWSTR serviceName, DWORD controlsAccepted) : serviceName(serviceName), status{} {
     status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
     status.dwCurrentState = SERVICE_START_PENDING;
     status.dwControlsAccepted = controlsAccepted;
@@ -58,11 +57,11 @@ void WINAPI CServiceBase::ServiceMain(DWORD argc, LPWSTR* argv) {
 void WINAPI CServiceBase::ControlHandler(DWORD control) {
     CServiceBase& service = *serviceInstance;
     switch (control) {
-    case SERVICE_CONTROL_STOP: service.HandleStop(); break;
-    case SERVICE_CONTROL_PAUSE: service.HandlePause(); break;
-    case SERVICE_CONTROL_CONTINUE: service.HandleContinue(); break;
-    case SERVICE_CONTROL_SHUTDOWN: service.HandleShutdown(); break;
-    default: break;  // interrogate and unknown codes: nothing to report
+        case SERVICE_CONTROL_STOP: service.HandleStop(); break;
+        case SERVICE_CONTROL_PAUSE: service.HandlePause(); break;
+        case SERVICE_CONTROL_CONTINUE: service.HandleContinue(); break;
+        case SERVICE_CONTROL_SHUTDOWN: service.HandleShutdown(); break;
+        default: break;  // interrogate and unknown codes: nothing to report
     }
 }
 
@@ -73,8 +72,7 @@ void CServiceBase::ReportStatus(DWORD state, DWORD exitCode, DWORD waitHint) {
     status.dwCurrentState = state;
     status.dwWin32ExitCode = exitCode;
     status.dwWaitHint = waitHint;
-    status.dwCheckPoint =
-        state == SERVICE_RUNNING || state == SERVICE_STOPPED ? 0 : nextCheckPoint++;
+    status.dwCheckPoint = state == SERVICE_RUNNING || state == SERVICE_STOPPED ? 0 : nextCheckPoint++;
     SERVICE_STATUS report = status;
     SetServiceStatus(statusHandle, &report);
     ReleaseSRWLockExclusive(&reportLock);

@@ -7,19 +7,13 @@
 using namespace emu;
 using namespace emu::detail;
 
-HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* classGuid, LPCWSTR enumerator, HWND parent,
-                                     DWORD flags) {
+HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* classGuid, LPCWSTR enumerator, HWND parent, DWORD flags) {
     (void)enumerator, (void)parent;
     State& s = Machine();
     std::lock_guard guard(s.lock);
-    if (auto error = Fault(s, "SetupDiGetClassDevsW")) {
-        SetLastError(*error);
-        return INVALID_HANDLE_VALUE;
-    }
-    if (!classGuid && (flags & DIGCF_ALLCLASSES) == 0) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return INVALID_HANDLE_VALUE;
-    }
+    if (auto error = Fault(s, "SetupDiGetClassDevsW")) return FailWith(*error, INVALID_HANDLE_VALUE);
+    if (!classGuid && (flags & DIGCF_ALLCLASSES) == 0)
+        return FailWith(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
     auto handle = const_cast<void*>(NewHandle(s, "device set"));
     s.deviceSets[handle] = s.devices;  // a snapshot, as Windows takes one
     return handle;
@@ -28,59 +22,34 @@ HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* classGuid, LPCWSTR enumerator, 
 BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, PSP_DEVINFO_DATA data) {
     State& s = Machine();
     std::lock_guard guard(s.lock);
-    if (auto error = Fault(s, "SetupDiEnumDeviceInfo")) {
-        SetLastError(*error);
-        return FALSE;
-    }
+    if (auto error = Fault(s, "SetupDiEnumDeviceInfo")) return FailWith(*error, FALSE);
     auto it = s.deviceSets.find(set);
-    if (it == s.deviceSets.end()) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (!data || data->cbSize != sizeof(SP_DEVINFO_DATA)) {
-        SetLastError(ERROR_INVALID_USER_BUFFER);
-        return FALSE;
-    }
-    if (index >= it->second.size()) {
-        SetLastError(ERROR_NO_MORE_ITEMS);
-        return FALSE;
-    }
+    if (it == s.deviceSets.end()) return FailWith(ERROR_INVALID_HANDLE, FALSE);
+    if (!data || data->cbSize != sizeof(SP_DEVINFO_DATA)) return FailWith(ERROR_INVALID_USER_BUFFER, FALSE);
+    if (index >= it->second.size()) return FailWith(ERROR_NO_MORE_ITEMS, FALSE);
     data->DevInst = index + 1;
     return TRUE;
 }
 
-BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, PSP_DEVINFO_DATA data,
-                                              DWORD property, LPDWORD propertyType,
-                                              LPBYTE buffer, DWORD bufferSize,
+BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD property,
+                                              LPDWORD propertyType, LPBYTE buffer, DWORD bufferSize,
                                               LPDWORD requiredSize) {
     State& s = Machine();
     std::lock_guard guard(s.lock);
-    if (auto error = Fault(s, "SetupDiGetDeviceRegistryPropertyW")) {
-        SetLastError(*error);
-        return FALSE;
-    }
+    if (auto error = Fault(s, "SetupDiGetDeviceRegistryPropertyW")) return FailWith(*error, FALSE);
     auto it = s.deviceSets.find(set);
-    if (it == s.deviceSets.end()) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (it == s.deviceSets.end()) return FailWith(ERROR_INVALID_HANDLE, FALSE);
     if (!data || data->cbSize != sizeof(SP_DEVINFO_DATA) || data->DevInst == 0 ||
         data->DevInst > it->second.size()) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     const Device& device = it->second[data->DevInst - 1];
-    if (property != SPDRP_HARDWAREID || !device.hardwareId) {
-        SetLastError(ERROR_INVALID_DATA);
-        return FALSE;
-    }
+    if (property != SPDRP_HARDWAREID || !device.hardwareId) return FailWith(ERROR_INVALID_DATA, FALSE);
     const Bytes& value = *device.hardwareId;
     if (requiredSize) *requiredSize = static_cast<DWORD>(value.size());
     if (propertyType) *propertyType = 7;  // REG_MULTI_SZ
-    if (!buffer || bufferSize < value.size()) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
-    }
+    if (!buffer || bufferSize < value.size()) return FailWith(ERROR_INSUFFICIENT_BUFFER, FALSE);
     if (!value.empty()) std::memcpy(buffer, value.data(), value.size());
     return TRUE;
 }
@@ -88,14 +57,8 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, PSP_DEVINFO_DATA dat
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO set) {
     State& s = Machine();
     std::lock_guard guard(s.lock);
-    if (auto error = Fault(s, "SetupDiDestroyDeviceInfoList")) {
-        SetLastError(*error);
-        return FALSE;
-    }
-    if (!s.deviceSets.erase(set)) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (auto error = Fault(s, "SetupDiDestroyDeviceInfoList")) return FailWith(*error, FALSE);
+    if (!s.deviceSets.erase(set)) return FailWith(ERROR_INVALID_HANDLE, FALSE);
     ReleaseHandle(s, set, "device set");
     return TRUE;
 }

@@ -10,14 +10,8 @@ HANDLE WINAPI RegisterEventSourceW(LPCWSTR server, LPCWSTR source) {
     State& s = Machine();
     std::lock_guard guard(s.lock);
     const String name = ToString(source);
-    if (auto error = Fault(s, "RegisterEventSourceW", {name})) {
-        SetLastError(*error);
-        return nullptr;
-    }
-    if (!s.eventLogAvailable) {
-        SetLastError(RPC_S_SERVER_UNAVAILABLE);
-        return nullptr;
-    }
+    if (auto error = Fault(s, "RegisterEventSourceW", {name})) return FailWith(*error, nullptr);
+    if (!s.eventLogAvailable) return FailWith(RPC_S_SERVER_UNAVAILABLE, nullptr);
     auto handle = const_cast<void*>(NewHandle(s, "event source"));
     s.eventSources[handle] = name;
     return handle;
@@ -28,15 +22,9 @@ BOOL WINAPI ReportEventW(HANDLE eventLog, WORD type, WORD category, DWORD eventI
     (void)user, (void)dataSize, (void)data;
     State& s = Machine();
     std::lock_guard guard(s.lock);
-    if (auto error = Fault(s, "ReportEventW")) {
-        SetLastError(*error);
-        return FALSE;
-    }
+    if (auto error = Fault(s, "ReportEventW")) return FailWith(*error, FALSE);
     auto it = s.eventSources.find(eventLog);
-    if (it == s.eventSources.end()) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (it == s.eventSources.end()) return FailWith(ERROR_INVALID_HANDLE, FALSE);
     emu::EventEntry entry{it->second, type, category, eventId, {}, s.nowMs};
     for (WORD i = 0; i < stringCount; ++i) entry.strings.push_back(ToString(strings[i]));
     s.eventEntries.push_back(entry);
@@ -46,14 +34,8 @@ BOOL WINAPI ReportEventW(HANDLE eventLog, WORD type, WORD category, DWORD eventI
 BOOL WINAPI DeregisterEventSource(HANDLE eventLog) {
     State& s = Machine();
     std::lock_guard guard(s.lock);
-    if (auto error = Fault(s, "DeregisterEventSource")) {
-        SetLastError(*error);
-        return FALSE;
-    }
-    if (!s.eventSources.erase(eventLog)) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (auto error = Fault(s, "DeregisterEventSource")) return FailWith(*error, FALSE);
+    if (!s.eventSources.erase(eventLog)) return FailWith(ERROR_INVALID_HANDLE, FALSE);
     ReleaseHandle(s, eventLog, "event source");
     return TRUE;
 }

@@ -62,16 +62,12 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR path, LPWIN32_FIND_DATAW data) {
     State& s = Machine();
     std::lock_guard guard(s.lock);
     const String name = ToString(path);
-    if (auto error = Fault(s, "FindFirstFileW", {name})) {
-        SetLastError(*error);
-        return INVALID_HANDLE_VALUE;
-    }
+    if (auto error = Fault(s, "FindFirstFileW", {name})) return FailWith(*error, INVALID_HANDLE_VALUE);
     // Wildcards are not emulated: the path names one file.
     auto hostPath = MapPath(s, name);
-    if (!hostPath || !Exists(*hostPath)) {
-        SetLastError(hostPath && DirectoryExists(*hostPath) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
-    }
+    if (!hostPath || !Exists(*hostPath))
+        return FailWith(hostPath && DirectoryExists(*hostPath) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND,
+                        INVALID_HANDLE_VALUE);
     *data = WIN32_FIND_DATAW{};
     data->dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
     const String leaf = name.substr(name.find_last_of(u'\\') + 1);
@@ -84,14 +80,8 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR path, LPWIN32_FIND_DATAW data) {
 BOOL WINAPI FindClose(HANDLE find) {
     State& s = Machine();
     std::lock_guard guard(s.lock);
-    if (auto error = Fault(s, "FindClose")) {
-        SetLastError(*error);
-        return FALSE;
-    }
-    if (!s.finds.erase(find)) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (auto error = Fault(s, "FindClose")) return FailWith(*error, FALSE);
+    if (!s.finds.erase(find)) return FailWith(ERROR_INVALID_HANDLE, FALSE);
     ReleaseHandle(s, find, "find");
     return TRUE;
 }
@@ -102,44 +92,28 @@ HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_AT
     State& s = Machine();
     std::lock_guard guard(s.lock);
     const String name = ToString(path);
-    if (auto error = Fault(s, "CreateFileW", {name})) {
-        SetLastError(*error);
-        return INVALID_HANDLE_VALUE;
-    }
+    if (auto error = Fault(s, "CreateFileW", {name})) return FailWith(*error, INVALID_HANDLE_VALUE);
     auto hostPath = MapPath(s, name);
-    if (!hostPath || !std::filesystem::is_directory(std::filesystem::path(*hostPath).parent_path())) {
-        SetLastError(ERROR_PATH_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
-    }
+    if (!hostPath || !std::filesystem::is_directory(std::filesystem::path(*hostPath).parent_path()))
+        return FailWith(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
     const bool exists = Exists(*hostPath);
     int flags = 0;
     switch (disposition) {
-    case CREATE_NEW:
-        if (exists) {
-            SetLastError(ERROR_FILE_EXISTS);
-            return INVALID_HANDLE_VALUE;
-        }
-        flags = O_CREAT | O_EXCL;
-        break;
-    case CREATE_ALWAYS: flags = O_CREAT | O_TRUNC; break;
-    case OPEN_EXISTING:
-        if (!exists) {
-            SetLastError(ERROR_FILE_NOT_FOUND);
-            return INVALID_HANDLE_VALUE;
-        }
-        break;
-    case OPEN_ALWAYS: flags = O_CREAT; break;
-    default: SetLastError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE;
+        case CREATE_NEW:
+            if (exists) return FailWith(ERROR_FILE_EXISTS, INVALID_HANDLE_VALUE);
+            flags = O_CREAT | O_EXCL;
+            break;
+        case CREATE_ALWAYS: flags = O_CREAT | O_TRUNC; break;
+        case OPEN_EXISTING:
+            if (!exists) return FailWith(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
+            break;
+        case OPEN_ALWAYS: flags = O_CREAT; break;
+        default: SetLastError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE;
     }
-    if (exists && SharingConflict(s, *hostPath, access, share)) {
-        SetLastError(ERROR_SHARING_VIOLATION);
-        return INVALID_HANDLE_VALUE;
-    }
+    if (exists && SharingConflict(s, *hostPath, access, share))
+        return FailWith(ERROR_SHARING_VIOLATION, INVALID_HANDLE_VALUE);
     const int fd = ::open(hostPath->c_str(), flags | O_RDWR | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return INVALID_HANDLE_VALUE;
-    }
+    if (fd < 0) return FailWith(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
     auto handle = const_cast<void*>(NewHandle(s, "file"));
     s.files[handle] = {fd, *hostPath, access, share};
     // CREATE_ALWAYS and OPEN_ALWAYS say in the last error that the file was there.
@@ -150,23 +124,14 @@ HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_AT
 DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD method) {
     State& s = Machine();
     std::lock_guard guard(s.lock);
-    if (auto error = Fault(s, "SetFilePointer")) {
-        SetLastError(*error);
-        return INVALID_SET_FILE_POINTER;
-    }
+    if (auto error = Fault(s, "SetFilePointer")) return FailWith(*error, INVALID_SET_FILE_POINTER);
     auto it = s.files.find(file);
-    if (it == s.files.end()) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return INVALID_SET_FILE_POINTER;
-    }
+    if (it == s.files.end()) return FailWith(ERROR_INVALID_HANDLE, INVALID_SET_FILE_POINTER);
     int64_t offset = distance;
     if (distanceHigh) offset = (static_cast<int64_t>(*distanceHigh) << 32) | static_cast<uint32_t>(distance);
     const int whence = method == FILE_BEGIN ? SEEK_SET : method == FILE_CURRENT ? SEEK_CUR : SEEK_END;
     const off_t position = ::lseek(it->second.fd, offset, whence);
-    if (position < 0) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return INVALID_SET_FILE_POINTER;
-    }
+    if (position < 0) return FailWith(ERROR_INVALID_PARAMETER, INVALID_SET_FILE_POINTER);
     if (distanceHigh) *distanceHigh = static_cast<LONG>(position >> 32);
     return static_cast<DWORD>(position);
 }
@@ -176,36 +141,21 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID data, DWORD bytes, LPDWORD written, L
     State& s = Machine();
     std::lock_guard guard(s.lock);
     if (written) *written = 0;
-    if (auto error = Fault(s, "WriteFile")) {
-        SetLastError(*error);
-        return FALSE;
-    }
+    if (auto error = Fault(s, "WriteFile")) return FailWith(*error, FALSE);
     if (file == standardOutput) {
         const std::string text(static_cast<const char*>(data), bytes);
         s.console += text;
         if (s.consoleEcho) {
-            if (::write(1, text.data(), text.size()) < 0) {
-                SetLastError(ERROR_INVALID_HANDLE);
-                return FALSE;
-            }
+            if (::write(1, text.data(), text.size()) < 0) return FailWith(ERROR_INVALID_HANDLE, FALSE);
         }
         if (written) *written = bytes;
         return TRUE;
     }
     auto it = s.files.find(file);
-    if (it == s.files.end()) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if ((it->second.access & GENERIC_WRITE) == 0) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
+    if (it == s.files.end()) return FailWith(ERROR_INVALID_HANDLE, FALSE);
+    if ((it->second.access & GENERIC_WRITE) == 0) return FailWith(ERROR_ACCESS_DENIED, FALSE);
     const ssize_t result = ::write(it->second.fd, data, bytes);
-    if (result < 0) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
+    if (result < 0) return FailWith(ERROR_ACCESS_DENIED, FALSE);
     if (written) *written = static_cast<DWORD>(result);
     return TRUE;
 }
@@ -214,30 +164,21 @@ BOOL WINAPI DeleteFileW(LPCWSTR path) {
     State& s = Machine();
     std::lock_guard guard(s.lock);
     const String name = ToString(path);
-    if (auto error = Fault(s, "DeleteFileW", {name})) {
-        SetLastError(*error);
-        return FALSE;
-    }
+    if (auto error = Fault(s, "DeleteFileW", {name})) return FailWith(*error, FALSE);
     auto hostPath = MapPath(s, name);
-    if (!hostPath || !Exists(*hostPath)) {
-        SetLastError(hostPath && DirectoryExists(*hostPath) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
-        return FALSE;
-    }
+    if (!hostPath || !Exists(*hostPath))
+        return FailWith(hostPath && DirectoryExists(*hostPath) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND,
+                        FALSE);
     for (const auto& [handle, open] : s.files) {
-        if (open.hostPath == *hostPath && !(open.share & FILE_SHARE_DELETE)) {
-            SetLastError(ERROR_SHARING_VIOLATION);
-            return FALSE;
-        }
+        if (open.hostPath == *hostPath && !(open.share & FILE_SHARE_DELETE))
+            return FailWith(ERROR_SHARING_VIOLATION, FALSE);
     }
     ::unlink(hostPath->c_str());
     return TRUE;
 }
 
 HANDLE WINAPI GetStdHandle(DWORD which) {
-    if (which != STD_OUTPUT_HANDLE) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return INVALID_HANDLE_VALUE;
-    }
+    if (which != STD_OUTPUT_HANDLE) return FailWith(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
     return standardOutput;
 }
 

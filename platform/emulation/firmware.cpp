@@ -48,14 +48,8 @@ HANDLE WINAPI GetCurrentProcess() { return currentProcess; }
 BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access, PHANDLE token) {
     State& s = Machine();
     std::lock_guard guard(s.lock);
-    if (auto error = Fault(s, "OpenProcessToken")) {
-        SetLastError(*error);
-        return FALSE;
-    }
-    if (process != currentProcess || !token) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (auto error = Fault(s, "OpenProcessToken")) return FailWith(*error, FALSE);
+    if (process != currentProcess || !token) return FailWith(ERROR_INVALID_HANDLE, FALSE);
     auto handle = const_cast<void*>(NewHandle(s, "token"));
     s.tokens[handle] = access;
     *token = handle;
@@ -67,10 +61,7 @@ BOOL WINAPI LookupPrivilegeValueW(LPCWSTR system, LPCWSTR name, PLUID luid) {
     State& s = Machine();
     std::lock_guard guard(s.lock);
     const String privilege = ToString(name);
-    if (auto error = Fault(s, "LookupPrivilegeValueW", {privilege})) {
-        SetLastError(*error);
-        return FALSE;
-    }
+    if (auto error = Fault(s, "LookupPrivilegeValueW", {privilege})) return FailWith(*error, FALSE);
     if (!EqualNoCase(privilege, u"SeSystemEnvironmentPrivilege")) {
         SetLastError(1313);  // ERROR_NO_SUCH_PRIVILEGE
         return FALSE;
@@ -81,24 +72,14 @@ BOOL WINAPI LookupPrivilegeValueW(LPCWSTR system, LPCWSTR name, PLUID luid) {
 }
 
 BOOL WINAPI AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES newState,
-                                  DWORD bufferLength, PTOKEN_PRIVILEGES previousState,
-                                  LPDWORD returnLength) {
+                                  DWORD bufferLength, PTOKEN_PRIVILEGES previousState, LPDWORD returnLength) {
     (void)bufferLength, (void)previousState, (void)returnLength;
     State& s = Machine();
     std::lock_guard guard(s.lock);
-    if (auto error = Fault(s, "AdjustTokenPrivileges")) {
-        SetLastError(*error);
-        return FALSE;
-    }
+    if (auto error = Fault(s, "AdjustTokenPrivileges")) return FailWith(*error, FALSE);
     auto it = s.tokens.find(token);
-    if (it == s.tokens.end()) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if ((it->second & TOKEN_ADJUST_PRIVILEGES) == 0) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
+    if (it == s.tokens.end()) return FailWith(ERROR_INVALID_HANDLE, FALSE);
+    if ((it->second & TOKEN_ADJUST_PRIVILEGES) == 0) return FailWith(ERROR_ACCESS_DENIED, FALSE);
     if (disableAll) {
         s.privilegeEnabled = false;
         SetLastError(ERROR_SUCCESS);
@@ -136,27 +117,12 @@ DWORD WINAPI GetFirmwareEnvironmentVariableW(LPCWSTR name, LPCWSTR guid, PVOID b
 namespace {
 
 DWORD ReadVariable(State& s, const String& variable, LPCWSTR guid, PVOID buffer, DWORD size) {
-    if (auto error = Fault(s, "GetFirmwareEnvironmentVariableW", {variable})) {
-        SetLastError(*error);
-        return 0;
-    }
-    if (!s.uefiPresent) {
-        SetLastError(ERROR_INVALID_FUNCTION);
-        return 0;
-    }
-    if (!s.privilegeEnabled) {
-        SetLastError(ERROR_PRIVILEGE_NOT_HELD);
-        return 0;
-    }
+    if (auto error = Fault(s, "GetFirmwareEnvironmentVariableW", {variable})) return FailWith(*error, 0);
+    if (!s.uefiPresent) return FailWith(ERROR_INVALID_FUNCTION, 0);
+    if (!s.privilegeEnabled) return FailWith(ERROR_PRIVILEGE_NOT_HELD, 0);
     auto it = s.firmware.find({Upper(variable), Upper(ToString(guid))});
-    if (it == s.firmware.end()) {
-        SetLastError(ERROR_ENVVAR_NOT_FOUND);
-        return 0;
-    }
-    if (it->second.size() > size) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
-    }
+    if (it == s.firmware.end()) return FailWith(ERROR_ENVVAR_NOT_FOUND, 0);
+    if (it->second.size() > size) return FailWith(ERROR_INSUFFICIENT_BUFFER, 0);
     std::copy(it->second.begin(), it->second.end(), static_cast<BYTE*>(buffer));
     SetLastError(ERROR_SUCCESS);
     return static_cast<DWORD>(it->second.size());
@@ -165,16 +131,13 @@ DWORD ReadVariable(State& s, const String& variable, LPCWSTR guid, PVOID buffer,
 }  // namespace
 
 // Only FORMAT_MESSAGE_FROM_SYSTEM with FORMAT_MESSAGE_ALLOCATE_BUFFER is emulated.
-DWORD WINAPI FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId,
-                            LPWSTR buffer, DWORD size, va_list* args) {
+DWORD WINAPI FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPWSTR buffer,
+                            DWORD size, va_list* args) {
     (void)source, (void)languageId, (void)size, (void)args;
     {
         State& s = Machine();
         std::lock_guard guard(s.lock);
-        if (auto error = Fault(s, "FormatMessageW")) {
-            SetLastError(*error);
-            return 0;
-        }
+        if (auto error = Fault(s, "FormatMessageW")) return FailWith(*error, 0);
     }
     if ((flags & FORMAT_MESSAGE_FROM_SYSTEM) == 0 || (flags & FORMAT_MESSAGE_ALLOCATE_BUFFER) == 0 ||
         !buffer) {
@@ -182,10 +145,7 @@ DWORD WINAPI FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD 
         return 0;
     }
     auto it = MessageTexts().find(messageId);
-    if (it == MessageTexts().end()) {
-        SetLastError(ERROR_MR_MID_NOT_FOUND);
-        return 0;
-    }
+    if (it == MessageTexts().end()) return FailWith(ERROR_MR_MID_NOT_FOUND, 0);
     const std::u16string& text = it->second;
     auto* memory = static_cast<LPWSTR>(LocalAlloc(LMEM_FIXED, (text.size() + 1) * sizeof(WCHAR)));
     if (!memory) return 0;

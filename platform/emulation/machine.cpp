@@ -83,18 +83,48 @@ thread_local DWORD lastError = 0;
 
 // Operations that take part in fault injection.
 const std::set<std::string>& KnownOperations() {
-    static const std::set<std::string> names = {
-        "StartServiceCtrlDispatcherW", "RegisterServiceCtrlHandlerW", "SetServiceStatus",
-        "OpenSCManagerW", "CreateServiceW", "OpenServiceW", "StartServiceW", "ControlService",
-        "QueryServiceStatus", "DeleteService", "CloseServiceHandle", "GetModuleFileNameW",
-        "RegisterEventSourceW", "ReportEventW", "DeregisterEventSource", "OpenProcessToken",
-        "LookupPrivilegeValueW", "AdjustTokenPrivileges", "GetFirmwareEnvironmentVariableW",
-        "FormatMessageW", "SetupDiGetClassDevsW", "SetupDiEnumDeviceInfo",
-        "SetupDiGetDeviceRegistryPropertyW", "SetupDiDestroyDeviceInfoList", "RegOpenKeyExW",
-        "RegQueryInfoKeyW", "RegEnumKeyExW", "RegSetValueExW", "RegCloseKey", "FindFirstFileW",
-        "FindClose", "CreateFileW", "SetFilePointer", "WriteFile", "DeleteFileW",
-        "CreateEventW", "SetEvent", "ResetEvent", "WaitForSingleObject", "CloseHandle",
-        "QueueUserWorkItem", "LocalAlloc"};
+    static const std::set<std::string> names = {"StartServiceCtrlDispatcherW",
+                                                "RegisterServiceCtrlHandlerW",
+                                                "SetServiceStatus",
+                                                "OpenSCManagerW",
+                                                "CreateServiceW",
+                                                "OpenServiceW",
+                                                "StartServiceW",
+                                                "ControlService",
+                                                "QueryServiceStatus",
+                                                "DeleteService",
+                                                "CloseServiceHandle",
+                                                "GetModuleFileNameW",
+                                                "RegisterEventSourceW",
+                                                "ReportEventW",
+                                                "DeregisterEventSource",
+                                                "OpenProcessToken",
+                                                "LookupPrivilegeValueW",
+                                                "AdjustTokenPrivileges",
+                                                "GetFirmwareEnvironmentVariableW",
+                                                "FormatMessageW",
+                                                "SetupDiGetClassDevsW",
+                                                "SetupDiEnumDeviceInfo",
+                                                "SetupDiGetDeviceRegistryPropertyW",
+                                                "SetupDiDestroyDeviceInfoList",
+                                                "RegOpenKeyExW",
+                                                "RegQueryInfoKeyW",
+                                                "RegEnumKeyExW",
+                                                "RegSetValueExW",
+                                                "RegCloseKey",
+                                                "FindFirstFileW",
+                                                "FindClose",
+                                                "CreateFileW",
+                                                "SetFilePointer",
+                                                "WriteFile",
+                                                "DeleteFileW",
+                                                "CreateEventW",
+                                                "SetEvent",
+                                                "ResetEvent",
+                                                "WaitForSingleObject",
+                                                "CloseHandle",
+                                                "QueueUserWorkItem",
+                                                "LocalAlloc"};
     return names;
 }
 
@@ -126,9 +156,12 @@ String Wide(std::string_view utf8) {
         const auto byte = static_cast<unsigned char>(utf8[i]);
         uint32_t code = byte;
         size_t extra = 0;
-        if (byte >= 0xF0) code = byte & 0x07, extra = 3;
-        else if (byte >= 0xE0) code = byte & 0x0F, extra = 2;
-        else if (byte >= 0xC0) code = byte & 0x1F, extra = 1;
+        if (byte >= 0xF0)
+            code = byte & 0x07, extra = 3;
+        else if (byte >= 0xE0)
+            code = byte & 0x0F, extra = 2;
+        else if (byte >= 0xC0)
+            code = byte & 0x1F, extra = 1;
         ++i;
         for (; extra > 0 && i < utf8.size(); --extra, ++i)
             code = (code << 6) | (static_cast<unsigned char>(utf8[i]) & 0x3F);

@@ -89,9 +89,8 @@ LONG WINAPI RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access
 }
 
 LONG WINAPI RegQueryInfoKeyW(HKEY key, LPWSTR className, LPDWORD classLength, LPDWORD reserved,
-                             LPDWORD subKeys, LPDWORD maxSubKeyLength, LPDWORD maxClassLength,
-                             LPDWORD values, LPDWORD maxValueNameLength,
-                             LPDWORD maxValueLength, LPDWORD securityDescriptor,
+                             LPDWORD subKeys, LPDWORD maxSubKeyLength, LPDWORD maxClassLength, LPDWORD values,
+                             LPDWORD maxValueNameLength, LPDWORD maxValueLength, LPDWORD securityDescriptor,
                              PFILETIME lastWriteTime) {
     State& s = Machine();
     std::lock_guard guard(s.lock);
@@ -123,9 +122,8 @@ LONG WINAPI RegQueryInfoKeyW(HKEY key, LPWSTR className, LPDWORD classLength, LP
     return ERROR_SUCCESS;
 }
 
-LONG WINAPI RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength,
-                          LPDWORD reserved, LPWSTR className, LPDWORD classLength,
-                          PFILETIME lastWriteTime) {
+LONG WINAPI RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LPDWORD reserved,
+                          LPWSTR className, LPDWORD classLength, PFILETIME lastWriteTime) {
     State& s = Machine();
     std::lock_guard guard(s.lock);
     if (auto error = Fault(s, "RegEnumKeyExW")) return static_cast<LONG>(*error);
@@ -148,8 +146,8 @@ LONG WINAPI RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength
     return ERROR_SUCCESS;
 }
 
-LONG WINAPI RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type,
-                           const BYTE* data, DWORD size) {
+LONG WINAPI RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type, const BYTE* data,
+                           DWORD size) {
     State& s = Machine();
     std::lock_guard guard(s.lock);
     const String name = ToString(valueName);
@@ -231,8 +229,8 @@ std::vector<std::pair<String, RegistryValue>> Values(const String& path) {
 }
 
 Bytes DwordBytes(DWORD value) {
-    return {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-            static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+    return {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value >> 16),
+            static_cast<uint8_t>(value >> 24)};
 }
 
 Bytes StringBytes(const String& text) {

@@ -12,12 +12,6 @@ namespace {
 
 SERVICE_STATUS_HANDLE const statusHandle = reinterpret_cast<SERVICE_STATUS_HANDLE>(0x5e5);
 
-template <typename T>
-T FailWith(DWORD error, T result) {
-    SetLastError(error);
-    return result;
-}
-
 ServiceEntry* ServiceOf(State& s, SC_HANDLE handle, DWORD neededAccess, DWORD& error) {
     auto it = s.serviceHandles.find(handle);
     if (it == s.serviceHandles.end()) {
@@ -104,12 +98,12 @@ BOOL WINAPI StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* table) {
     return TRUE;
 }
 
-SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerW(LPCWSTR serviceName,
-                                                         LPHANDLER_FUNCTION handler) {
+SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerW(LPCWSTR serviceName, LPHANDLER_FUNCTION handler) {
     State& s = Machine();
     std::lock_guard guard(s.lock);
     const String name = ToString(serviceName);
-    if (auto error = Fault(s, "RegisterServiceCtrlHandlerW", {name})) return FailWith(*error, SERVICE_STATUS_HANDLE{});
+    if (auto error = Fault(s, "RegisterServiceCtrlHandlerW", {name}))
+        return FailWith(*error, SERVICE_STATUS_HANDLE{});
     if (!s.dispatcherRunning || !EqualNoCase(name, s.dispatchedServiceName))
         return FailWith(ERROR_SERVICE_NOT_IN_EXE, SERVICE_STATUS_HANDLE{});
     s.handler = handler;
@@ -142,10 +136,9 @@ SC_HANDLE WINAPI OpenSCManagerW(LPCWSTR machine, LPCWSTR database, DWORD access)
     return static_cast<SC_HANDLE>(handle);
 }
 
-SC_HANDLE WINAPI CreateServiceW(SC_HANDLE manager, LPCWSTR serviceName, LPCWSTR displayName,
-                                DWORD access, DWORD serviceType, DWORD startType,
-                                DWORD errorControl, LPCWSTR binaryPath, LPCWSTR loadOrderGroup,
-                                LPDWORD tagId, LPCWSTR dependencies, LPCWSTR account,
+SC_HANDLE WINAPI CreateServiceW(SC_HANDLE manager, LPCWSTR serviceName, LPCWSTR displayName, DWORD access,
+                                DWORD serviceType, DWORD startType, DWORD errorControl, LPCWSTR binaryPath,
+                                LPCWSTR loadOrderGroup, LPDWORD tagId, LPCWSTR dependencies, LPCWSTR account,
                                 LPCWSTR password) {
     State& s = Machine();
     std::lock_guard guard(s.lock);

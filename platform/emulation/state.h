@@ -116,8 +116,8 @@ struct State {
 
     bool administrator = true;
     String moduleFileName;
-    std::map<String, ServiceEntry> services;  // keyed by upper-case name
-    std::map<const void*, DWORD> managers;    // access
+    std::map<String, ServiceEntry> services;                         // keyed by upper-case name
+    std::map<const void*, DWORD> managers;                           // access
     std::map<const void*, std::pair<String, DWORD>> serviceHandles;  // name, access
 
     size_t runningWorkItems = 0;
@@ -137,6 +137,13 @@ bool ReleaseHandle(State& s, const void* handle, const std::string& kind);
 // the lock held.
 std::optional<DWORD> Fault(State& s, const char* operation,
                            std::initializer_list<std::u16string_view> arguments = {});
+
+// Sets the last error and gives back the failure value of the call.
+template <typename T>
+T FailWith(DWORD error, T result) {
+    SetLastError(error);
+    return result;
+}
 
 String Upper(std::u16string_view text);
 bool EqualNoCase(std::u16string_view a, std::u16string_view b);

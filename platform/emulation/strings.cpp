@@ -57,9 +57,12 @@ bool Format(std::u16string& out, const WCHAR* format, va_list args) {
         bool left = false;
         char16_t fill = u' ';
         for (;; ++p) {
-            if (*p == u'-') left = true;
-            else if (*p == u'0') fill = u'0';
-            else break;
+            if (*p == u'-')
+                left = true;
+            else if (*p == u'0')
+                fill = u'0';
+            else
+                break;
         }
         size_t width = 0;
         if (*p == u'*') {
@@ -84,33 +87,32 @@ bool Format(std::u16string& out, const WCHAR* format, va_list args) {
         }
         std::u16string body;
         switch (*p) {
-        case u's': {
-            const WCHAR* text = va_arg(args, const WCHAR*);
-            body = text ? std::u16string(text) : std::u16string(u"(null)");
-            if (precision && body.size() > *precision) body.resize(*precision);
-            fill = u' ';
-            break;
-        }
-        case u'c':
-            body = static_cast<char16_t>(va_arg(args, int));
-            fill = u' ';
-            break;
-        case u'd':
-        case u'i': {
-            const int64_t value = wide64 ? va_arg(args, int64_t) : va_arg(args, int32_t);
-            body = value < 0 ? u"-" + Digits(static_cast<uint64_t>(-(value + 1)) + 1, 10, false)
-                             : Digits(static_cast<uint64_t>(value), 10, false);
-            break;
-        }
-        case u'u':
-        case u'x':
-        case u'X': {
-            const uint64_t value = wide64 ? va_arg(args, uint64_t) : va_arg(args, uint32_t);
-            body = Digits(value, *p == u'u' ? 10 : 16, *p == u'X');
-            break;
-        }
-        default:
-            return false;
+            case u's': {
+                const WCHAR* text = va_arg(args, const WCHAR*);
+                body = text ? std::u16string(text) : std::u16string(u"(null)");
+                if (precision && body.size() > *precision) body.resize(*precision);
+                fill = u' ';
+                break;
+            }
+            case u'c':
+                body = static_cast<char16_t>(va_arg(args, int));
+                fill = u' ';
+                break;
+            case u'd':
+            case u'i': {
+                const int64_t value = wide64 ? va_arg(args, int64_t) : va_arg(args, int32_t);
+                body = value < 0 ? u"-" + Digits(static_cast<uint64_t>(-(value + 1)) + 1, 10, false)
+                                 : Digits(static_cast<uint64_t>(value), 10, false);
+                break;
+            }
+            case u'u':
+            case u'x':
+            case u'X': {
+                const uint64_t value = wide64 ? va_arg(args, uint64_t) : va_arg(args, uint32_t);
+                body = Digits(value, *p == u'u' ? 10 : 16, *p == u'X');
+                break;
+            }
+            default: return false;
         }
         if (left) fill = u' ';
         Pad(out, body, width, left, fill);
@@ -211,15 +213,9 @@ HLOCAL WINAPI LocalAlloc(UINT flags, SIZE_T bytes) {
     (void)flags;
     State& s = Machine();
     std::lock_guard guard(s.lock);
-    if (auto error = Fault(s, "LocalAlloc")) {
-        SetLastError(*error);
-        return nullptr;
-    }
+    if (auto error = Fault(s, "LocalAlloc")) return FailWith(*error, nullptr);
     void* memory = std::calloc(1, bytes == 0 ? 1 : bytes);
-    if (!memory) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return nullptr;
-    }
+    if (!memory) return FailWith(ERROR_NOT_ENOUGH_MEMORY, nullptr);
     TrackHandle(s, memory, "local memory");
     return memory;
 }
@@ -228,27 +224,20 @@ HLOCAL WINAPI LocalFree(HLOCAL memory) {
     if (!memory) return nullptr;
     State& s = Machine();
     std::lock_guard guard(s.lock);
-    if (!ReleaseHandle(s, memory, "local memory")) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return memory;
-    }
+    if (!ReleaseHandle(s, memory, "local memory")) return FailWith(ERROR_INVALID_HANDLE, memory);
     std::free(memory);
     return nullptr;
 }
 
 // The emulation's ANSI code page is UTF-8.
-int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideCount,
-                               LPSTR narrow, int narrowBytes, LPCSTR defaultChar,
-                               BOOL* usedDefault) {
+int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideCount, LPSTR narrow,
+                               int narrowBytes, LPCSTR defaultChar, BOOL* usedDefault) {
     (void)codePage, (void)flags, (void)defaultChar;
     if (usedDefault) *usedDefault = FALSE;
     const size_t count = wideCount < 0 ? WideLength(wide) + 1 : static_cast<size_t>(wideCount);
     const std::string text = emu::Narrow(std::u16string_view(wide, count));
     if (narrowBytes == 0) return static_cast<int>(text.size());
-    if (text.size() > static_cast<size_t>(narrowBytes)) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
-    }
+    if (text.size() > static_cast<size_t>(narrowBytes)) return FailWith(ERROR_INSUFFICIENT_BUFFER, 0);
     text.copy(narrow, text.size());
     return static_cast<int>(text.size());
 }

@@ -33,10 +33,7 @@ HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOO
     (void)security, (void)name;  // named events are not emulated
     State& s = Machine();
     std::lock_guard guard(s.lock);
-    if (auto error = Fault(s, "CreateEventW")) {
-        SetLastError(*error);
-        return nullptr;
-    }
+    if (auto error = Fault(s, "CreateEventW")) return FailWith(*error, nullptr);
     auto handle = const_cast<void*>(NewHandle(s, "event"));
     s.events[handle] = {manualReset != FALSE, initialState != FALSE};
     return handle;
@@ -45,15 +42,9 @@ HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOO
 BOOL WINAPI SetEvent(HANDLE event) {
     State& s = Machine();
     std::lock_guard guard(s.lock);
-    if (auto error = Fault(s, "SetEvent")) {
-        SetLastError(*error);
-        return FALSE;
-    }
+    if (auto error = Fault(s, "SetEvent")) return FailWith(*error, FALSE);
     auto it = s.events.find(event);
-    if (it == s.events.end()) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (it == s.events.end()) return FailWith(ERROR_INVALID_HANDLE, FALSE);
     it->second.signalled = true;
     s.changed.notify_all();
     return TRUE;
@@ -62,15 +53,9 @@ BOOL WINAPI SetEvent(HANDLE event) {
 BOOL WINAPI ResetEvent(HANDLE event) {
     State& s = Machine();
     std::lock_guard guard(s.lock);
-    if (auto error = Fault(s, "ResetEvent")) {
-        SetLastError(*error);
-        return FALSE;
-    }
+    if (auto error = Fault(s, "ResetEvent")) return FailWith(*error, FALSE);
     auto it = s.events.find(event);
-    if (it == s.events.end()) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (it == s.events.end()) return FailWith(ERROR_INVALID_HANDLE, FALSE);
     it->second.signalled = false;
     return TRUE;
 }
@@ -79,10 +64,7 @@ BOOL WINAPI ResetEvent(HANDLE event) {
 DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     State& s = Machine();
     std::unique_lock guard(s.lock);
-    if (auto error = Fault(s, "WaitForSingleObject")) {
-        SetLastError(*error);
-        return WAIT_FAILED;
-    }
+    if (auto error = Fault(s, "WaitForSingleObject")) return FailWith(*error, WAIT_FAILED);
     auto signalled = [&] {
         auto it = s.events.find(handle);
         return it == s.events.end() || it->second.signalled;
@@ -104,10 +86,7 @@ DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
 BOOL WINAPI CloseHandle(HANDLE handle) {
     State& s = Machine();
     std::lock_guard guard(s.lock);
-    if (auto error = Fault(s, "CloseHandle")) {
-        SetLastError(*error);
-        return FALSE;
-    }
+    if (auto error = Fault(s, "CloseHandle")) return FailWith(*error, FALSE);
     if (s.events.erase(handle)) {
         ReleaseHandle(s, handle, "event");
         s.changed.notify_all();
@@ -155,10 +134,7 @@ BOOL WINAPI QueueUserWorkItem(LPTHREAD_START_ROUTINE function, PVOID context, UL
     (void)flags;
     State& s = Machine();
     std::lock_guard guard(s.lock);
-    if (auto error = Fault(s, "QueueUserWorkItem")) {
-        SetLastError(*error);
-        return FALSE;
-    }
+    if (auto error = Fault(s, "QueueUserWorkItem")) return FailWith(*error, FALSE);
     ++s.runningWorkItems;
     std::thread([function, context] {
         State& machine = Machine();

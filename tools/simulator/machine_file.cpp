@@ -36,8 +36,10 @@ public:
         throw MachineFileError(fileName_ + ": " + (place.empty() ? "/" : place) + ": " + what);
     }
 
-    const json& Expect(const json& value, json::value_t type, const char* name, const std::string& place) const {
-        const bool ok = type == json::value_t::number_unsigned ? value.is_number_unsigned() : value.type() == type;
+    const json& Expect(const json& value, json::value_t type, const char* name,
+                       const std::string& place) const {
+        const bool ok =
+            type == json::value_t::number_unsigned ? value.is_number_unsigned() : value.type() == type;
         if (!ok) Fail(place, std::string("expected ") + name + ", found " + value.type_name());
         return value;
     }
@@ -50,8 +52,10 @@ public:
         return Expect(value, json::value_t::string, "a string", place).get<std::string>();
     }
 
-    unsigned long long Unsigned(const json& value, const std::string& place, unsigned long long maximum) const {
-        const auto number = Expect(value, json::value_t::number_unsigned, "a whole number", place).get<unsigned long long>();
+    unsigned long long Unsigned(const json& value, const std::string& place,
+                                unsigned long long maximum) const {
+        const auto number =
+            Expect(value, json::value_t::number_unsigned, "a whole number", place).get<unsigned long long>();
         if (number > maximum) Fail(place, "must be at most " + std::to_string(maximum));
         return number;
     }
@@ -80,7 +84,8 @@ public:
         return bytes;
     }
 
-    void OnlyFields(const json& object, std::initializer_list<const char*> fields, const std::string& place) const {
+    void OnlyFields(const json& object, std::initializer_list<const char*> fields,
+                    const std::string& place) const {
         for (const auto& [key, value] : object.items()) {
             bool known = false;
             for (const char* field : fields) known = known || key == field;
@@ -107,11 +112,15 @@ MachineDescription ParseMachine(const std::string& text, const std::string& file
     Reader read(fileName);
     MachineDescription machine;
     read.Expect(root, json::value_t::object, "an object", "");
-    read.OnlyFields(root, {"description", "uefi", "privilegeHeld", "eventLog", "firmware", "devices", "registryKeys", "faults"}, "");
+    read.OnlyFields(
+        root,
+        {"description", "uefi", "privilegeHeld", "eventLog", "firmware", "devices", "registryKeys", "faults"},
+        "");
 
     if (root.contains("description")) read.String(root["description"], "/description");
     if (root.contains("uefi")) machine.uefi = read.Boolean(root["uefi"], "/uefi");
-    if (root.contains("privilegeHeld")) machine.privilegeHeld = read.Boolean(root["privilegeHeld"], "/privilegeHeld");
+    if (root.contains("privilegeHeld"))
+        machine.privilegeHeld = read.Boolean(root["privilegeHeld"], "/privilegeHeld");
     if (root.contains("eventLog")) machine.eventLog = read.Boolean(root["eventLog"], "/eventLog");
 
     if (root.contains("firmware")) {
@@ -129,10 +138,12 @@ MachineDescription ParseMachine(const std::string& text, const std::string& file
             if (device.contains("hardwareIds") && device.contains("hardwareIdBytes"))
                 read.Fail(place, "give hardwareIds or hardwareIdBytes, not both");
             if (device.contains("hardwareIds")) {
-                const json& ids = read.Expect(device["hardwareIds"], json::value_t::array, "an array", place + "/hardwareIds");
+                const json& ids = read.Expect(device["hardwareIds"], json::value_t::array, "an array",
+                                              place + "/hardwareIds");
                 std::vector<emu::String> strings;
                 for (size_t j = 0; j < ids.size(); ++j)
-                    strings.push_back(emu::Wide(read.String(ids[j], place + "/hardwareIds/" + std::to_string(j))));
+                    strings.push_back(
+                        emu::Wide(read.String(ids[j], place + "/hardwareIds/" + std::to_string(j))));
                 machine.devices.emplace_back(emu::MultiString(strings));
             } else if (device.contains("hardwareIdBytes")) {
                 machine.devices.emplace_back(read.Hex(device["hardwareIdBytes"], place + "/hardwareIdBytes"));
@@ -143,7 +154,8 @@ MachineDescription ParseMachine(const std::string& text, const std::string& file
     }
 
     if (root.contains("registryKeys")) {
-        const json& keys = read.Expect(root["registryKeys"], json::value_t::array, "an array", "/registryKeys");
+        const json& keys =
+            read.Expect(root["registryKeys"], json::value_t::array, "an array", "/registryKeys");
         for (size_t i = 0; i < keys.size(); ++i)
             machine.registryKeys.push_back(read.String(keys[i], "/registryKeys/" + std::to_string(i)));
     }
@@ -161,12 +173,14 @@ MachineDescription ParseMachine(const std::string& text, const std::string& file
             if (!emu::IsKnownOperation(fault.operation))
                 read.Fail(place + "/operation", "unknown operation '" + fault.operation + "'");
             fault.error = static_cast<DWORD>(read.Unsigned(entry["error"], place + "/error", 0xFFFFFFFFULL));
-            if (entry.contains("argument")) fault.argument = read.String(entry["argument"], place + "/argument");
+            if (entry.contains("argument"))
+                fault.argument = read.String(entry["argument"], place + "/argument");
             if (entry.contains("call")) {
                 fault.call = static_cast<unsigned>(read.Unsigned(entry["call"], place + "/call", 1000000));
                 if (fault.call == 0) read.Fail(place + "/call", "calls are counted from 1");
             }
-            if (entry.contains("times")) fault.times = static_cast<unsigned>(read.Unsigned(entry["times"], place + "/times", 1000000));
+            if (entry.contains("times"))
+                fault.times = static_cast<unsigned>(read.Unsigned(entry["times"], place + "/times", 1000000));
             machine.faults.push_back(fault);
         }
     }
@@ -185,15 +199,15 @@ MachineDescription DefaultMachine() {
     MachineDescription machine;
     machine.firmware = {
         {"CALIBRATE", {0xE8, 0x03, 0x2C, 0x01}},
-        {"ALR_CURVE", {0x05, 0x00, 0x0A, 0x00, 0x64, 0x00, 0x96, 0x00, 0xE8, 0x03, 0x20, 0x03,
-                       0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-                       0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-                       0xFF, 0xFF, 0xFF, 0xFF}},
+        {"ALR_CURVE", {0x05, 0x00, 0x0A, 0x00, 0x64, 0x00, 0x96, 0x00, 0xE8, 0x03, 0x20, 0x03, 0xFF, 0xFF,
+                       0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                       0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}},
         {"ALS_CS", {0x28, 0x00, 0x00, 0x00}},
         {"ALS_FLAG", {0x01}},
     };
     machine.devices = {emu::MultiString({u"ACPI\\VEN_NOXL&DEV_6120", u"ACPI\\NOXL6120", u"*NOXL6120"})};
-    machine.registryKeys = {"SYSTEM\\CurrentControlSet\\Enum\\ACPI\\NOXL6120\\1&2b3c4d5e&0\\Device Parameters"};
+    machine.registryKeys = {
+        "SYSTEM\\CurrentControlSet\\Enum\\ACPI\\NOXL6120\\1&2b3c4d5e&0\\Device Parameters"};
     return machine;
 }
 
@@ -224,13 +238,17 @@ void Apply(const MachineDescription& machine) {
     for (const auto& [name, data] : machine.firmware)
         emu::SetFirmwareVariable(emu::Wide(name), emu::Wide(calibrationGuid), data);
     for (const auto& device : machine.devices) {
-        if (device) emu::AddDevice(*device);
-        else emu::AddDeviceWithoutHardwareId();
+        if (device)
+            emu::AddDevice(*device);
+        else
+            emu::AddDeviceWithoutHardwareId();
     }
     for (const std::string& key : machine.registryKeys) emu::CreateKey(emu::Wide(key));
     for (const FaultDescription& fault : machine.faults) {
-        if (fault.argument) emu::FailCallsWith(fault.operation, emu::Wide(*fault.argument), fault.error);
-        else emu::FailCall(fault.operation, fault.error, fault.call, fault.times);
+        if (fault.argument)
+            emu::FailCallsWith(fault.operation, emu::Wide(*fault.argument), fault.error);
+        else
+            emu::FailCall(fault.operation, fault.error, fault.call, fault.times);
     }
 }
 

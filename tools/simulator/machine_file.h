@@ -15,8 +15,8 @@ struct FaultDescription {
     std::string operation;
     DWORD error = 0;
     std::optional<std::string> argument;  // every call naming it
-    unsigned call = 1;                     // otherwise from this call on
-    unsigned times = 0;                    // that many calls; 0 for every one
+    unsigned call = 1;                    // otherwise from this call on
+    unsigned times = 0;                   // that many calls; 0 for every one
 };
 
 struct MachineDescription {

@@ -14,23 +14,23 @@ const char16_t* const enumRoot = u"SYSTEM\\CurrentControlSet\\Enum\\ACPI";
 
 const char* StateName(DWORD state) {
     switch (state) {
-    case 1: return "STOPPED";
-    case 2: return "START_PENDING";
-    case 3: return "STOP_PENDING";
-    case 4: return "RUNNING";
-    case 5: return "CONTINUE_PENDING";
-    case 6: return "PAUSE_PENDING";
-    case 7: return "PAUSED";
-    default: return "UNKNOWN";
+        case 1: return "STOPPED";
+        case 2: return "START_PENDING";
+        case 3: return "STOP_PENDING";
+        case 4: return "RUNNING";
+        case 5: return "CONTINUE_PENDING";
+        case 6: return "PAUSE_PENDING";
+        case 7: return "PAUSED";
+        default: return "UNKNOWN";
     }
 }
 
 const char* EventTypeName(WORD type) {
     switch (type) {
-    case 1: return "error";
-    case 2: return "warning";
-    case 4: return "information";
-    default: return "other";
+        case 1: return "error";
+        case 2: return "warning";
+        case 4: return "information";
+        default: return "other";
     }
 }
 
@@ -62,11 +62,11 @@ std::string StringData(const emu::Bytes& data) {
 
 std::string TypeName(DWORD type) {
     switch (type) {
-    case REG_SZ: return "REG_SZ";
-    case REG_DWORD: return "REG_DWORD";
-    case REG_BINARY: return "REG_BINARY";
-    case REG_MULTI_SZ: return "REG_MULTI_SZ";
-    default: return "type " + std::to_string(type);
+        case REG_SZ: return "REG_SZ";
+        case REG_DWORD: return "REG_DWORD";
+        case REG_BINARY: return "REG_BINARY";
+        case REG_MULTI_SZ: return "REG_MULTI_SZ";
+        default: return "type " + std::to_string(type);
     }
 }
 
@@ -95,10 +95,10 @@ std::string ValueText(const emu::RegistryValue& value) {
 
 const char* OutcomeText(Outcome outcome) {
     switch (outcome) {
-    case Outcome::Published: return "published";
-    case Outcome::GaveUp: return "gave up after 30 attempts";
-    case Outcome::StoppedEarly: return "stopped early";
-    case Outcome::NotStarted: return "the service did not start";
+        case Outcome::Published: return "published";
+        case Outcome::GaveUp: return "gave up after 30 attempts";
+        case Outcome::StoppedEarly: return "stopped early";
+        case Outcome::NotStarted: return "the service did not start";
     }
     return "";
 }
@@ -111,7 +111,8 @@ Report CollectReport() {
     if (report.logExists) report.logText = emu::Narrow(Utf16(emu::FileBytes(logPath)));
     for (const emu::String& device : emu::SubKeys(enumRoot)) {
         for (const emu::String& instance : emu::SubKeys(emu::String(enumRoot) + u"\\" + device)) {
-            const emu::String path = emu::String(enumRoot) + u"\\" + device + u"\\" + instance + u"\\Device Parameters";
+            const emu::String path =
+                emu::String(enumRoot) + u"\\" + device + u"\\" + instance + u"\\Device Parameters";
             if (emu::KeyExists(path)) report.parameterKeys.push_back({emu::Narrow(path), emu::Values(path)});
         }
     }
@@ -124,9 +125,10 @@ Report CollectReport() {
     for (const emu::StatusReport& status : report.statusReports)
         running = running || status.status.dwCurrentState == SERVICE_RUNNING;
     for (const emu::EventEntry& event : report.events)
-        published = published || (event.strings.size() > 1 && event.strings[1] == u"Update parameters successfully!");
-    report.outcome = published ? Outcome::Published
-                     : !running ? Outcome::NotStarted
+        published =
+            published || (event.strings.size() > 1 && event.strings[1] == u"Update parameters successfully!");
+    report.outcome = published               ? Outcome::Published
+                     : !running              ? Outcome::NotStarted
                      : report.attempts >= 30 ? Outcome::GaveUp
                                              : Outcome::StoppedEarly;
     return report;
@@ -134,17 +136,19 @@ Report CollectReport() {
 
 std::string TextReport(const Report& report) {
     std::string out;
-    out += "Outcome: " + std::string(report.outcome == Outcome::Published ? "published" : "not published") +
-           (report.outcome == Outcome::Published ? "" : std::string(" (") + OutcomeText(report.outcome) + ")") + "\n";
+    out +=
+        "Outcome: " + std::string(report.outcome == Outcome::Published ? "published" : "not published") +
+        (report.outcome == Outcome::Published ? "" : std::string(" (") + OutcomeText(report.outcome) + ")") +
+        "\n";
     out += "Attempts: " + std::to_string(report.attempts) + "\n";
     out += "Simulated time: " + Seconds(report.endMs) + "\n";
 
     out += "\nService status reports:\n";
     for (const emu::StatusReport& status : report.statusReports) {
         char line[160];
-        std::snprintf(line, sizeof line, "  %12s  %-16s checkpoint %u  exit code %u\n", Seconds(status.timeMs).c_str(),
-                      StateName(status.status.dwCurrentState), status.status.dwCheckPoint,
-                      status.status.dwWin32ExitCode);
+        std::snprintf(line, sizeof line, "  %12s  %-16s checkpoint %u  exit code %u\n",
+                      Seconds(status.timeMs).c_str(), StateName(status.status.dwCurrentState),
+                      status.status.dwCheckPoint, status.status.dwWin32ExitCode);
         out += line;
     }
 
@@ -152,7 +156,8 @@ std::string TextReport(const Report& report) {
     if (report.events.empty()) out += "  (no entries)\n";
     for (const emu::EventEntry& event : report.events) {
         char head[64];
-        std::snprintf(head, sizeof head, "  %12s  %-11s  ", Seconds(event.timeMs).c_str(), EventTypeName(event.type));
+        std::snprintf(head, sizeof head, "  %12s  %-11s  ", Seconds(event.timeMs).c_str(),
+                      EventTypeName(event.type));
         out += head + emu::Narrow(event.source) + ": " +
                (event.strings.size() > 1 ? emu::Narrow(event.strings[1]) : std::string()) + "\n";
     }
@@ -181,7 +186,8 @@ std::string TextReport(const Report& report) {
         if (key.values.empty()) out += "    (no values)\n";
         for (const auto& [name, value] : key.values) {
             char head[64];
-            std::snprintf(head, sizeof head, "    %-10s %-10s ", emu::Narrow(name).c_str(), TypeName(value.type).c_str());
+            std::snprintf(head, sizeof head, "    %-10s %-10s ", emu::Narrow(name).c_str(),
+                          TypeName(value.type).c_str());
             out += head + ValueText(value) + "\n";
         }
     }
@@ -191,8 +197,8 @@ std::string TextReport(const Report& report) {
 std::string JsonReport(const Report& report) {
     using nlohmann::ordered_json;
     ordered_json root;
-    root["outcome"] = report.outcome == Outcome::Published  ? "published"
-                      : report.outcome == Outcome::GaveUp   ? "gave-up"
+    root["outcome"] = report.outcome == Outcome::Published    ? "published"
+                      : report.outcome == Outcome::GaveUp     ? "gave-up"
                       : report.outcome == Outcome::NotStarted ? "not-started"
                                                               : "stopped-early";
     root["published"] = report.outcome == Outcome::Published;
@@ -221,9 +227,12 @@ std::string JsonReport(const Report& report) {
         ordered_json values = ordered_json::object();
         for (const auto& [name, value] : key.values) {
             ordered_json entry = {{"type", TypeName(value.type)}};
-            if (value.type == REG_DWORD && value.data.size() == 4) entry["data"] = Dword(value.data);
-            else if (value.type == REG_SZ) entry["data"] = StringData(value.data);
-            else entry["data"] = HexBytes(value.data, " ");
+            if (value.type == REG_DWORD && value.data.size() == 4)
+                entry["data"] = Dword(value.data);
+            else if (value.type == REG_SZ)
+                entry["data"] = StringData(value.data);
+            else
+                entry["data"] = HexBytes(value.data, " ");
             values[emu::Narrow(name)] = entry;
         }
         root["registry"].push_back({{"key", "HKEY_LOCAL_MACHINE\\" + key.path}, {"values", values}});

@@ -29,9 +29,9 @@ int RunServiceProcess(const RunOptions& options) {
 
     const auto realStart = steady_clock::now();
     auto now = [&]() -> uint64_t {
-        return options.realtime
-                   ? static_cast<uint64_t>(duration_cast<milliseconds>(steady_clock::now() - realStart).count())
-                   : emu::NowMs();
+        return options.realtime ? static_cast<uint64_t>(
+                                      duration_cast<milliseconds>(steady_clock::now() - realStart).count())
+                                : emu::NowMs();
     };
     bool stopSent = false;
     auto sendStop = [&] {
