@@ -10,3 +10,5 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 # -static keeps libstdc++ and libgcc out of the imports.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+# The shipped executable carries no symbols.
+set(CMAKE_EXE_LINKER_FLAGS_RELEASE_INIT "-s")
