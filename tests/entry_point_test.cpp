@@ -1,17 +1,15 @@
 // The command line: which argument runs which path, and what the console shows.
-#include <initializer_list>
-
 #include "service/entry_point.h"
 #include "tests/test_support.h"
 
 namespace {
 
-const std::string usage =
-    "Parameters:\n -install  to install the service.\n -remove   to remove the service.\n";
+const std::string usage = "Parameters:\n -install  to install the service.\n -remove   to remove the service.\n";
+const std::string installed = "Noxel_ALS_Service is installed.\nNoxel_ALS_Service start running.\n";
 
 class CommandLine : public EmulatedMachine {
 protected:
-    int Run(std::initializer_list<const char*> arguments) {
+    int Run(const std::vector<const char*>& arguments) {
         std::vector<emu::String> texts{u"C:\\Noxel\\NoxelAlsSvc.exe"};
         for (const char* argument : arguments) texts.push_back(W(argument));
         std::vector<WCHAR*> argv;
@@ -23,49 +21,46 @@ protected:
 
 }  // namespace
 
-TEST_F(CommandLine, FromAConsoleTheServicePathPrintsUsageAndTheConnectFailure) {
-    for (auto arguments : {std::initializer_list<const char*>{}, {"install"}, {""}, {"x", "-install"}}) {
+TEST_F(CommandLine, EachArgumentRunsItsPathAndEveryPathEndsWithZero) {
+    enum Machine { Console, InstalledService, StartedByServiceManager, ServiceObjectFails };
+    struct Case {
+        std::vector<const char*> arguments;
+        Machine machine;
+        std::string console;
+        bool registered;  // afterwards
+    } cases[] = {
+        // Without -install or -remove first, the service runs: from a console it cannot connect.
+        {{}, Console, usage + "Service failed to run w/err 0x00000427\n", false},
+        {{"install"}, Console, usage + "Service failed to run w/err 0x00000427\n", false},
+        {{""}, Console, usage + "Service failed to run w/err 0x00000427\n", false},
+        {{"x", "-install"}, Console, usage + "Service failed to run w/err 0x00000427\n", false},
+        {{}, ServiceObjectFails, usage + "Service failed to run w/err 0x00000008\n", false},
+        // A dash or a slash, in any case.
+        {{"-install"}, Console, installed, true},
+        {{"/INSTALL"}, Console, installed, true},
+        {{"-Install"}, Console, installed, true},
+        // Further arguments are ignored.
+        {{"-REMOVE"}, InstalledService, "Noxel_ALS_Service is removed.\n", false},
+        {{"/remove"}, InstalledService, "Noxel_ALS_Service is removed.\n", false},
+        {{"-remove", "-install"}, InstalledService, "Noxel_ALS_Service is removed.\n", false},
+        // Other options end the process silently; the service must not run either.
+        {{"-installer"}, StartedByServiceManager, "", false},
+        {{"--install"}, StartedByServiceManager, "", false},
+        {{"-"}, StartedByServiceManager, "", false},
+        {{"/help"}, StartedByServiceManager, "", false},
+        {{"-remov"}, StartedByServiceManager, "", false},
+        {{"/"}, StartedByServiceManager, "", false},
+    };
+    for (const Case& c : cases) {
+        std::string name = "arguments:";
+        for (const char* argument : c.arguments) name += std::string(" '") + argument + "'";
         emu::Reset();
-        EXPECT_EQ(Run(arguments), 0);
-        EXPECT_EQ(emu::ConsoleText(), usage + "Service failed to run w/err 0x00000427\n");
-        EXPECT_FALSE(emu::FindService(u"Noxel_ALS_Service"));
+        if (c.machine == InstalledService) emu::AddService(u"Noxel_ALS_Service", SERVICE_STOPPED);
+        if (c.machine == ServiceObjectFails) emu::FailCall("CreateEventW", ERROR_NOT_ENOUGH_MEMORY);
+        emu::SetStartedByServiceManager(c.machine == StartedByServiceManager || c.machine == ServiceObjectFails);
+        EXPECT_EQ(Run(c.arguments), 0) << name;
+        EXPECT_EQ(emu::ConsoleText(), c.console) << name;
+        EXPECT_EQ(emu::FindService(u"Noxel_ALS_Service").has_value(), c.registered) << name;
+        EXPECT_TRUE(emu::StatusReports().empty()) << name;
     }
-}
-
-TEST_F(CommandLine, InstallIsRecognisedWithDashOrSlashInAnyCase) {
-    for (const char* option : {"-install", "/INSTALL", "-Install"}) {
-        emu::Reset();
-        EXPECT_EQ(Run({option}), 0);
-        EXPECT_EQ(emu::ConsoleText(), "Noxel_ALS_Service is installed.\nNoxel_ALS_Service start running.\n")
-            << option;
-    }
-}
-
-TEST_F(CommandLine, RemoveIsRecognisedAndFurtherArgumentsAreIgnored) {
-    for (auto arguments : {std::initializer_list<const char*>{"-REMOVE"}, {"/remove"}, {"-remove", "-install"}}) {
-        emu::Reset();
-        emu::AddService(u"Noxel_ALS_Service", SERVICE_STOPPED);
-        EXPECT_EQ(Run(arguments), 0);
-        EXPECT_EQ(emu::ConsoleText(), "Noxel_ALS_Service is removed.\n");
-        EXPECT_FALSE(emu::FindService(u"Noxel_ALS_Service"));
-    }
-}
-
-TEST_F(CommandLine, OtherOptionsEndTheProcessSilently) {
-    for (const char* option : {"-installer", "--install", "-", "/help", "-remov", "/"}) {
-        emu::Reset();
-        emu::SetStartedByServiceManager(true);  // the service must not run either
-        EXPECT_EQ(Run({option}), 0);
-        EXPECT_EQ(emu::ConsoleText(), "") << option;
-        EXPECT_TRUE(emu::StatusReports().empty());
-        EXPECT_FALSE(emu::FindService(u"Noxel_ALS_Service"));
-    }
-}
-
-TEST_F(CommandLine, ServiceObjectThatCannotBeBuiltIsReported) {
-    emu::FailCall("CreateEventW", ERROR_NOT_ENOUGH_MEMORY);
-    emu::SetStartedByServiceManager(true);
-    EXPECT_EQ(Run({}), 0);
-    EXPECT_EQ(emu::ConsoleText(), usage + "Service failed to run w/err 0x00000008\n");
-    EXPECT_TRUE(emu::StatusReports().empty());
 }

@@ -15,71 +15,51 @@ const WCHAR sentinel = u'#';
 
 // Pre-filled with the sentinel, so that any write past the terminator shows.
 struct Buffer {
-    std::array<WCHAR, 16> chars;
+    std::array<WCHAR, 48> chars;
     Buffer() { chars.fill(sentinel); }
     WCHAR* get() { return chars.data(); }
     std::u16string Text() const { return std::u16string(chars.data()); }
-    bool UntouchedFrom(size_t index) const {
-        for (size_t i = index; i < chars.size(); ++i)
-            if (chars[i] != sentinel) return false;
-        return true;
+    // Index of the first character from `index` on that is not the sentinel, or size.
+    size_t TouchedFrom(size_t index) const {
+        while (index < chars.size() && chars[index] == sentinel) ++index;
+        return index;
     }
 };
 
 }  // namespace
 
-TEST(Formatter, InvalidCapacityFormatsNothing) {
-    Buffer zero;
-    EXPECT_EQ(StringCchPrintfW(zero.get(), 0, TEXT("%s"), TEXT("text")), invalidParameter);
-    EXPECT_TRUE(zero.UntouchedFrom(0));
-
-    // Above 0x7FFFFFFF characters the capacity is refused, but the destination is emptied.
-    Buffer huge;
-    EXPECT_EQ(StringCchPrintfW(huge.get(), size_t{0x80000000}, TEXT("%s"), TEXT("text")),
-              invalidParameter);
-    EXPECT_EQ(huge.chars[0], u'\0');
-    EXPECT_TRUE(huge.UntouchedFrom(1));
-
-    Buffer largest;
-    EXPECT_EQ(StringCchPrintfW(largest.get(), size_t{0x7FFFFFFF}, TEXT("%s"), TEXT("text")), S_OK);
-    EXPECT_EQ(largest.Text(), u"text");
-    EXPECT_TRUE(largest.UntouchedFrom(5));
-}
-
-TEST(Formatter, TextThatFitsStaysWhole) {
-    Buffer exact;
-    EXPECT_EQ(StringCchPrintfW(exact.get(), 6, TEXT("%s%lu"), TEXT("abcd"), DWORD{7}), S_OK);
-    EXPECT_EQ(exact.Text(), u"abcd7");
-    EXPECT_TRUE(exact.UntouchedFrom(6));
-
-    WCHAR message[260];
-    EXPECT_EQ(StringCchPrintfW(message, 260, TEXT("%s failed w/err 0x%08lx"), TEXT("Service Stop"),
-                               DWORD{1053}),
-              S_OK);
-    EXPECT_EQ(std::u16string(message), u"Service Stop failed w/err 0x0000041d");
-}
-
-TEST(Formatter, TextThatDoesNotFitIsCutAndTerminated) {
-    Buffer one;
-    EXPECT_EQ(StringCchPrintfW(one.get(), 1, TEXT("%s"), TEXT("x")), insufficientBuffer);
-    EXPECT_EQ(one.chars[0], u'\0');
-    EXPECT_TRUE(one.UntouchedFrom(1));
-
-    Buffer cut;
-    EXPECT_EQ(StringCchPrintfW(cut.get(), 6, TEXT("%s-%lu"), TEXT("abcd"), DWORD{123}), insufficientBuffer);
-    EXPECT_EQ(cut.Text(), u"abcd-");
-    EXPECT_TRUE(cut.UntouchedFrom(6));
-
-    Buffer error;
-    EXPECT_EQ(StringCchPrintfW(error.get(), 16, TEXT("%s failed w/err 0x%08lx"), TEXT("Op"), DWORD{5}),
-              insufficientBuffer);  // 26 characters in 15
-    EXPECT_EQ(error.Text(), u"Op failed w/err");
-
-    // An empty text fits even the smallest buffer.
-    Buffer empty;
-    EXPECT_EQ(StringCchPrintfW(empty.get(), 1, TEXT("%s"), TEXT("")), S_OK);
-    EXPECT_EQ(empty.chars[0], u'\0');
-    EXPECT_TRUE(empty.UntouchedFrom(1));
+TEST(Formatter, BoundedPrintfReportsCutsAndNeverWritesPastTheCapacity) {
+    struct Case {
+        const char* name;
+        size_t capacity;
+        const WCHAR* format;
+        const WCHAR* text;
+        DWORD number;
+        HRESULT result;
+        const char16_t* written;  // nullptr: the buffer is not touched at all
+        size_t untouchedFrom;
+    } cases[] = {
+        {"capacity 0", 0, TEXT("%s"), TEXT("text"), 0, invalidParameter, nullptr, 0},
+        // Above 0x7FFFFFFF characters the capacity is refused, but the destination is emptied.
+        {"capacity 0x80000000", size_t{0x80000000}, TEXT("%s"), TEXT("text"), 0, invalidParameter, u"", 1},
+        {"capacity 0x7FFFFFFF", size_t{0x7FFFFFFF}, TEXT("%s"), TEXT("text"), 0, S_OK, u"text", 5},
+        {"exact fit", 6, TEXT("%s%lu"), TEXT("abcd"), 7, S_OK, u"abcd7", 6},
+        {"event text", 48, TEXT("%s failed w/err 0x%08lx"), TEXT("Service Stop"), 1053, S_OK,
+         u"Service Stop failed w/err 0x0000041d", 37},
+        {"capacity 1", 1, TEXT("%s"), TEXT("x"), 0, insufficientBuffer, u"", 1},
+        {"empty text in capacity 1", 1, TEXT("%s"), TEXT(""), 0, S_OK, u"", 1},
+        {"cut", 6, TEXT("%s-%lu"), TEXT("abcd"), 123, insufficientBuffer, u"abcd-", 6},
+        {"event text cut", 16, TEXT("%s failed w/err 0x%08lx"), TEXT("Op"), 5, insufficientBuffer,
+         u"Op failed w/err", 16},
+    };
+    for (const Case& c : cases) {
+        Buffer buffer;
+        EXPECT_EQ(StringCchPrintfW(buffer.get(), c.capacity, c.format, c.text, c.number), c.result) << c.name;
+        if (c.written) {
+            EXPECT_EQ(buffer.Text(), c.written) << c.name;
+        }
+        EXPECT_EQ(buffer.TouchedFrom(c.untouchedFrom), buffer.chars.size()) << c.name;
+    }
 }
 
 TEST(Formatter, WsprintfFollowsTheWindowsConventions) {
@@ -88,13 +68,13 @@ TEST(Formatter, WsprintfFollowsTheWindowsConventions) {
     EXPECT_EQ(std::u16string(text), u"[wide]");
 
     // l means 32 bits: each argument is read as one DWORD, the next one follows it.
-    EXPECT_EQ(wsprintfW(text, TEXT("%lu %lu %08lx %08lx"), DWORD{4294967295U}, DWORD{7},
-                        DWORD{0xDEADBEEF}, DWORD{0x41D}),
+    EXPECT_EQ(wsprintfW(text, TEXT("%lu %lu %08lx %08lx"), DWORD{4294967295U}, DWORD{7}, DWORD{0xDEADBEEF},
+                        DWORD{0x41D}),
               30);
     EXPECT_EQ(std::u16string(text), u"4294967295 7 deadbeef 0000041d");
 
-    wsprintfW(text, TEXT("%04lu/%02lu/%02lu %02lu:%02lu:%02lu"), DWORD{2026}, DWORD{3}, DWORD{14},
-              DWORD{9}, DWORD{130}, DWORD{0});
+    wsprintfW(text, TEXT("%04lu/%02lu/%02lu %02lu:%02lu:%02lu"), DWORD{2026}, DWORD{3}, DWORD{14}, DWORD{9},
+              DWORD{130}, DWORD{0});
     EXPECT_EQ(std::u16string(text), u"2026/03/14 09:130:00");
     wsprintfW(text, TEXT("%04lu|%lu|%%"), DWORD{7}, DWORD{0});
     EXPECT_EQ(std::u16string(text), u"0007|0|%");
@@ -115,11 +95,10 @@ TEST(Formatter, CopyAndCatCutToTheCapacity) {
     EXPECT_EQ(copy.Text(), u"abc");
     EXPECT_EQ(StringCchCopyW(copy.get(), 4, TEXT("abcdef")), insufficientBuffer);
     EXPECT_EQ(copy.Text(), u"abc");
-    EXPECT_TRUE(copy.UntouchedFrom(4));
-
+    EXPECT_EQ(copy.TouchedFrom(4), copy.chars.size());
     Buffer untouched;
     EXPECT_EQ(StringCchCopyW(untouched.get(), 0, TEXT("abc")), invalidParameter);
-    EXPECT_TRUE(untouched.UntouchedFrom(0));
+    EXPECT_EQ(untouched.TouchedFrom(0), untouched.chars.size());
 
     Buffer cat;
     ASSERT_EQ(StringCchCopyW(cat.get(), 6, TEXT("ab")), S_OK);
@@ -127,7 +106,7 @@ TEST(Formatter, CopyAndCatCutToTheCapacity) {
     EXPECT_EQ(cat.Text(), u"abcd");
     EXPECT_EQ(StringCchCatW(cat.get(), 6, TEXT("efg")), insufficientBuffer);
     EXPECT_EQ(cat.Text(), u"abcde");
-    EXPECT_TRUE(cat.UntouchedFrom(6));
+    EXPECT_EQ(cat.TouchedFrom(6), cat.chars.size());
 }
 
 TEST(Formatter, LstrlenCountsCharactersUpToTheTerminator) {

@@ -8,13 +8,7 @@ namespace {
 const emu::String name = u"Noxel_ALS_Service";
 
 class Install : public EmulatedMachine {};
-class Remove : public EmulatedMachine {
-protected:
-    void SetUp() override {
-        EmulatedMachine::SetUp();
-        emu::AddService(name, SERVICE_RUNNING);
-    }
-};
+class Remove : public EmulatedMachine {};
 
 }  // namespace
 
@@ -35,118 +29,109 @@ TEST_F(Install, RegistersTheServiceQuotedAndStartsIt) {
     EXPECT_EQ(service->dependencies, emu::String());
     EXPECT_FALSE(service->accountGiven);  // LocalSystem
     EXPECT_FALSE(service->passwordGiven);
-    EXPECT_EQ(service->state, static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(service->state, DWORD{SERVICE_RUNNING});
     EXPECT_EQ(emu::OpenHandleCount(), 0u);
-}
 
-TEST_F(Install, QuotesAPathWithoutSpacesToo) {
+    emu::Reset();
     emu::SetModuleFileName(u"C:\\Noxel\\NoxelAlsSvc.exe");
     InstallService();
-    EXPECT_EQ(N(emu::FindService(name)->binaryPath), "\"C:\\Noxel\\NoxelAlsSvc.exe\"");
-}
-
-TEST_F(Install, ExistingServiceIsNeitherChangedNorStarted) {
-    emu::AddService(name, SERVICE_STOPPED);
-    InstallService();
-    EXPECT_EQ(emu::ConsoleText(), "CreateService failed w/err 0x00000431\n");
-    EXPECT_EQ(emu::FindService(name)->state, static_cast<DWORD>(SERVICE_STOPPED));
-    EXPECT_EQ(N(emu::FindService(name)->displayName), "Noxel_ALS_Service");
-    EXPECT_EQ(emu::OpenHandleCount(), 0u);
+    EXPECT_EQ(N(emu::FindService(name)->binaryPath), "\"C:\\Noxel\\NoxelAlsSvc.exe\"");  // quoted without spaces too
 }
 
 TEST_F(Install, EachFailureHasItsLine) {
     struct Case {
-        const char* operation;
-        DWORD error;
-        bool administrator;
+        const char* name;
+        void (*arrange)();
         const char* console;
+        const char* registration;  // display name and state afterwards; "" when not registered
     } cases[] = {
-        {"OpenSCManagerW", 0, false, "OpenSCManager failed w/err 0x00000005\n"},
-        {"GetModuleFileNameW", ERROR_ACCESS_DENIED, true, "GetModuleFileName failed w/err 0x00000005\n"},
-        {"OpenServiceW", ERROR_ACCESS_DENIED, true,
-         "Noxel_ALS_Service is installed.\nOpen Service Noxel_ALS_Service failed.\n"},
-        {"StartServiceW", 1053, true,
-         "Noxel_ALS_Service is installed.\nStart Service Noxel_ALS_Service failed.\n"},
+        {"not an administrator", [] { emu::SetAdministrator(false); }, "OpenSCManager failed w/err 0x00000005\n", ""},
+        {"module name refused", [] { emu::FailCall("GetModuleFileNameW", ERROR_ACCESS_DENIED); },
+         "GetModuleFileName failed w/err 0x00000005\n", ""},
+        {"module path too long", [] { emu::SetModuleFileName(u"C:\\" + emu::String(300, u'a') + u".exe"); },
+         "GetModuleFileName failed w/err 0x0000007a\n", ""},
+        // An existing service is neither changed nor started.
+        {"already installed", [] { emu::AddService(name, SERVICE_STOPPED); }, "CreateService failed w/err 0x00000431\n",
+         "Noxel_ALS_Service, state 1"},
+        {"cannot be opened", [] { emu::FailCall("OpenServiceW", ERROR_ACCESS_DENIED); },
+         "Noxel_ALS_Service is installed.\nOpen Service Noxel_ALS_Service failed.\n",
+         "Noxel Ambient Light Sensor Service, state 1"},
+        {"cannot be started", [] { emu::FailCall("StartServiceW", 1053); },
+         "Noxel_ALS_Service is installed.\nStart Service Noxel_ALS_Service failed.\n",
+         "Noxel Ambient Light Sensor Service, state 1"},
     };
     for (const Case& c : cases) {
         emu::Reset();
-        emu::SetAdministrator(c.administrator);
-        if (c.error) emu::FailCall(c.operation, c.error);
+        c.arrange();
         InstallService();
-        EXPECT_EQ(emu::ConsoleText(), c.console) << c.operation;
-        EXPECT_EQ(emu::OpenHandleCount(), 0u) << c.operation;
+        EXPECT_EQ(emu::ConsoleText(), c.console) << c.name;
+        const auto service = emu::FindService(name);
+        EXPECT_EQ(service ? N(service->displayName) + ", state " + std::to_string(service->state) : "", c.registration)
+            << c.name;
+        EXPECT_EQ(emu::OpenHandleCount(), 0u) << c.name;
     }
 }
 
-TEST_F(Install, APathThatDoesNotFitIsNotRegistered) {
-    emu::SetModuleFileName(u"C:\\" + emu::String(300, u'a') + u".exe");
-    InstallService();
-    EXPECT_EQ(emu::ConsoleText(), "GetModuleFileName failed w/err 0x0000007a\n");
-    EXPECT_FALSE(emu::FindService(name));
-}
-
 TEST_F(Remove, StopsWithADotPerPendingPollThenDeletes) {
-    emu::ScriptStop(name, {0, 3, SERVICE_STOPPED});
-    const uint64_t start = emu::NowMs();
-    RemoveService();
-    EXPECT_EQ(emu::ConsoleText(),
-              "Stopping Noxel_ALS_Service....\nNoxel_ALS_Service is stopped.\nNoxel_ALS_Service is removed.\n");
-    EXPECT_EQ(emu::NowMs() - start, 4000u);  // one second, then one per pending poll
-    EXPECT_FALSE(emu::FindService(name));
-    EXPECT_EQ(emu::OpenHandleCount(), 0u);
-}
-
-TEST_F(Remove, ServiceThatStopsAtOnceShowsNoDots) {
-    RemoveService();
-    EXPECT_EQ(emu::ConsoleText(),
-              "Stopping Noxel_ALS_Service.\nNoxel_ALS_Service is stopped.\nNoxel_ALS_Service is removed.\n");
-}
-
-TEST_F(Remove, ServiceThatFailsToStopIsStillDeleted) {
-    emu::ScriptStop(name, {0, 1, SERVICE_RUNNING});
-    RemoveService();
-    EXPECT_EQ(emu::ConsoleText(),
-              "Stopping Noxel_ALS_Service..\nNoxel_ALS_Service failed to stop.\nNoxel_ALS_Service is removed.\n");
-    ASSERT_TRUE(emu::FindService(name));
-    EXPECT_TRUE(emu::FindService(name)->markedForDeletion);
-}
-
-TEST_F(Remove, FailedStatusQueryEndsThePollingAsNotStopped) {
-    emu::ScriptStop(name, {0, 5, SERVICE_STOPPED});
-    emu::FailCall("QueryServiceStatus", ERROR_ACCESS_DENIED, 2);
-    RemoveService();
-    EXPECT_EQ(emu::ConsoleText(),
-              "Stopping Noxel_ALS_Service..\nNoxel_ALS_Service failed to stop.\nNoxel_ALS_Service is removed.\n");
-}
-
-TEST_F(Remove, ServiceThatIsNotRunningIsOnlyRemoved) {
-    emu::Reset();
-    emu::AddService(name, SERVICE_STOPPED);
-    RemoveService();
-    EXPECT_EQ(emu::ConsoleText(), "Noxel_ALS_Service is removed.\n");
-    EXPECT_FALSE(emu::FindService(name));
+    const char* stoppedAndRemoved = "Noxel_ALS_Service is stopped.\nNoxel_ALS_Service is removed.\n";
+    const char* notStoppedButRemoved = "Noxel_ALS_Service failed to stop.\nNoxel_ALS_Service is removed.\n";
+    struct Case {
+        const char* name;
+        DWORD state;
+        void (*arrange)();
+        std::string console;
+        uint64_t waitedMs;  // one second, then one per pending poll
+        const char* left;
+    } cases[] = {
+        {"stops after three polls", SERVICE_RUNNING, [] { emu::ScriptStop(name, {0, 3, SERVICE_STOPPED}); },
+         std::string("Stopping Noxel_ALS_Service....\n") + stoppedAndRemoved, 4000, "nothing"},
+        {"stops at once", SERVICE_RUNNING, [] {}, std::string("Stopping Noxel_ALS_Service.\n") + stoppedAndRemoved,
+         1000, "nothing"},
+        // A service that did not stop is only marked for deletion.
+        {"fails to stop", SERVICE_RUNNING, [] { emu::ScriptStop(name, {0, 1, SERVICE_RUNNING}); },
+         std::string("Stopping Noxel_ALS_Service..\n") + notStoppedButRemoved, 2000, "marked"},
+        {"status query fails", SERVICE_RUNNING,
+         [] {
+             emu::ScriptStop(name, {0, 5, SERVICE_STOPPED});
+             emu::FailCall("QueryServiceStatus", ERROR_ACCESS_DENIED, 2);
+         },
+         std::string("Stopping Noxel_ALS_Service..\n") + notStoppedButRemoved, 2000, "marked"},
+        {"not running", SERVICE_STOPPED, [] {}, "Noxel_ALS_Service is removed.\n", 0, "nothing"},
+    };
+    for (const Case& c : cases) {
+        emu::Reset();
+        emu::AddService(name, c.state);
+        c.arrange();
+        RemoveService();
+        EXPECT_EQ(emu::ConsoleText(), c.console) << c.name;
+        EXPECT_EQ(emu::NowMs(), c.waitedMs) << c.name;
+        const auto service = emu::FindService(name);
+        EXPECT_STREQ(!service ? "nothing" : service->markedForDeletion ? "marked" : "unmarked", c.left) << c.name;
+        EXPECT_EQ(emu::OpenHandleCount(), 0u) << c.name;
+    }
 }
 
 TEST_F(Remove, EachFailureHasItsLine) {
-    emu::Reset();
-    RemoveService();
-    EXPECT_EQ(emu::ConsoleText(), "OpenService failed w/err 0x00000424\n");
-
-    emu::Reset();
-    emu::AddService(name, SERVICE_STOPPED);
-    emu::SetAdministrator(false);  // connecting works, opening for stop and delete does not
-    RemoveService();
-    EXPECT_EQ(emu::ConsoleText(), "OpenService failed w/err 0x00000005\n");
-
-    emu::Reset();
-    emu::FailCall("OpenSCManagerW", ERROR_ACCESS_DENIED);
-    RemoveService();
-    EXPECT_EQ(emu::ConsoleText(), "OpenSCManager failed w/err 0x00000005\n");
-
-    emu::Reset();
-    emu::AddService(name, SERVICE_STOPPED);
-    emu::FailCall("DeleteService", ERROR_SERVICE_MARKED_FOR_DELETE);
-    RemoveService();
-    EXPECT_EQ(emu::ConsoleText(), "DeleteService failed w/err 0x00000430\n");
-    EXPECT_EQ(emu::OpenHandleCount(), 0u);
+    const std::pair<void (*)(), const char*> cases[] = {
+        {[] {}, "OpenService failed w/err 0x00000424\n"},
+        // Connecting works, opening for stop and delete does not.
+        {[] {
+             emu::AddService(name, SERVICE_STOPPED);
+             emu::SetAdministrator(false);
+         },
+         "OpenService failed w/err 0x00000005\n"},
+        {[] { emu::FailCall("OpenSCManagerW", ERROR_ACCESS_DENIED); }, "OpenSCManager failed w/err 0x00000005\n"},
+        {[] {
+             emu::AddService(name, SERVICE_STOPPED);
+             emu::FailCall("DeleteService", ERROR_SERVICE_MARKED_FOR_DELETE);
+         },
+         "DeleteService failed w/err 0x00000430\n"},
+    };
+    for (const auto& [arrange, console] : cases) {
+        emu::Reset();
+        arrange();
+        RemoveService();
+        EXPECT_EQ(emu::ConsoleText(), console);
+        EXPECT_EQ(emu::OpenHandleCount(), 0u) << console;
+    }
 }

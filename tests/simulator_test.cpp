@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -16,13 +17,11 @@ struct Result {
 };
 
 Result Simulate(const std::string& arguments) {
-    const std::string command = std::string(NOXEL_SIM_PATH) + " " + arguments + " 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
     Result result{-1, ""};
+    FILE* pipe = popen((std::string(NOXEL_SIM_PATH) + " " + arguments + " 2>&1").c_str(), "r");
     if (!pipe) return result;
     char buffer[4096];
-    size_t read;
-    while ((read = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, read);
+    for (size_t read; (read = fread(buffer, 1, sizeof buffer, pipe)) > 0;) result.output.append(buffer, read);
     const int status = pclose(pipe);
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
@@ -30,79 +29,70 @@ Result Simulate(const std::string& arguments) {
 
 std::string Example(const char* name) { return std::string(NOXEL_EXAMPLES_DIR) + "/" + name; }
 
-std::string TempFile(const std::string& name, const std::string& content) {
-    const auto path = std::filesystem::temp_directory_path() / ("noxel-sim-" + std::to_string(getpid()) + "-" + name);
-    std::ofstream(path, std::ios::binary) << content;
-    return path.string();
+std::filesystem::path TempPath(const std::string& name) {
+    return std::filesystem::temp_directory_path() / ("noxel-sim-" + std::to_string(getpid()) + "-" + name);
 }
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+// Whether the output holds `part`; a failure shows the whole output.
+::testing::AssertionResult Says(const Result& run, const std::string& part) {
+    const bool found = run.output.find(part) != std::string::npos;
+    return (found ? ::testing::AssertionSuccess() : ::testing::AssertionFailure())
+           << (found ? "" : "no ") << "\"" << part << "\" in:\n" << run.output;
+}
 
 }  // namespace
 
-TEST(Simulator, DefaultMachinePublishesOnTheFirstAttempt) {
-    const Result run = Simulate("");
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_TRUE(Contains(run.output, "Outcome: published\nAttempts: 1\n")) << run.output;
-    EXPECT_TRUE(Contains(run.output, "information  Noxel_ALS_Service: Update parameters successfully!"));
-    EXPECT_TRUE(Contains(run.output, "[20260314-09:30:00]SENSOR LUX: 300\n"));
-    EXPECT_TRUE(Contains(run.output, "ALR_CURVE  REG_SZ     \"5,10,100,150,1000,800\""));
-    EXPECT_TRUE(Contains(run.output, "STOP_PENDING     checkpoint 2"));
-}
-
-TEST(Simulator, ExampleMachinesEndAsExpected) {
+TEST(Simulator, RunsReportWhatTheServiceDidAndEndWithTheOutcome) {
     struct Case {
-        const char* file;
+        const char* example;  // nullptr: the default machine
+        const char* options;
         int exitCode;
-        const char* says;
+        std::vector<const char*> says, saysNot;
     } cases[] = {
-        {"typical.json", 0, "Outcome: published\nAttempts: 1\n"},
-        {"als-flag-refused.json", 0, "Outcome: published\n"},
-        {"empty-firmware.json", 1, "Outcome: not published (gave up after 30 attempts)\nAttempts: 30\nSimulated time: 300.000 s"},
-        {"alr-curve-missing.json", 1, "Attempts: 30\n"},
-        {"no-uefi.json", 1, "Outcome: not published (gave up after 30 attempts)"},
-        {"model1-two-instances.json", 0, "NOXL6110\\1\\Device Parameters\n    ALS_SRC    REG_DWORD  1000"},
+        {nullptr, "", 0,
+         {"Outcome: published\nAttempts: 1\n", "information  Noxel_ALS_Service: Update parameters successfully!",
+          "[20260314-09:30:00]SENSOR LUX: 300\n", "ALR_CURVE  REG_SZ     \"5,10,100,150,1000,800\"",
+          "STOP_PENDING     checkpoint 2"},
+         {}},
+        // Publishes at once, so no real sleep.
+        {nullptr, "--realtime", 0, {"[0.000 s] attempt: CALIBRATE read\n"}, {}},
+        {"typical.json", "", 0, {"Outcome: published\nAttempts: 1\n"}, {}},
+        {"als-flag-refused.json", "", 0, {"Outcome: published\n", "Fail to set Sensor Range!"},
+         {"ALS_FLAG   REG_DWORD"}},
+        {"empty-firmware.json", "", 1,
+         {"Outcome: not published (gave up after 30 attempts)\nAttempts: 30\nSimulated time: 300.000 s", "(no file)\n",
+          "Device Parameters\n    (no values)\n"},
+         {}},
+        {"alr-curve-missing.json", "", 1, {"Attempts: 30\n"}, {}},
+        {"no-uefi.json", "", 1, {"Outcome: not published (gave up after 30 attempts)"}, {}},
+        {"model1-two-instances.json", "", 0, {"NOXL6110\\1\\Device Parameters\n    ALS_SRC    REG_DWORD  1000"}, {}},
+        // A stop ends when the worker's sleep does; a shutdown reports STOPPED at once.
+        {"empty-firmware.json", "--stop-after 35", 1,
+         {"Outcome: not published (stopped early)\nAttempts: 4\nSimulated time: 40.000 s",
+          "35.000 s  STOP_PENDING     checkpoint 2", "40.000 s  STOPPED          checkpoint 0"},
+         {}},
+        {"empty-firmware.json", "--stop-after 35 --shutdown", 1, {"35.000 s  STOPPED          checkpoint 0"},
+         {"STOP_PENDING", "in OnStop"}},
+        {"model1-two-instances.json", "--json", 0,
+         {"\"outcome\": \"published\"",
+          "\"key\": \"HKEY_LOCAL_MACHINE\\\\SYSTEM\\\\CurrentControlSet\\\\Enum\\\\ACPI\\\\NOXL6110\\\\0"
+          "\\\\Device Parameters\"",
+          "\"ALR_CURVE\": {\n          \"type\": \"REG_SZ\",\n          \"data\": \"5,10,100,150,1000,800\"",
+          "\"strings\": [\n        \"Noxel_ALS_Service\",\n        \"Update parameters successfully!\""},
+         {}},
     };
     for (const Case& c : cases) {
-        const Result run = Simulate(Example(c.file));
-        EXPECT_EQ(run.exitCode, c.exitCode) << c.file;
-        EXPECT_TRUE(Contains(run.output, c.says)) << c.file << "\n" << run.output;
+        const std::string arguments = (c.example ? Example(c.example) + " " : "") + c.options;
+        const Result run = Simulate(arguments);
+        EXPECT_EQ(run.exitCode, c.exitCode) << arguments;
+        for (const char* part : c.says) EXPECT_TRUE(Says(run, part)) << arguments;
+        for (const char* part : c.saysNot) EXPECT_FALSE(Says(run, part)) << arguments;
     }
-    const Result refused = Simulate(Example("als-flag-refused.json"));
-    EXPECT_TRUE(Contains(refused.output, "Fail to set Sensor Range!")) << refused.output;
-    EXPECT_FALSE(Contains(refused.output, "ALS_FLAG   REG_DWORD"));
-    const Result empty = Simulate(Example("empty-firmware.json"));
-    EXPECT_TRUE(Contains(empty.output, "(no file)\n")) << empty.output;
-    EXPECT_TRUE(Contains(empty.output, "Device Parameters\n    (no values)\n"));
-}
-
-TEST(Simulator, StopAfterAndShutdownFollowTheWorkersSleep) {
-    const Result stop = Simulate(Example("empty-firmware.json") + " --stop-after 35");
-    EXPECT_EQ(stop.exitCode, 1);
-    EXPECT_TRUE(Contains(stop.output, "Outcome: not published (stopped early)\nAttempts: 4\nSimulated time: 40.000 s"))
-        << stop.output;
-    EXPECT_TRUE(Contains(stop.output, "35.000 s  STOP_PENDING     checkpoint 2"));
-    EXPECT_TRUE(Contains(stop.output, "40.000 s  STOPPED          checkpoint 0"));
-
-    const Result shutdown = Simulate(Example("empty-firmware.json") + " --stop-after 35 --shutdown");
-    EXPECT_TRUE(Contains(shutdown.output, "35.000 s  STOPPED          checkpoint 0")) << shutdown.output;
-    EXPECT_FALSE(Contains(shutdown.output, "STOP_PENDING"));
-    EXPECT_FALSE(Contains(shutdown.output, "in OnStop"));
-}
-
-TEST(Simulator, JsonReportCarriesTheRecords) {
-    const Result run = Simulate(Example("model1-two-instances.json") + " --json");
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_TRUE(Contains(run.output, "\"outcome\": \"published\"")) << run.output;
-    EXPECT_TRUE(Contains(run.output, "\"key\": \"HKEY_LOCAL_MACHINE\\\\SYSTEM\\\\CurrentControlSet\\\\Enum\\\\ACPI\\\\NOXL6110\\\\0\\\\Device Parameters\""));
-    EXPECT_TRUE(Contains(run.output, "\"ALR_CURVE\": {\n          \"type\": \"REG_SZ\",\n          \"data\": \"5,10,100,150,1000,800\""));
-    EXPECT_TRUE(Contains(run.output, "\"strings\": [\n        \"Noxel_ALS_Service\",\n        \"Update parameters successfully!\""));
 }
 
 TEST(Simulator, RegFileIsUtf16WithTheRegeditHeader) {
-    const std::string path = TempFile("out.reg", "");
-    const Result run = Simulate("--reg " + path);
-    EXPECT_EQ(run.exitCode, 0);
+    const std::string path = TempPath("out.reg").string();
+    EXPECT_EQ(Simulate("--reg " + path).exitCode, 0);
     std::ifstream in(path, std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     std::filesystem::remove(path);
@@ -119,16 +109,16 @@ TEST(Simulator, RegFileIsUtf16WithTheRegeditHeader) {
 }
 
 TEST(Simulator, EfivarsDirectoryReplacesTheFirmware) {
-    const auto directory = std::filesystem::temp_directory_path() / ("noxel-efivars-" + std::to_string(getpid()));
+    const auto directory = TempPath("efivars");
     std::filesystem::create_directories(directory);
-    const std::string guid = "bf82486a-80f7-4733-b82c-066bd8f2534b";
-    std::ofstream(directory / ("CALIBRATE-" + guid), std::ios::binary) << std::string("\x07\x00\x00\x00\x64\x00\xC8\x00", 8);
+    std::ofstream(directory / "CALIBRATE-bf82486a-80f7-4733-b82c-066bd8f2534b", std::ios::binary)
+        << std::string("\x07\x00\x00\x00\x64\x00\xC8\x00", 8);
     const Result run = Simulate("--efivars " + directory.string());
     std::filesystem::remove_all(directory);
     EXPECT_EQ(run.exitCode, 1);  // no ALR curve there
-    EXPECT_TRUE(Contains(run.output, "SOURCE LUX: 100\n")) << run.output;
-    EXPECT_TRUE(Contains(run.output, "SENSOR LUX: 200\n"));
-    EXPECT_TRUE(Contains(run.output, "Error to Retrieve ALR Curve! ErrorCode: 203: "));
+    EXPECT_TRUE(Says(run, "SOURCE LUX: 100\n"));
+    EXPECT_TRUE(Says(run, "SENSOR LUX: 200\n"));
+    EXPECT_TRUE(Says(run, "Error to Retrieve ALR Curve! ErrorCode: 203: "));
 }
 
 TEST(Simulator, BrokenMachineFilesAreNamedWithThePlace) {
@@ -138,36 +128,31 @@ TEST(Simulator, BrokenMachineFilesAreNamedWithThePlace) {
     } cases[] = {
         {R"({"firmware": {"ALS_CS": "2g"}})", ": /firmware/ALS_CS: 'g' is not a hex digit"},
         {R"({"firmware": {"ALS_CS": "123"}})", ": /firmware/ALS_CS: '123' is not a whole number of hex bytes"},
-        {R"({"faults": [{"operation": "RegDeleteKeyW", "error": 5}]})", ": /faults/0/operation: unknown operation 'RegDeleteKeyW'"},
+        {R"({"faults": [{"operation": "RegDeleteKeyW", "error": 5}]})",
+         ": /faults/0/operation: unknown operation 'RegDeleteKeyW'"},
         {R"({"uefi": "yes"})", ": /uefi: expected true or false, found string"},
         {R"({"devices": [{"hardwareIds": "ACPI"}]})", ": /devices/0/hardwareIds: expected an array, found string"},
         {R"({"registryKey": []})", ": /registryKey: unknown field"},
         {"{\n  \"uefi\": true,\n  \"firmware\": {\n}", ":4:2: syntax error"},
     };
     for (const Case& c : cases) {
-        const std::string path = TempFile("bad.json", c.content);
+        const std::string path = TempPath("bad.json").string();
+        std::ofstream(path, std::ios::binary) << c.content;
         const Result run = Simulate(path);
         std::filesystem::remove(path);
         EXPECT_EQ(run.exitCode, 2) << c.content;
-        EXPECT_TRUE(Contains(run.output, "noxel-als-sim: " + path + c.message)) << run.output;
+        EXPECT_TRUE(Says(run, "noxel-als-sim: " + path + c.message));
     }
     const Result missing = Simulate("/nonexistent/machine.json");
     EXPECT_EQ(missing.exitCode, 2);
-    EXPECT_TRUE(Contains(missing.output, "/nonexistent/machine.json: cannot be read"));
+    EXPECT_TRUE(Says(missing, "/nonexistent/machine.json: cannot be read"));
 }
 
 TEST(Simulator, UsageErrorsAndHelp) {
-    EXPECT_EQ(Simulate("--stop-after soon").exitCode, 2);
-    EXPECT_EQ(Simulate("--reg").exitCode, 2);
-    EXPECT_EQ(Simulate("--frobnicate").exitCode, 2);
+    for (const char* wrong : {"--stop-after soon", "--reg", "--frobnicate"})
+        EXPECT_EQ(Simulate(wrong).exitCode, 2) << wrong;
     const Result help = Simulate("--help");
     EXPECT_EQ(help.exitCode, 0);
     for (const char* option : {"--efivars", "--json", "--reg", "--stop-after", "--shutdown", "--realtime"})
-        EXPECT_TRUE(Contains(help.output, option)) << option;
-}
-
-TEST(Simulator, RealtimeRunPrintsEachAttemptAsItHappens) {
-    const Result run = Simulate("--realtime");  // publishes at once, so no real sleep
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_TRUE(Contains(run.output, "[0.000 s] attempt: CALIBRATE read\n")) << run.output;
+        EXPECT_TRUE(Says(help, option));
 }

@@ -1,15 +1,24 @@
-// Shared pieces of the host tests: a fresh emulated machine per test, and the
-// dispatcher run on a thread of its own as the service manager would run it.
+// Shared pieces of the host tests: a fresh emulated machine per test, the dispatcher
+// run on a thread of its own as the service manager would run it, and readers for
+// what the calibration service leaves behind (text log, registry values, handles).
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <future>
+#include <initializer_list>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "calibration/firmware_variables.h"
+#include "calibration/sample_service.h"
+#include "calibration/sensor_model.h"
 #include "platform/emulation/emulation.h"
+#include "platform/registry.h"
 #include "service/service_base.h"
 
 class EmulatedMachine : public ::testing::Test {
@@ -40,22 +49,110 @@ inline std::vector<std::string> EventMessages() {
     return messages;
 }
 
-// RunService on a thread of its own; the test plays the service manager.
+// RunService on a thread of its own; the test plays the service manager. A case that
+// fails halfway still stops the dispatcher, so that the failure cannot hang the run.
 class DispatcherRun {
 public:
     explicit DispatcherRun(CServiceBase& service) {
         emu::SetStartedByServiceManager(true);
-        result_ = std::async(std::launch::async, [&service] {
-            const bool ran = CServiceBase::RunService(service);
-            return ran ? DWORD{0} : GetLastError();
-        });
+        result_ = std::async(std::launch::async,
+                             [&service] { return CServiceBase::RunService(service) ? 0 : GetLastError(); });
+    }
+    ~DispatcherRun() {
+        for (int attempt = 0; attempt < 10 && !Finished(std::chrono::milliseconds(0)); ++attempt) {
+            emu::SendControl(SERVICE_CONTROL_STOP);
+            Finished(std::chrono::seconds(1));
+        }
     }
     // Waits for the dispatcher to return; false if it has not within the timeout.
     bool Finished(std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
-        return result_.wait_for(timeout) == std::future_status::ready;
+        if (!finished_ && result_.wait_for(timeout) == std::future_status::ready) {
+            finished_ = true;
+            error_ = result_.get();
+        }
+        return finished_;
     }
-    DWORD Error() { return result_.get(); }
+    // 0 when RunService returned true, else its last error; read after Finished.
+    DWORD Error() const { return error_; }
 
 private:
     std::future<DWORD> result_;
+    bool finished_ = false;
+    DWORD error_ = 0xDEADBEEF;
+};
+
+// ---- What the calibration service leaves behind ----------------------------------
+
+// Written out here rather than taken from the service, so that a wrong GUID shows.
+inline const emu::String vendorGuid = u"{BF82486A-80F7-4733-B82C-066BD8F2534B}";
+inline const emu::String logPath = u"C:\\Windows\\System32\\Noxel_AlsSvc.log";
+
+inline emu::Bytes Utf16le(std::u16string_view text) {
+    emu::Bytes bytes;
+    for (char16_t c : text) bytes.insert(bytes.end(), {static_cast<uint8_t>(c & 0xFF), static_cast<uint8_t>(c >> 8)});
+    return bytes;
+}
+
+inline std::u16string FromUtf16le(const emu::Bytes& bytes) {
+    std::u16string text;
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2) text += static_cast<char16_t>(bytes[i] | bytes[i + 1] << 8);
+    return text;
+}
+
+// The text log decoded from UTF-16LE; an odd byte count fails the test.
+inline std::string LogText() {
+    const emu::Bytes bytes = emu::FileBytes(logPath);
+    EXPECT_EQ(bytes.size() % 2, 0u);
+    return N(FromUtf16le(bytes));
+}
+
+// Text-log entries stamped with the default local time, 2026-03-14 09:30:00.
+inline std::string Entries(std::initializer_list<std::string> messages) {
+    std::string text;
+    for (const std::string& message : messages) text += "[20260314-09:30:00]" + message;
+    return text;
+}
+
+// Handles still open besides the service object's own stopped event.
+inline std::vector<std::string> LeakedHandles() {
+    std::vector<std::string> kinds = emu::OpenHandleKinds();
+    if (auto event = std::find(kinds.begin(), kinds.end(), "event"); event != kinds.end()) kinds.erase(event);
+    return kinds;
+}
+
+// "NAME dword N" for a four-byte REG_DWORD, "NAME sz TEXT\0" for REG_SZ with every
+// stored code unit shown; anything else with its type and byte count.
+inline std::vector<std::string> Described(const emu::String& path) {
+    std::vector<std::string> described;
+    for (const auto& [name, value] : emu::Values(path)) {
+        std::string line = N(name);
+        const emu::Bytes& data = value.data;
+        if (value.type == REG_DWORD && data.size() == 4) {
+            line += " dword " + std::to_string(data[0] | data[1] << 8 | data[2] << 16 | DWORD{data[3]} << 24);
+        } else if (value.type == REG_SZ && data.size() % 2 == 0) {
+            line += " sz ";
+            for (char16_t c : FromUtf16le(data)) line += c == 0 ? std::string("\\0") : N(std::u16string(1, c));
+        } else {
+            line += " type " + std::to_string(value.type) + ", " + std::to_string(data.size()) + " bytes";
+        }
+        described.push_back(line);
+    }
+    return described;
+}
+
+// A fresh machine, the service's process-wide record and model as at process start
+// (also when cases share a process), and a service object.
+class CalibrationMachine : public EmulatedMachine {
+protected:
+    void SetUp() override { FreshMachine(); }
+    // Also for cases that loop over a table: everything afresh per case.
+    void FreshMachine() {
+        service.reset();
+        emu::Reset();
+        CalibrationParameters = CalibrationRecord{};
+        SensorModel = 0;
+        service = std::make_unique<CSampleService>();
+    }
+
+    std::unique_ptr<CSampleService> service;
 };
