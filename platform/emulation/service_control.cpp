@@ -81,7 +81,13 @@ BOOL WINAPI StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* table) {
 
     // Controls run here, on the dispatcher's thread, one at a time.
     for (;;) {
-        s.changed.wait(guard, [&] { return s.stoppedReported || (s.handler && !s.controls.empty()); });
+        // Like the service manager, hold controls back while the service starts.
+        auto started = [&] {
+            return !s.reports.empty() && s.reports.back().status.dwCurrentState != SERVICE_START_PENDING;
+        };
+        s.changed.wait(guard, [&] {
+            return s.stoppedReported || (s.handler && !s.controls.empty() && started());
+        });
         if (s.stoppedReported) break;
         const DWORD control = s.controls.front();
         s.controls.pop_front();
