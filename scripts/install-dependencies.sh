@@ -8,7 +8,8 @@ packages=(
   libgtest-dev libgmock-dev           # host tests
   nlohmann-json3-dev                  # the simulator's machine files
   g++-mingw-w64-x86-64                # Windows build
-  wine64 binutils-mingw-w64-x86-64    # end-to-end tests under Wine
+  wine wine64                         # end-to-end tests under Wine
+  binutils-mingw-w64-x86-64           # objdump and strip for the measurements
 )
 
 missing=()
@@ -20,5 +21,5 @@ if [ ${#missing[@]} -gt 0 ]; then
   sudo_cmd=()
   [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
   "${sudo_cmd[@]}" apt-get update
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y "${missing[@]}"
 fi

@@ -76,6 +76,24 @@ is_running() { [[ "$(service_status $name)" == "ok state 4 "* ]]; }
 service_gone() { [ "$(service_status $name)" = "fail 1060" ]; }
 published() { events | grep -q '|Update parameters successfully!$'; }
 
+# remove_within MIN MAX WHAT: -remove stops and deletes the service, taking MIN to MAX s.
+remove_within() {
+  local started seconds
+  started=$(now)
+  expect_match "-remove: console text" \
+    'Stopping Noxel_ALS_Service\.\.*
+Noxel_ALS_Service is stopped\.
+Noxel_ALS_Service is removed\.
+x' "$(console -remove)"
+  seconds=$(elapsed "$started")
+  echo "   -remove took $seconds s"
+  if awk -v s="$seconds" -v low="$1" -v high="$2" 'BEGIN { exit !(s >= low && s <= high) }'; then
+    echo "ok: $3 ($1 to $2 s)"
+  else
+    fail "-remove took $seconds s; expected $1 to $2 s: $3"
+  fi
+}
+
 step "a NOXL6110 sensor with two instances, and a device that is no sensor"
 # Wine's setupapi lists every instance key under Enum with a ClassGUID (here the Sensor
 # class) as a present device; a key without one is not listed.
@@ -122,19 +140,7 @@ expect_equal "events of the first run" \
 trace|Noxel_ALS_Service|Update parameters successfully!" "$(events)"
 
 step "-remove once the worker has ended"
-remove_started=$(now)
-expect_match "-remove: console text" \
-  'Stopping Noxel_ALS_Service\.\.*
-Noxel_ALS_Service is stopped\.
-Noxel_ALS_Service is removed\.
-x' "$(console -remove)"
-remove_seconds=$(elapsed "$remove_started")
-echo "   -remove took $remove_seconds s"
-if awk -v s="$remove_seconds" 'BEGIN { exit !(s <= 5) }'; then
-  echo "ok: with the worker ended, -remove takes its one-second poll and little more"
-else
-  fail "-remove took $remove_seconds s with the worker ended; expected at most 5 s"
-fi
+remove_within 0 5 "with the worker ended, -remove takes its one-second poll and little more"
 wait_until 10 service_gone || true
 
 step "second run: ALR_CURVE missing"
@@ -167,19 +173,7 @@ done
 
 step "-remove while the worker sleeps after the failed attempt"
 pause "$(awk -v a="$attempt_at" -v n="$(now)" 'BEGIN { d = a + 4 - n; printf "%.2f", (d > 0 ? d : 0) }')"
-remove_started=$(now)
-expect_match "-remove: console text" \
-  'Stopping Noxel_ALS_Service\.\.*
-Noxel_ALS_Service is stopped\.
-Noxel_ALS_Service is removed\.
-x' "$(console -remove)"
-remove_seconds=$(elapsed "$remove_started")
-echo "   -remove took $remove_seconds s"
-if awk -v s="$remove_seconds" 'BEGIN { exit !(s >= 3 && s <= 12) }'; then
-  echo "ok: -remove waits out the worker's sleep (3 to 12 s)"
-else
-  fail "-remove took $remove_seconds s; expected 3 to 12 s"
-fi
+remove_within 3 12 "-remove waits out the worker's sleep"
 # The worker left its loop after the sleep: no second attempt.
 expect_log "after the stop" "$failure$entries$entries"
 expect_equal "events of both runs" \
