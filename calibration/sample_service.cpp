@@ -43,7 +43,7 @@ void CSampleService::OnStart(DWORD, LPWSTR*) {
     LogEvent(TEXT("Noxel ALS Service in OnStart"), EVENTLOG_INFORMATION_TYPE);
     DetectSensorModel();
 
-    auto context = std::unique_ptr<WorkItemContext>(new WorkItemContext{&CSampleService::WorkerLoop, this});
+    auto context = std::make_unique<WorkItemContext>(&CSampleService::WorkerLoop, this);
     workerQueued = true;
     if (!QueueUserWorkItem(WorkItemThunk, context.get(), WT_EXECUTELONGFUNCTION)) {
         const DWORD error = GetLastError();
