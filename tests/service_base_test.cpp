@@ -218,39 +218,43 @@ TEST_F(ServiceBase, ControlsMoveTheServiceThroughItsStates) {
     for (const ControlCase& c : cases) RunCase(c);
 }
 
-TEST_F(ServiceBase, HookThatBlocksHoldsBackLaterControls) {
-    UniqueKernelHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    ASSERT_TRUE(release);
-    TestService service;
-    service.pause.plan = {Act::WaitForRelease};
-    service.release = release.get();
-    DispatcherRun run(service);
-    ASSERT_TRUE(emu::WaitForStatus(SERVICE_RUNNING));
-    emu::SendControl(SERVICE_CONTROL_PAUSE);
-    ASSERT_TRUE(emu::WaitForStatus(SERVICE_PAUSE_PENDING));
-    emu::SendControl(SERVICE_CONTROL_STOP);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(Reports(), "2/1 4/0 6/2");
-    EXPECT_EQ(service.stop.calls, 0u);
-    SetEvent(release.get());
-    ASSERT_TRUE(run.Finished());
-    EXPECT_EQ(Reports(), "2/1 4/0 6/2 7/3 3/4 1/0");
-}
-
-TEST_F(ServiceBase, StopSentDuringTheStartWaitsUntilTheServiceRuns) {
-    UniqueKernelHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    ASSERT_TRUE(release);
-    TestService service;
-    service.start.plan = {Act::WaitForRelease};
-    service.release = release.get();
-    DispatcherRun run(service);
-    ASSERT_TRUE(emu::WaitForStatus(SERVICE_START_PENDING));
-    emu::SendControl(SERVICE_CONTROL_STOP);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(service.stop.calls, 0u);
-    SetEvent(release.get());
-    ASSERT_TRUE(run.Finished());
-    EXPECT_EQ(Reports(), "2/1 4/0 3/2 1/0");
+// A stop sent while a hook blocks waits until that transition has ended: behind a
+// blocking pause, and behind a start that has not yet reported RUNNING.
+TEST_F(ServiceBase, StopWaitsForTheTransitionInProgress) {
+    struct Case {
+        const char* name;
+        Hook TestService::*blocked;
+        std::vector<DWORD> controlsFirst;
+        DWORD pendingState;
+        const char* reportsWhileBlocked;
+        const char* reportsAtTheEnd;
+    } cases[] = {
+        {"behind a pause", &TestService::pause, {toPause}, SERVICE_PAUSE_PENDING, "2/1 4/0 6/2",
+         "2/1 4/0 6/2 7/3 3/4 1/0"},
+        {"behind the start", &TestService::start, {}, SERVICE_START_PENDING, "2/1", "2/1 4/0 3/2 1/0"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        emu::Reset();
+        UniqueKernelHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        ASSERT_TRUE(release);
+        TestService service;
+        (service.*c.blocked).plan = {Act::WaitForRelease};
+        service.release = release.get();
+        DispatcherRun run(service);
+        if (!c.controlsFirst.empty()) {
+            ASSERT_TRUE(emu::WaitForStatus(SERVICE_RUNNING));
+        }
+        for (DWORD control : c.controlsFirst) emu::SendControl(control);
+        ASSERT_TRUE(emu::WaitForStatus(c.pendingState));
+        emu::SendControl(SERVICE_CONTROL_STOP);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        EXPECT_EQ(Reports(), c.reportsWhileBlocked);
+        EXPECT_EQ(service.stop.calls, 0u);
+        SetEvent(release.get());
+        ASSERT_TRUE(run.Finished());
+        EXPECT_EQ(Reports(), c.reportsAtTheEnd);
+    }
 }
 
 TEST_F(ServiceBase, EventWritersFileEveryEntryWithTwoStringsAndCutTheErrorText) {
