@@ -149,6 +149,74 @@ TEST_F(Emulation, DispatcherRunsServiceMainAloneAndControlsOnItsCaller) {
     EXPECT_NE(serviceMainThread, std::this_thread::get_id());
 }
 
+namespace {
+const WCHAR* attemptedName = nullptr;
+const WCHAR* ownName = nullptr;
+SERVICE_STATUS_HANDLE attemptedHandle = nullptr;
+DWORD attemptError = 0;
+
+void WINAPI IgnoreControl(DWORD) {}
+// Registers under the name the case tries, then under its own to report STOPPED.
+void WINAPI RegisteringMain(DWORD, LPWSTR*) {
+    SetLastError(sentinelError);
+    attemptedHandle = RegisterServiceCtrlHandlerW(attemptedName, IgnoreControl);
+    attemptError = attemptedHandle ? 0 : GetLastError();
+    SERVICE_STATUS stopped{SERVICE_WIN32_OWN_PROCESS, SERVICE_STOPPED, 0, 0, 0, 0, 0};
+    SetServiceStatus(RegisterServiceCtrlHandlerW(ownName, IgnoreControl), &stopped);
+}
+}  // namespace
+
+TEST_F(Emulation, HandlerNameIsCheckedOnlyWhenTheProcessRunsSeveralServices) {
+    const struct {
+        const char* name;
+        size_t services;
+        const WCHAR* attempted;
+        DWORD error;
+    } cases[] = {
+        // Windows does not check the name of a SERVICE_WIN32_OWN_PROCESS service.
+        {"one service, another name", 1, u"SomethingElse", 0},
+        {"one service, an empty name", 1, u"", 0},
+        {"two services, the second's name in another case", 2, u"SECOND", 0},
+        {"two services, a name of neither", 2, u"Third", ERROR_SERVICE_NOT_IN_EXE},
+    };
+    for (const auto& c : cases) {
+        emu::Reset();
+        emu::SetStartedByServiceManager(true);
+        SERVICE_TABLE_ENTRYW table[] = {{const_cast<LPWSTR>(u"Noxel_ALS_Service"), RegisteringMain},
+                                        {const_cast<LPWSTR>(u"Second"), RegisteringMain},
+                                        {nullptr, nullptr}};
+        if (c.services == 1) table[1] = {nullptr, nullptr};
+        attemptedName = c.attempted;
+        ownName = table[0].lpServiceName;
+        ASSERT_TRUE(StartServiceCtrlDispatcherW(table)) << c.name;
+        EXPECT_EQ(attemptError, c.error) << c.name;
+        EXPECT_EQ(attemptedHandle != nullptr, c.error == 0) << c.name;
+    }
+}
+
+TEST_F(Emulation, WaitRunsItsCourseWhenAnotherThreadClosesTheHandle) {
+    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    DWORD result = 0, error = 0;
+    std::thread waiter([&] {
+        SetLastError(sentinelError);
+        result = WaitForSingleObject(event, 300);
+        error = GetLastError();
+    });
+    // The call is counted under the machine's lock, which the wait gives up only once
+    // it waits: seen from here, the waiter is waiting.
+    while (emu::CallCount("WaitForSingleObject") == 0) std::this_thread::yield();
+    EXPECT_TRUE(CloseHandle(event));
+    waiter.join();
+    EXPECT_EQ(result, WAIT_TIMEOUT);  // not WAIT_FAILED at the close
+    EXPECT_EQ(error, sentinelError);
+    EXPECT_EQ(emu::OpenHandleCount(), 0u);
+
+    // The handle is gone for a wait that starts after the close.
+    SetLastError(sentinelError);
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_FAILED);
+    EXPECT_EQ(GetLastError(), 6u);
+}
+
 TEST_F(Emulation, RegistryEnumeratesNamesWithTheWindowsLengthConvention) {
     emu::CreateKey(u"SYSTEM\\Enum\\Alpha");
     emu::CreateKey(u"SYSTEM\\Enum\\beta");
@@ -213,6 +281,31 @@ TEST_F(Emulation, FirmwareVariablesFollowTheWindowsErrors) {
     EXPECT_EQ(buffer[0], 0xAA);
     EXPECT_EQ(GetFirmwareEnvironmentVariableW(u"CALIBRATE", vendorGuid.c_str(), buffer, 8), 4u);
     EXPECT_THAT(buffer, ElementsAre(1, 2, 3, 4, 0xAA, 0xAA, 0xAA, 0xAA));
+
+    // UEFI compares names exactly; Windows parses the GUID, in either case, braces required.
+    const struct {
+        const WCHAR* name;
+        const WCHAR* guid;
+        DWORD error;
+    } lookups[] = {
+        {u"calibrate", vendorGuid.c_str(), 203},
+        {u"Calibrate", vendorGuid.c_str(), 203},
+        {u"CALIBRATE", u"{bf82486a-80f7-4733-b82c-066bd8f2534b}", 0},
+        {u"CALIBRATE", u"BF82486A-80F7-4733-B82C-066BD8F2534B", 87},
+        {u"CALIBRATE", u"{BF82486A-80F7-4733-B82C-066BD8F2534}", 87},
+        {u"CALIBRATE", u"{BF82486A+80F7-4733-B82C-066BD8F2534B}", 87},
+        {u"CALIBRATE", u"{BF82486A-80F7-4733-B82C-066BD8F2534G}", 87},
+    };
+    for (const auto& lookup : lookups) {
+        SetLastError(sentinelError);
+        const DWORD bytes = GetFirmwareEnvironmentVariableW(lookup.name, lookup.guid, buffer, 8);
+        const DWORD error = bytes ? 0 : GetLastError();
+        EXPECT_EQ(bytes, lookup.error ? 0u : 4u) << N(lookup.name) << " " << N(lookup.guid);
+        EXPECT_EQ(error, lookup.error) << N(lookup.name) << " " << N(lookup.guid);
+    }
+    emu::SetFirmwareVariable(u"calibrate", vendorGuid, {9});  // another variable
+    EXPECT_EQ(GetFirmwareEnvironmentVariableW(u"CALIBRATE", vendorGuid.c_str(), buffer, 8), 4u);
+    EXPECT_EQ(GetFirmwareEnvironmentVariableW(u"calibrate", vendorGuid.c_str(), buffer, 8), 1u);
 }
 
 TEST_F(Emulation, FilesKeepCreateAndShareRules) {

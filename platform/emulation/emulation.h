@@ -101,6 +101,7 @@ struct FirmwareRead {
     uint64_t timeMs;
 };
 std::vector<FirmwareRead> FirmwareReads();
+// Names are compared exactly, as UEFI does; the GUID in braces, in either case.
 void SetFirmwareVariable(const String& name, const String& guid, const Bytes& data);
 void RemoveFirmwareVariable(const String& name, const String& guid);
 

@@ -1,6 +1,8 @@
 // Firmware variables behind SeSystemEnvironmentPrivilege, and the system's message
 // texts.
 #include <map>
+#include <optional>
+#include <string_view>
 
 #include "platform/emulation/state.h"
 #include "platform/firmware.h"
@@ -103,6 +105,21 @@ namespace {
 
 DWORD ReadVariable(State& s, const String& variable, LPCWSTR guid, PVOID buffer, DWORD size);
 
+bool IsHexDigit(char16_t c) {
+    return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
+}
+
+// The GUID in upper case, or nothing when it is not "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}",
+// the only form Windows parses.
+std::optional<String> CanonicalGuid(std::u16string_view guid) {
+    if (guid.size() != 38 || guid.front() != u'{' || guid.back() != u'}') return std::nullopt;
+    for (size_t i = 1; i < 37; ++i) {
+        const bool dash = i == 9 || i == 14 || i == 19 || i == 24;
+        if (dash ? guid[i] != u'-' : !IsHexDigit(guid[i])) return std::nullopt;
+    }
+    return Upper(guid);
+}
+
 }  // namespace
 
 DWORD WINAPI GetFirmwareEnvironmentVariableW(LPCWSTR name, LPCWSTR guid, PVOID buffer, DWORD size) {
@@ -120,7 +137,10 @@ DWORD ReadVariable(State& s, const String& variable, LPCWSTR guid, PVOID buffer,
     if (auto error = Fault(s, "GetFirmwareEnvironmentVariableW", {variable})) return FailWith(*error, 0);
     if (!s.uefiPresent) return FailWith(ERROR_INVALID_FUNCTION, 0);
     if (!s.privilegeEnabled) return FailWith(ERROR_PRIVILEGE_NOT_HELD, 0);
-    auto it = s.firmware.find({Upper(variable), Upper(ToString(guid))});
+    const std::optional<String> vendor = CanonicalGuid(ToString(guid));
+    if (!vendor) return FailWith(ERROR_INVALID_PARAMETER, 0);
+    // UEFI compares variable names exactly.
+    auto it = s.firmware.find({variable, *vendor});
     if (it == s.firmware.end()) return FailWith(ERROR_ENVVAR_NOT_FOUND, 0);
     if (it->second.size() > size) return FailWith(ERROR_INSUFFICIENT_BUFFER, 0);
     std::copy(it->second.begin(), it->second.end(), static_cast<BYTE*>(buffer));
@@ -184,13 +204,13 @@ std::vector<FirmwareRead> FirmwareReads() {
 void SetFirmwareVariable(const String& name, const String& guid, const Bytes& data) {
     State& s = Machine();
     std::lock_guard guard(s.lock);
-    s.firmware[{Upper(name), Upper(guid)}] = data;
+    s.firmware[{name, Upper(guid)}] = data;
 }
 
 void RemoveFirmwareVariable(const String& name, const String& guid) {
     State& s = Machine();
     std::lock_guard guard(s.lock);
-    s.firmware.erase({Upper(name), Upper(guid)});
+    s.firmware.erase({name, Upper(guid)});
 }
 
 }  // namespace emu

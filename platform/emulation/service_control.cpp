@@ -1,5 +1,6 @@
 // The service manager: the dispatcher and status reports of the service side, and the
 // service database that the console side creates, starts, stops and deletes.
+#include <algorithm>
 #include <thread>
 
 #include "platform/emulation/state.h"
@@ -70,7 +71,9 @@ BOOL WINAPI StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* table) {
     s.dispatcherRunning = true;
     s.stoppedReported = false;
     s.handler = nullptr;
-    s.dispatchedServiceName = ToString(table[0].lpServiceName);
+    s.dispatchedServiceNames.clear();
+    for (const SERVICE_TABLE_ENTRYW* entry = table; entry->lpServiceName; ++entry)
+        s.dispatchedServiceNames.push_back(ToString(entry->lpServiceName));
 
     LPWSTR name = table[0].lpServiceName;
     LPSERVICE_MAIN_FUNCTIONW serviceMain = table[0].lpServiceProc;
@@ -116,7 +119,12 @@ SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerW(LPCWSTR serviceName, LP
     const String name = ToString(serviceName);
     if (auto error = Fault(s, "RegisterServiceCtrlHandlerW", {name}))
         return FailWith(*error, SERVICE_STATUS_HANDLE{});
-    if (!s.dispatcherRunning || !EqualNoCase(name, s.dispatchedServiceName))
+    if (!s.dispatcherRunning) return FailWith(ERROR_SERVICE_NOT_IN_EXE, SERVICE_STATUS_HANDLE{});
+    // The name is checked only in a process that runs several services: for one
+    // (SERVICE_WIN32_OWN_PROCESS) Windows takes any name.
+    const std::vector<String>& names = s.dispatchedServiceNames;
+    if (names.size() > 1 && std::none_of(names.begin(), names.end(),
+                                         [&](const String& known) { return EqualNoCase(name, known); }))
         return FailWith(ERROR_SERVICE_NOT_IN_EXE, SERVICE_STATUS_HANDLE{});
     s.handler = handler;
     s.changed.notify_all();

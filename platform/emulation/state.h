@@ -79,13 +79,13 @@ struct State {
     std::multiset<uint64_t> wakeTimes;
     SYSTEMTIME timeBase{};
 
-    std::map<const void*, Event> events;
+    std::map<const void*, std::shared_ptr<Event>> events;  // shared with the waits under way
 
     // service side
     bool startedByServiceManager = false;
     bool dispatcherRunning = false;
     bool stoppedReported = false;
-    String dispatchedServiceName;
+    std::vector<String> dispatchedServiceNames;  // the dispatcher's table
     void (*handler)(DWORD) = nullptr;
     std::deque<DWORD> controls;
     std::vector<StatusReport> reports;
@@ -98,7 +98,7 @@ struct State {
     bool privilegeHeld = true;
     bool privilegeEnabled = false;
     std::map<const void*, DWORD> tokens;
-    std::map<std::pair<String, String>, Bytes> firmware;  // (upper name, upper guid)
+    std::map<std::pair<String, String>, Bytes> firmware;  // (name, upper-case guid)
     std::vector<FirmwareRead> firmwareReads;
 
     std::vector<Device> devices;

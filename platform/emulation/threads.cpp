@@ -35,7 +35,7 @@ HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOO
     std::lock_guard guard(s.lock);
     if (auto error = Fault(s, "CreateEventW")) return FailWith(*error, nullptr);
     auto handle = const_cast<void*>(NewHandle(s, "event"));
-    s.events[handle] = {manualReset != FALSE, initialState != FALSE};
+    s.events[handle] = std::make_shared<Event>(Event{manualReset != FALSE, initialState != FALSE});
     return handle;
 }
 
@@ -45,7 +45,7 @@ BOOL WINAPI SetEvent(HANDLE event) {
     if (auto error = Fault(s, "SetEvent")) return FailWith(*error, FALSE);
     auto it = s.events.find(event);
     if (it == s.events.end()) return FailWith(ERROR_INVALID_HANDLE, FALSE);
-    it->second.signalled = true;
+    it->second->signalled = true;
     s.changed.notify_all();
     return TRUE;
 }
@@ -56,7 +56,7 @@ BOOL WINAPI ResetEvent(HANDLE event) {
     if (auto error = Fault(s, "ResetEvent")) return FailWith(*error, FALSE);
     auto it = s.events.find(event);
     if (it == s.events.end()) return FailWith(ERROR_INVALID_HANDLE, FALSE);
-    it->second.signalled = false;
+    it->second->signalled = false;
     return TRUE;
 }
 
@@ -65,21 +65,18 @@ DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     State& s = Machine();
     std::unique_lock guard(s.lock);
     if (auto error = Fault(s, "WaitForSingleObject")) return FailWith(*error, WAIT_FAILED);
-    auto signalled = [&] {
-        auto it = s.events.find(handle);
-        return it == s.events.end() || it->second.signalled;
-    };
+    auto found = s.events.find(handle);
+    if (found == s.events.end()) return FailWith(ERROR_INVALID_HANDLE, WAIT_FAILED);  // closed, or no event
+    // The wait holds the object, as on Windows: closing the handle meanwhile takes only
+    // the handle away, and the wait runs its course.
+    const std::shared_ptr<Event> event = found->second;
+    auto signalled = [&] { return event->signalled; };
     if (milliseconds == INFINITE) {
         s.changed.wait(guard, signalled);
     } else if (!s.changed.wait_for(guard, std::chrono::milliseconds(milliseconds), signalled)) {
         return WAIT_TIMEOUT;
     }
-    auto it = s.events.find(handle);
-    if (it == s.events.end()) {  // closed, or never an event
-        SetLastError(ERROR_INVALID_HANDLE);
-        return WAIT_FAILED;
-    }
-    if (!it->second.manualReset) it->second.signalled = false;
+    if (!event->manualReset) event->signalled = false;
     return WAIT_OBJECT_0;
 }
 
