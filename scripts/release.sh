@@ -12,12 +12,16 @@
 # executable that the package installs carries the signature as well.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-cd "$root"
 
 sign_options=()
 while [ $# -gt 0 ]; do
   case $1 in
-    --pfx | --password-file | --timestamp | --ca)
+    --pfx | --password-file | --ca)
+      [ $# -ge 2 ] || { echo "release.sh: $1 needs a value" >&2; exit 2; }
+      # Files as given from the caller's directory; the build runs elsewhere.
+      sign_options+=("$1" "$(realpath -- "$2")")
+      shift 2 ;;
+    --timestamp)
       [ $# -ge 2 ] || { echo "release.sh: $1 needs a value" >&2; exit 2; }
       sign_options+=("$1" "$2")
       shift 2 ;;
@@ -29,6 +33,7 @@ if [ ${#sign_options[@]} -gt 0 ] && [[ " ${sign_options[*]} " != *" --pfx "* ]];
   exit 2
 fi
 
+cd "$root"
 if [ -n "$(git status --porcelain --untracked-files=no)" ]; then
   echo "release.sh: the tree has uncommitted changes; commit or stash them first:" >&2
   git status --short --untracked-files=no >&2
