@@ -36,3 +36,6 @@ if(NOT result EQUAL 0)
   file(REMOVE "${output}")
   message(FATAL_ERROR "wixl failed (${result})")
 endif()
+# What a deployment tool's detection rule and uninstall command take.
+get_filename_component(name "${output}" NAME)
+message(STATUS "${name}: ProductCode {${productCode}}, UpgradeCode {${upgradeCode}}")

@@ -51,7 +51,7 @@ echo "== building $commit in $source_dir"
 cmake --preset mingw -S "$source_dir" >"$temporary/configure.log" 2>&1 ||
   { cat "$temporary/configure.log"; exit 1; }
 build_dir="$source_dir/build/mingw"
-cmake --build "$build_dir" --target msi -j "$(nproc)"
+cmake --build "$build_dir" --target msi -j "$(nproc)" | tee "$temporary/build.log"
 
 packages=("$build_dir"/NoxelAlsSvc-*-x64.msi)
 if [ ${#packages[@]} -ne 1 ] || [ ! -f "${packages[0]}" ]; then
@@ -72,7 +72,7 @@ if [ ${#sign_options[@]} -gt 0 ]; then
     "$temporary/NoxelAlsInstallerActions.dll"
   cmake -DVERSION="$version" -DEXECUTABLE="$staging/NoxelAlsSvc.exe" \
     -DACTIONS="$temporary/NoxelAlsInstallerActions.dll" -DOUTPUT="$staging/$package_name" \
-    -P "$source_dir/packaging/build-msi.cmake"
+    -P "$source_dir/packaging/build-msi.cmake" | tee -a "$temporary/build.log"
   bash "$source_dir/scripts/sign.sh" "${sign_options[@]}" "$staging/$package_name"
 else
   cp "${packages[0]}" "$staging/$package_name"
@@ -84,3 +84,4 @@ rm -rf "$root/dist"
 mv "$staging" "$root/dist"
 echo "== dist/, version $version, commit $commit$([ ${#sign_options[@]} -gt 0 ] && echo ", signed")"
 (cd "$root/dist" && ls -l && cat SHA256SUMS)
+grep -o 'ProductCode {[^}]*}, UpgradeCode {[^}]*}' "$temporary/build.log" | tail -1
