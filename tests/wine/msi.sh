@@ -17,6 +17,8 @@ name=Noxel_ALS_Service
 key='HKLM\System\CurrentControlSet\Services\Noxel_ALS_Service'
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 
+[ -f "$package" ] || { echo "no package $package: the msi target needs wixl (apt-get install wixl)"; exit 1; }
+
 # The next version's package, built from the same sources with wixl, carrying an
 # executable that differs from this one in bytes after its image (which the loader
 # never reads), so that the installed file shows which package put it there.
