@@ -59,7 +59,7 @@ flipped() {
   local copy="$1.flipped" byte
   cp "$1" "$copy"
   byte=$(od -An -tu1 -j "$2" -N1 "$copy" | tr -d ' ')
-  printf "$(printf '\\%03o' $((byte ^ 1)))" | dd of="$copy" bs=1 seek="$2" conv=notrunc status=none
+  printf '%b' "\\$(printf '%03o' $((byte ^ 1)))" | dd of="$copy" bs=1 seek="$2" conv=notrunc status=none
   echo "$copy"
 }
 
@@ -107,7 +107,7 @@ expect_equal "a wrong password: exit code" 1 \
   "$(run_sign --pfx "$keys/signing.pfx" --password-file "$keys/wrong" "$out/unsigned.exe")"
 expect_match "a wrong password: the report" 'signing .*unsigned.exe failed:.*' "$(head -1 "$work/sign.out")"
 expect_same_file "a wrong password: the file unchanged" "$exe" "$out/unsigned.exe"
-expect_equal "a wrong password: nothing left beside the file" "" "$(cd "$out" && ls -A | grep -E '\.signing' || true)"
+expect_equal "a wrong password: nothing left beside the file" "" "$(shopt -s nullglob; cd "$out"; echo ./*.signing*)"
 expect_equal "no password given: exit code" 2 \
   "$(env -u NOXEL_SIGN_PASSWORD bash "$sign" --pfx "$keys/signing.pfx" "$out/unsigned.exe" >/dev/null 2>&1; echo $?)"
 expect_equal "a password option on the command line: exit code" 2 \
