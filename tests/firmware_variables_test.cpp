@@ -88,6 +88,9 @@ TEST_F(FirmwareVariables, ReadsFailWithoutTheVariableItsVendorUefiOrPrivilege) {
     EXPECT_FALSE(ReadCalibrate());
     emu::SetFirmwareVariable(u"CALIBRATE", u"{00000000-0000-0000-0000-000000000000}", {1, 0, 2, 0});
     EXPECT_FALSE(ReadCalibrate());
+    // UEFI names are exact: a variable in another case is another variable.
+    emu::SetFirmwareVariable(u"Calibrate", vendorGuid, {1, 0, 2, 0});
+    EXPECT_FALSE(ReadCalibrate());
 
     EXPECT_EQ(Record(), "SRC 1000 CAL 1000 CS 25 FLAG 1");
     EXPECT_FALSE(emu::FileExists(logPath));  // only the ALR read reports a failure

@@ -1,0 +1,85 @@
+// The conformance program: one source that asks the platform the questions on which the
+// service depends, built against platform/*.h for the host (the emulation answers) and
+// for Windows (Wine answers). Both runs are held to expectations.txt.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/handles.h"
+
+namespace conformance {
+
+// The answers of one run, in the order asked, each under its group.
+class Answers {
+public:
+    void Group(const std::string& name) { group_ = name; }
+    void Add(const std::string& question, const std::string& answer) {
+        entries_.push_back({group_, question, answer});
+    }
+
+    struct Entry {
+        std::string group;
+        std::string question;
+        std::string answer;
+    };
+    const std::vector<Entry>& Entries() const { return entries_; }
+
+private:
+    std::string group_;
+    std::vector<Entry> entries_;
+};
+
+// ---- Rendering answers -------------------------------------------------------------
+
+// Wide text as printable ASCII: \r, \n, \\ and \uXXXX for anything else.
+std::string Escape(const WCHAR* text, size_t length);
+std::string Escape(const WCHAR* text);
+std::string Number(unsigned long value);
+std::string Hex(unsigned long value);                   // 0x%08lx
+std::string HexBytes(const BYTE* bytes, size_t count);  // "e8 03 2c 01"
+// A BOOL call as "ok" or "fail <last error>".
+std::string Outcome(BOOL succeeded);
+
+// ---- The groups of questions ---------------------------------------------------------
+
+struct Group {
+    const char* name;
+    void (*ask)(Answers&);
+};
+const std::vector<Group>& Groups();
+
+void RegistryQuestions(Answers& answers);
+void FirmwareQuestions(Answers& answers);
+void MessageQuestions(Answers& answers);
+void FileQuestions(Answers& answers);
+void ConsoleQuestions(Answers& answers);
+void TimeQuestions(Answers& answers);
+void DeviceQuestions(Answers& answers);
+void ServiceManagerQuestions(Answers& answers);
+void ModuleQuestions(Answers& answers);
+void EventLogQuestions(Answers& answers);
+void ThreadQuestions(Answers& answers);
+void FormatterQuestions(Answers& answers);
+
+// ---- What the questions need beyond the operations the service calls ----------------
+// Implemented once for the emulated machine (machine_emulated.cpp, through the control
+// surface) and once for Windows (machine_windows.cpp); Wine itself is set up by
+// tests/wine/conformance.sh.
+
+// Who answers when the command line does not say: "emulation" or "windows".
+const char* DefaultRunner();
+// Sets the machine up as conformance.sh sets Wine up; nothing on Windows.
+void PrepareMachine();
+// The type and bytes of a value below HKEY_LOCAL_MACHINE, or "missing".
+std::string StoredValue(const WCHAR* keyPath, const WCHAR* valueName);
+// Whether the process token has SeSystemEnvironmentPrivilege enabled.
+bool SystemEnvironmentPrivilegeEnabled();
+// The whole text of a file of the machine that runs the program (not the emulated one).
+bool ReadTextFile(const WCHAR* path, std::string& text);
+
+// The program: parses its arguments, asks, compares, prints; the exit code.
+int Run(int argc, WCHAR** argv);
+
+}  // namespace conformance

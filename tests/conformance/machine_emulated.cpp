@@ -1,0 +1,56 @@
+// The conformance program on the host: the emulated machine set up as
+// tests/wine/conformance.sh sets Wine up, and looked at through the control surface.
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "platform/emulation/emulation.h"
+#include "tests/conformance/conformance.h"
+
+namespace conformance {
+
+const char* DefaultRunner() { return "emulation"; }
+
+void PrepareMachine() {
+    for (const char16_t* name : {u"b", u"AZ", u"A_1", u"a2", u"Z", u"_x", u"10", u"9", u"~t", u"[y", u"Ab"})
+        emu::CreateKey(emu::String(u"SOFTWARE\\NoxelConformance\\") + name);
+
+    const emu::String vendor = u"{BF82486A-80F7-4733-B82C-066BD8F2534B}";
+    emu::SetFirmwareVariable(u"CALIBRATE", vendor, {0xE8, 0x03, 0x2C, 0x01});
+    emu::SetFirmwareVariable(u"ALS_FLAG", vendor, {0x00});
+
+    emu::AddDevice(std::vector<emu::String>{u"ROOT\\NOXELPROBE&DEV_0001", u"*NOXELPROBE"});
+    emu::AddDeviceWithoutHardwareId();
+    emu::AddDevice(std::vector<emu::String>{u"acpi\\ven_noxl&dev_6120"});
+    emu::AddDevice(std::vector<emu::String>{u"ACPI\\VEN_NOXL&DEV_6100", u"ACPI\\VEN_NOXL&DEV_6120"});
+
+    emu::SetModuleFileName(u"C:\\noxel-conformance\\conformance.exe");
+}
+
+std::string StoredValue(const WCHAR* keyPath, const WCHAR* valueName) {
+    const auto value = emu::GetValue(keyPath, valueName);
+    if (!value) return "missing";
+    return "type " + Number(value->type) + " size " + Number(static_cast<unsigned long>(value->data.size())) +
+           " bytes " + HexBytes(value->data.data(), value->data.size());
+}
+
+bool SystemEnvironmentPrivilegeEnabled() { return emu::PrivilegeEnabled(); }
+
+bool ReadTextFile(const WCHAR* path, std::string& text) {
+    std::ifstream in(emu::Narrow(path), std::ios::binary);
+    if (!in) return false;
+    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+}  // namespace conformance
+
+int main(int argc, char* argv[]) {
+    std::vector<emu::String> arguments;
+    for (int i = 0; i < argc; ++i) arguments.push_back(emu::Wide(argv[i]));
+    std::vector<WCHAR*> pointers;
+    for (emu::String& argument : arguments) pointers.push_back(argument.data());
+    pointers.push_back(nullptr);
+    return conformance::Run(argc, pointers.data());
+}

@@ -1,0 +1,134 @@
+// The service manager's console side as -install and -remove use it, the module's own
+// path, and the event log as the service writes to it.
+#include "tests/conformance/conformance.h"
+
+namespace conformance {
+
+namespace {
+
+const WCHAR* const name = TEXT("NoxelConformance");
+const WCHAR* const binaryPath = TEXT("\"C:\\Program Files\\Noxel Conformance\\conformance.exe\"");
+
+// With -install's arguments.
+SC_HANDLE Create(SC_HANDLE manager, DWORD type = SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS) {
+    return CreateServiceW(manager, name, TEXT("Noxel Conformance"), SERVICE_ALL_ACCESS, type,
+                          SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, binaryPath, nullptr, nullptr, TEXT(""),
+                          nullptr, nullptr);
+}
+
+std::string Handle(SC_HANDLE handle) { return handle ? "ok" : "fail " + Number(GetLastError()); }
+
+std::string Status(const SERVICE_STATUS& status) {
+    return "state " + Number(status.dwCurrentState) + " type " + Hex(status.dwServiceType) + " accepted " +
+           Number(status.dwControlsAccepted) + " exit " + Number(status.dwWin32ExitCode);
+}
+
+template <typename Call>
+std::string Try(Call call) {
+    SetLastError(0xDEADBEEF);
+    return Outcome(call());
+}
+
+}  // namespace
+
+void ServiceManagerQuestions(Answers& answers) {
+    SetLastError(0xDEADBEEF);
+    UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    answers.Add("OpenSCManagerW with all access", Handle(manager.get()));
+    SetLastError(0xDEADBEEF);
+    UniqueServiceHandle service(OpenServiceW(manager.get(), name, SERVICE_ALL_ACCESS));
+    answers.Add("OpenServiceW of a missing service", Handle(service.get()));
+
+    SetLastError(0xDEADBEEF);
+    service.reset(Create(manager.get()));
+    answers.Add("CreateServiceW as -install calls it", Handle(service.get()));
+    SetLastError(0xDEADBEEF);
+    UniqueServiceHandle again(Create(manager.get(), SERVICE_WIN32_OWN_PROCESS));
+    answers.Add("CreateServiceW of an existing service", Handle(again.get()));
+
+    SERVICE_STATUS status;
+    for (BYTE& b : reinterpret_cast<BYTE(&)[sizeof(status)]>(status)) b = 0xEE;
+    const std::string queried = Try([&] { return QueryServiceStatus(service.get(), &status); });
+    answers.Add("QueryServiceStatus of a service never started", queried + " " + Status(status));
+    answers.Add("ControlService stop of a stopped service",
+                Try([&] { return ControlService(service.get(), SERVICE_CONTROL_STOP, &status); }));
+    answers.Add("ControlService shutdown",
+                Try([&] { return ControlService(service.get(), SERVICE_CONTROL_SHUTDOWN, &status); }));
+
+    UniqueServiceHandle queryOnly(OpenServiceW(manager.get(), name, SERVICE_QUERY_STATUS));
+    answers.Add("ControlService stop without stop access",
+                Try([&] { return ControlService(queryOnly.get(), SERVICE_CONTROL_STOP, &status); }));
+    answers.Add("StartServiceW without start access",
+                Try([&] { return StartServiceW(queryOnly.get(), 0, nullptr); }));
+    answers.Add("DeleteService without delete access", Try([&] { return DeleteService(queryOnly.get()); }));
+
+    // -remove's handle: stop, query and delete.
+    SetLastError(0xDEADBEEF);
+    UniqueServiceHandle removing(
+        OpenServiceW(manager.get(), name, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE));
+    answers.Add("OpenServiceW as -remove calls it", Handle(removing.get()));
+    answers.Add("DeleteService", Try([&] { return DeleteService(removing.get()); }));
+    answers.Add("DeleteService again", Try([&] { return DeleteService(removing.get()); }));
+    answers.Add("QueryServiceStatus while marked for deletion",
+                Try([&] { return QueryServiceStatus(removing.get(), &status); }));
+    answers.Add("StartServiceW while marked for deletion",
+                Try([&] { return StartServiceW(service.get(), 0, nullptr); }));
+    SetLastError(0xDEADBEEF);
+    UniqueServiceHandle reopened(OpenServiceW(manager.get(), name, SERVICE_QUERY_STATUS));
+    answers.Add("OpenServiceW while marked for deletion", Handle(reopened.get()));
+    SetLastError(0xDEADBEEF);
+    again.reset(Create(manager.get()));
+    answers.Add("CreateServiceW while marked for deletion", Handle(again.get()));
+
+    again.reset();
+    reopened.reset();
+    queryOnly.reset();
+    removing.reset();
+    answers.Add("CloseServiceHandle of the last handle",
+                Try([&] { return CloseServiceHandle(service.release()); }));
+    SetLastError(0xDEADBEEF);
+    reopened.reset(OpenServiceW(manager.get(), name, SERVICE_QUERY_STATUS));
+    answers.Add("OpenServiceW after the last handle closed", Handle(reopened.get()));
+    answers.Add("CloseServiceHandle of the manager",
+                Try([&] { return CloseServiceHandle(manager.release()); }));
+
+    SetLastError(0xDEADBEEF);
+    manager.reset(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    answers.Add("OpenSCManagerW with connect access, as -remove calls it", Handle(manager.get()));
+    SetLastError(0xDEADBEEF);
+    service.reset(Create(manager.get()));
+    answers.Add("CreateServiceW with connect access only", Handle(service.get()));
+    if (service) DeleteService(service.get());
+}
+
+void ModuleQuestions(Answers& answers) {
+    WCHAR path[MAX_PATH];
+    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    answers.Add("GetModuleFileNameW into MAX_PATH characters", Number(length) + " " + Escape(path));
+
+    WCHAR cut[8];
+    for (WCHAR& c : cut) c = '#';
+    SetLastError(0xDEADBEEF);
+    length = GetModuleFileNameW(nullptr, cut, 5);
+    answers.Add("GetModuleFileNameW into 5 characters",
+                Number(length) + " error " + Number(GetLastError()) + " " + Escape(cut, 6));
+}
+
+void EventLogQuestions(Answers& answers) {
+    SetLastError(0xDEADBEEF);
+    UniqueEventSource source(RegisterEventSourceW(nullptr, TEXT("NoxelConformance")));
+    answers.Add("RegisterEventSourceW on this machine", source ? "ok" : "fail " + Number(GetLastError()));
+    // As the service reports: two strings, category and identifier 0.
+    LPCWSTR strings[2] = {TEXT("NoxelConformance"), TEXT("Noxel ALS Service in OnStart")};
+    answers.Add("ReportEventW of an information entry", Try([&] {
+                    return ReportEventW(source.get(), EVENTLOG_INFORMATION_TYPE, 0, 0, nullptr, 2, 0, strings,
+                                        nullptr);
+                }));
+    answers.Add("ReportEventW of an error entry", Try([&] {
+                    return ReportEventW(source.get(), EVENTLOG_ERROR_TYPE, 0, 0, nullptr, 2, 0, strings,
+                                        nullptr);
+                }));
+    answers.Add("DeregisterEventSource", Try([&] { return DeregisterEventSource(source.release()); }));
+}
+
+}  // namespace conformance

@@ -1,0 +1,116 @@
+// Events, waits and the thread pool as the worker and OnStop use them: a manual-reset
+// stopped event, a long-running work item, a wait without limit.
+#include "tests/conformance/conformance.h"
+
+namespace conformance {
+
+namespace {
+
+// Long enough that a wait is surely under way when another thread acts on its event.
+constexpr DWORD settleMs = 200;
+constexpr DWORD patienceMs = 10000;
+
+std::string Waited(HANDLE handle, DWORD milliseconds) {
+    const DWORD result = WaitForSingleObject(handle, milliseconds);
+    return result == WAIT_FAILED ? "WAIT_FAILED error " + Number(GetLastError()) : Hex(result);
+}
+
+// A real-time pause that every platform's clock keeps: a wait that times out.
+void Settle() {
+    UniqueKernelHandle never(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    WaitForSingleObject(never.get(), settleMs);
+}
+
+struct Worker {
+    HANDLE event = nullptr;    // what the work item waits on or signals
+    HANDLE started = nullptr;  // set by the work item before it acts
+    HANDLE finished = nullptr;
+    void* context = nullptr;
+    DWORD result = 0xEEEE;
+    DWORD error = 0xEEEE;
+};
+
+DWORD WINAPI RecordContext(LPVOID context) {
+    auto* worker = static_cast<Worker*>(context);
+    worker->context = context;
+    SetEvent(worker->finished);
+    return 0;
+}
+
+DWORD WINAPI SignalAfterAPause(LPVOID context) {
+    auto* worker = static_cast<Worker*>(context);
+    SetEvent(worker->started);
+    Settle();
+    SetEvent(worker->event);
+    SetEvent(worker->finished);
+    return 0;
+}
+
+DWORD WINAPI WaitASecond(LPVOID context) {
+    auto* worker = static_cast<Worker*>(context);
+    SetEvent(worker->started);
+    SetLastError(0xDEADBEEF);
+    worker->result = WaitForSingleObject(worker->event, 1000);
+    worker->error = GetLastError();
+    SetEvent(worker->finished);
+    return 0;
+}
+
+}  // namespace
+
+void ThreadQuestions(Answers& answers) {
+    // The stopped event: manual reset, not signalled at first.
+    UniqueKernelHandle manual(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    answers.Add("CreateEventW manual reset, not signalled", manual ? "ok" : "fail " + Number(GetLastError()));
+    answers.Add("WaitForSingleObject of 0 ms on it", Waited(manual.get(), 0));
+    answers.Add("WaitForSingleObject of 50 ms on it", Waited(manual.get(), 50));
+    answers.Add("SetEvent", Outcome(SetEvent(manual.get())));
+    answers.Add("WaitForSingleObject without limit once it is set", Waited(manual.get(), INFINITE));
+    answers.Add("WaitForSingleObject of 0 ms again", Waited(manual.get(), 0));
+    answers.Add("ResetEvent", Outcome(ResetEvent(manual.get())));
+    answers.Add("WaitForSingleObject of 0 ms after ResetEvent", Waited(manual.get(), 0));
+
+    UniqueKernelHandle automatic(CreateEventW(nullptr, FALSE, TRUE, nullptr));
+    answers.Add("WaitForSingleObject on an auto-reset event created signalled", Waited(automatic.get(), 0));
+    answers.Add("WaitForSingleObject on it a second time", Waited(automatic.get(), 0));
+
+    static Worker worker;  // outlives a work item that overstays its wait
+    UniqueKernelHandle started(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    UniqueKernelHandle finished(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    worker.started = started.get();
+    worker.finished = finished.get();
+    SetLastError(0xDEADBEEF);
+    answers.Add("QueueUserWorkItem of a long-running item",
+                Outcome(QueueUserWorkItem(RecordContext, &worker, WT_EXECUTELONGFUNCTION)));
+    const std::string ran = Waited(finished.get(), patienceMs);
+    answers.Add("the work item ran, with its context",
+                ran + (worker.context == &worker ? ", its context" : ", another context"));
+
+    // OnStop's wait: the worker sets the event while the wait is under way.
+    ResetEvent(finished.get());
+    worker.event = manual.get();
+    QueueUserWorkItem(SignalAfterAPause, &worker, WT_EXECUTELONGFUNCTION);
+    WaitForSingleObject(started.get(), patienceMs);
+    answers.Add("WaitForSingleObject without limit, set by another thread during the wait",
+                Waited(manual.get(), INFINITE));
+    WaitForSingleObject(finished.get(), patienceMs);
+
+    // The handle goes while another thread waits on it; the object stays until the wait
+    // ends, so that wait runs its course.
+    ResetEvent(started.get());
+    ResetEvent(finished.get());
+    worker.event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    QueueUserWorkItem(WaitASecond, &worker, WT_EXECUTELONGFUNCTION);
+    WaitForSingleObject(started.get(), patienceMs);
+    Settle();
+    answers.Add("CloseHandle of an event while another thread waits on it",
+                Outcome(CloseHandle(worker.event)));
+    WaitForSingleObject(finished.get(), patienceMs);
+    answers.Add("that thread's wait of 1000 ms", worker.result == WAIT_FAILED
+                                                     ? "WAIT_FAILED error " + Number(worker.error)
+                                                     : Hex(worker.result));
+
+    answers.Add("CloseHandle of an event", Outcome(CloseHandle(manual.release())));
+}
+
+}  // namespace conformance
