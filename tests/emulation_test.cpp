@@ -217,6 +217,29 @@ TEST_F(Emulation, WaitRunsItsCourseWhenAnotherThreadClosesTheHandle) {
     EXPECT_EQ(GetLastError(), 6u);
 }
 
+// The emulated manager starts no process: a started service is taken to run, with the
+// status Windows reports for a running own-process service (tests/conformance holds the
+// never-started one to Wine's).
+TEST_F(Emulation, StartedServiceRunsWithItsRegisteredType) {
+    UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    UniqueServiceHandle service(CreateServiceW(
+        manager.get(), u"NoxelProbe", u"Noxel Probe", SERVICE_ALL_ACCESS,
+        SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+        u"\"C:\\Noxel\\probe.exe\"", nullptr, nullptr, u"", nullptr, nullptr));
+    ASSERT_TRUE(service);
+    ASSERT_TRUE(StartServiceW(service.get(), 0, nullptr));
+    SERVICE_STATUS status;
+    std::fill_n(reinterpret_cast<BYTE*>(&status), sizeof(status), 0xEE);
+    ASSERT_TRUE(QueryServiceStatus(service.get(), &status));
+    EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(status.dwServiceType, 0x110u);
+    EXPECT_EQ(status.dwControlsAccepted, static_cast<DWORD>(SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN));
+    EXPECT_EQ(status.dwWin32ExitCode, 0u);
+    SetLastError(sentinelError);
+    EXPECT_FALSE(StartServiceW(service.get(), 0, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_ALREADY_RUNNING));
+}
+
 TEST_F(Emulation, RegistryEnumeratesNamesWithTheWindowsLengthConvention) {
     emu::CreateKey(u"SYSTEM\\Enum\\Alpha");
     emu::CreateKey(u"SYSTEM\\Enum\\beta");

@@ -3,8 +3,8 @@
 # variables from a directory in the efivarfs layout. A model 1 sensor (NOXL6110) with
 # two instances is declared in Wine's registry. First run: every variable present, the
 # whole calibration lands under both instances, the text log holds every write, the
-# worker ends at once. Second run: ALR_CURVE missing, the failure line carries Wine's
-# message text for 203, the worker retries until -remove.
+# worker ends at once. Second run: ALR_CURVE missing, the failure line carries the
+# platform's message text for 203, the worker retries until -remove.
 # Usage: firmware.sh NoxelAlsSvcFirmwareDir.exe noxel-wine-probe.exe FIRMWARE-DIRECTORY
 source "$(dirname "$0")/lib.sh"
 exe=$1
@@ -153,9 +153,12 @@ expect_equal "-install again: console text" \
 Noxel_ALS_Service start running.
 x" "$(console -install)"
 wait_until 20 is_running || true
-# Wine's own text for 203, ending in "\r\n" (Windows says "The system could not find
-# the environment option that was entered.").
-failure=$'[TS]Error to Retrieve ALR Curve! ErrorCode: 203: Environment variable not found.\r\n'
+# The platform's own text for 203 goes into the line as it is: Wine's words are no
+# fact about Windows, and the conformance run holds only that they end in "\r\n".
+text_203=$(wine "$probe" message 203 2>/dev/null; printf x)
+text_203=${text_203%x}
+expect_match "the platform's text for 203 ends in a line break" $'.+\r\n' "$text_203"
+failure="[TS]Error to Retrieve ALR Curve! ErrorCode: 203: $text_203"
 entries=$'[TS]SOURCE LUX: 1000\r\n[TS]SENSOR LUX: 300\r\n[TS]CHANGE SENSITIVITY: 40\r\n[TS]ALS FLAG: 0\r\n'
 attempt_size=$(( ${#failure} * 2 + ${#entries} * 4 ))  # UTF-16: two bytes a character
 first_attempt_written() { [ "$(log_size)" -ge "$attempt_size" ]; }
@@ -182,20 +185,3 @@ trace|Noxel_ALS_Service|Update parameters successfully!
 trace|Noxel_ALS_Service|Noxel ALS Service in OnStop
 trace|Noxel_ALS_Service|Noxel ALS Service in OnStart
 trace|Noxel_ALS_Service|Noxel ALS Service in OnStop" "$(events)"
-
-step "the test build's firmware reader keeps GetFirmwareEnvironmentVariableW's contract"
-# Left in the directory: CALIBRATE, ALS_CS and ALS_FLAG. Each read's buffer of 8 bytes
-# is filled with ee first, so that bytes written without a fit would show.
-untouched='ee ee ee ee ee ee ee ee'
-calibrate='e8 03 2c 01 ee ee ee ee'
-expect_equal "reads through the probe" \
-  "without the privilege = 0 error 1314 buffer $untouched
-exact fit = 4 error 0 buffer $calibrate
-larger buffer = 4 error 0 buffer $calibrate
-buffer too small = 0 error 122 buffer $untouched
-missing variable = 0 error 203 buffer $untouched
-name in another case = 0 error 203 buffer $untouched
-vendor in lower case = 4 error 0 buffer $calibrate
-vendor without braces = 0 error 87 buffer $untouched
-another vendor = 0 error 203 buffer $untouched" \
-  "$(wine "$probe" firmware-directory 2>/dev/null | tr -d '\r')"
