@@ -7,7 +7,7 @@ namespace conformance {
 namespace {
 
 // Long enough that a wait is surely under way when another thread acts on its event.
-constexpr DWORD settleMs = 200;
+constexpr DWORD settleMs = 500;
 constexpr DWORD patienceMs = 10000;
 
 std::string Waited(HANDLE handle, DWORD milliseconds) {
@@ -46,11 +46,11 @@ DWORD WINAPI SignalAfterAPause(LPVOID context) {
     return 0;
 }
 
-DWORD WINAPI WaitASecond(LPVOID context) {
+DWORD WINAPI WaitTwoSeconds(LPVOID context) {
     auto* worker = static_cast<Worker*>(context);
     SetEvent(worker->started);
     SetLastError(0xDEADBEEF);
-    worker->result = WaitForSingleObject(worker->event, 1000);
+    worker->result = WaitForSingleObject(worker->event, 2000);
     worker->error = GetLastError();
     SetEvent(worker->finished);
     return 0;
@@ -100,13 +100,13 @@ void ThreadQuestions(Answers& answers) {
     ResetEvent(started.get());
     ResetEvent(finished.get());
     worker.event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    QueueUserWorkItem(WaitASecond, &worker, WT_EXECUTELONGFUNCTION);
+    QueueUserWorkItem(WaitTwoSeconds, &worker, WT_EXECUTELONGFUNCTION);
     WaitForSingleObject(started.get(), patienceMs);
     Settle();
     answers.Add("CloseHandle of an event while another thread waits on it",
                 Outcome(CloseHandle(worker.event)));
     WaitForSingleObject(finished.get(), patienceMs);
-    answers.Add("that thread's wait of 1000 ms", worker.result == WAIT_FAILED
+    answers.Add("that thread's wait of 2000 ms", worker.result == WAIT_FAILED
                                                      ? "WAIT_FAILED error " + Number(worker.error)
                                                      : Hex(worker.result));
 
