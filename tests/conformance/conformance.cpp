@@ -55,12 +55,13 @@ std::string Outcome(BOOL succeeded) { return succeeded ? "ok" : "fail " + Number
 
 const std::vector<Group>& Groups() {
     static const std::vector<Group> groups = {
-        {"registry", RegistryQuestions}, {"firmware", FirmwareQuestions},
-        {"messages", MessageQuestions},  {"files", FileQuestions},
-        {"console", ConsoleQuestions},   {"time", TimeQuestions},
-        {"devices", DeviceQuestions},    {"service-manager", ServiceManagerQuestions},
-        {"module", ModuleQuestions},     {"event-log", EventLogQuestions},
-        {"threads", ThreadQuestions},    {"formatters", FormatterQuestions},
+        {"registry", RegistryQuestions},     {"firmware", FirmwareQuestions},
+        {"messages", MessageQuestions},      {"files", FileQuestions},
+        {"console", ConsoleQuestions},       {"time", TimeQuestions},
+        {"devices", DeviceQuestions},        {"service-manager", ServiceManagerQuestions},
+        {"dispatcher", DispatcherQuestions}, {"module", ModuleQuestions},
+        {"event-log", EventLogQuestions},    {"threads", ThreadQuestions},
+        {"formatters", FormatterQuestions},
     };
     return groups;
 }
@@ -113,6 +114,16 @@ int Run(int argc, WCHAR** argv) {
     if (!ParseExpectations(text, expectations, error)) {
         std::printf("%s: %s\n", Narrow(argv[1]).c_str(), error.c_str());
         return 2;
+    }
+    // A group the program no longer asks would otherwise pass unnoticed.
+    for (const Expectation& entry : expectations.entries) {
+        bool known = false;
+        for (const Group& group : Groups()) known = known || entry.group == group.name;
+        if (!known) {
+            std::printf("%s: line %d: no group [%s] is asked\n", Narrow(argv[1]).c_str(), entry.line,
+                        entry.group.c_str());
+            return 2;
+        }
     }
 
     PrepareMachine();

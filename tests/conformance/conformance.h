@@ -58,6 +58,7 @@ void ConsoleQuestions(Answers& answers);
 void TimeQuestions(Answers& answers);
 void DeviceQuestions(Answers& answers);
 void ServiceManagerQuestions(Answers& answers);
+void DispatcherQuestions(Answers& answers);
 void ModuleQuestions(Answers& answers);
 void EventLogQuestions(Answers& answers);
 void ThreadQuestions(Answers& answers);

@@ -1,5 +1,6 @@
-// The service manager's console side as -install and -remove use it, the module's own
-// path, and the event log as the service writes to it.
+// The service manager's console side as -install and -remove use it, the dispatcher as
+// the service calls it from a console, the module's own path, and the event log as the
+// service writes to it.
 #include "tests/conformance/conformance.h"
 
 namespace conformance {
@@ -99,6 +100,17 @@ void ServiceManagerQuestions(Answers& answers) {
     service.reset(Create(manager.get()));
     answers.Add("CreateServiceW with connect access only", Handle(service.get()));
     if (service) DeleteService(service.get());
+}
+
+namespace {
+void WINAPI NeverRuns(DWORD, LPWSTR*) {}
+}  // namespace
+
+void DispatcherQuestions(Answers& answers) {
+    // As RunService calls it, from a console: no service manager started this process.
+    SERVICE_TABLE_ENTRYW table[] = {{const_cast<LPWSTR>(name), NeverRuns}, {nullptr, nullptr}};
+    answers.Add("StartServiceCtrlDispatcherW from a console",
+                Try([&] { return StartServiceCtrlDispatcherW(table); }));
 }
 
 void ModuleQuestions(Answers& answers) {

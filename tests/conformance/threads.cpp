@@ -56,6 +56,17 @@ DWORD WINAPI WaitTwoSeconds(LPVOID context) {
     return 0;
 }
 
+SRWLOCK transitionLock = SRWLOCK_INIT;
+
+DWORD WINAPI TakeTheLock(LPVOID context) {
+    auto* worker = static_cast<Worker*>(context);
+    SetEvent(worker->started);
+    AcquireSRWLockExclusive(&transitionLock);
+    SetEvent(worker->finished);
+    ReleaseSRWLockExclusive(&transitionLock);
+    return 0;
+}
+
 }  // namespace
 
 void ThreadQuestions(Answers& answers) {
@@ -109,6 +120,17 @@ void ThreadQuestions(Answers& answers) {
     answers.Add("that thread's wait of 2000 ms", worker.result == WAIT_FAILED
                                                      ? "WAIT_FAILED error " + Number(worker.error)
                                                      : Hex(worker.result));
+
+    // The transitions' lock, held by one thread while another asks for it.
+    ResetEvent(started.get());
+    ResetEvent(finished.get());
+    AcquireSRWLockExclusive(&transitionLock);
+    QueueUserWorkItem(TakeTheLock, &worker, WT_EXECUTELONGFUNCTION);
+    WaitForSingleObject(started.get(), patienceMs);
+    const std::string whileHeld = Waited(finished.get(), settleMs);
+    ReleaseSRWLockExclusive(&transitionLock);
+    answers.Add("an SRW lock asked for by another thread: its wait while held, then once released",
+                whileHeld + ", " + Waited(finished.get(), patienceMs));
 
     answers.Add("CloseHandle of an event", Outcome(CloseHandle(manual.release())));
 }
