@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/devices.h"
+#include "platform/types.h"
 #include "platform/emulation/state.h"
 
 using namespace emu;
@@ -196,17 +196,6 @@ HRESULT StringCchLengthW(LPCWSTR string, size_t maxCapacity, size_t* length) {
     }
     if (length) *length = count;
     return S_OK;
-}
-
-LPWSTR WINAPI StrStrW(LPCWSTR text, LPCWSTR fragment) {
-    if (!text || !fragment) return nullptr;
-    const size_t fragmentLength = WideLength(fragment);
-    for (const WCHAR* p = text; *p; ++p) {
-        size_t i = 0;
-        while (i < fragmentLength && p[i] && p[i] == fragment[i]) ++i;
-        if (i == fragmentLength) return const_cast<LPWSTR>(p);
-    }
-    return fragmentLength == 0 ? const_cast<LPWSTR>(text) : nullptr;
 }
 
 HLOCAL WINAPI LocalAlloc(UINT flags, SIZE_T bytes) {
