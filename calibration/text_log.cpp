@@ -42,9 +42,10 @@ void CSampleService::AppendLog() {
     SYSTEMTIME now;
     GetLocalTime(&now);
     WCHAR timestamp[timestampCapacity] = {};
-    wsprintfW(timestamp, TEXT("[%04lu%02lu%02lu-%02lu:%02lu:%02lu]"), static_cast<DWORD>(now.wYear),
-              static_cast<DWORD>(now.wMonth), static_cast<DWORD>(now.wDay), static_cast<DWORD>(now.wHour),
-              static_cast<DWORD>(now.wMinute), static_cast<DWORD>(now.wSecond));
+    StringCchPrintfW(timestamp, timestampCapacity, TEXT("[%04lu%02lu%02lu-%02lu:%02lu:%02lu]"),
+                     static_cast<DWORD>(now.wYear), static_cast<DWORD>(now.wMonth), static_cast<DWORD>(now.wDay),
+                     static_cast<DWORD>(now.wHour), static_cast<DWORD>(now.wMinute),
+                     static_cast<DWORD>(now.wSecond));
 
     SetFilePointer(file.get(), 0, nullptr, FILE_END);
     WriteText(file.get(), timestamp);

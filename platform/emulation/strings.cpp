@@ -1,6 +1,6 @@
-// Wide-string operations and the Win32 formatters: %s takes a wide string, the l
-// prefix means 32 bits (as on Windows, where long is 32 bits), and the bounded
-// formatter keeps the StringCchPrintfW contract.
+// Wide-string operations and the Win32 bounded formatter: %s takes a wide string, the
+// l prefix means 32 bits (as on Windows, where long is 32 bits), and the formatter
+// keeps the StringCchPrintfW contract.
 #include <cstdlib>
 #include <string>
 
@@ -123,23 +123,6 @@ bool Format(std::u16string& out, const WCHAR* format, va_list args) {
 }  // namespace
 
 int WINAPI lstrlenW(LPCWSTR string) { return static_cast<int>(WideLength(string)); }
-
-int WINAPI wvsprintfW(LPWSTR buffer, LPCWSTR format, va_list args) {
-    std::u16string text;
-    Format(text, format, args);
-    if (text.size() > 1023) text.resize(1023);
-    text.copy(buffer, text.size());
-    buffer[text.size()] = 0;
-    return static_cast<int>(text.size());
-}
-
-int WINAPI wsprintfW(LPWSTR buffer, LPCWSTR format, ...) {
-    va_list args;
-    va_start(args, format);
-    const int written = wvsprintfW(buffer, format, args);
-    va_end(args);
-    return written;
-}
 
 HRESULT StringCchVPrintfW(LPWSTR dest, size_t capacity, LPCWSTR format, va_list args) {
     if (capacity == 0 || capacity > STRSAFE_MAX_CCH) {
