@@ -7,7 +7,7 @@
 
 namespace {
 
-// At most 1023 characters, the cap of wsprintfW; a longer text is cut.
+// At most 1023 characters and the terminator; a longer text is cut.
 constexpr size_t consoleTextCapacity = 1024;
 
 }  // namespace
