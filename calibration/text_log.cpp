@@ -1,5 +1,7 @@
 #include "calibration/text_log.h"
 
+#include <iterator>
+
 #include "calibration/sample_service.h"
 #include "platform/handles.h"
 
@@ -13,13 +15,6 @@ constexpr size_t timestampCapacity = 256;
 bool LogFileExists() {
     WIN32_FIND_DATAW found;
     return static_cast<bool>(UniqueFind(FindFirstFileW(logFilePath, &found)));
-}
-
-// Writes the characters of `text` without its terminator; a failed write loses only
-// this entry, so the result is not examined.
-void WriteText(HANDLE file, LPCWSTR text) {
-    DWORD written = 0;
-    WriteFile(file, text, static_cast<DWORD>(lstrlenW(text)) * sizeof(WCHAR), &written, nullptr);
 }
 
 }  // namespace
@@ -41,12 +36,17 @@ void CSampleService::AppendLog() {
 
     SYSTEMTIME now;
     GetLocalTime(&now);
-    WCHAR timestamp[timestampCapacity] = {};
-    wsprintfW(timestamp, TEXT("[%04lu%02lu%02lu-%02lu:%02lu:%02lu]"), static_cast<DWORD>(now.wYear),
-              static_cast<DWORD>(now.wMonth), static_cast<DWORD>(now.wDay), static_cast<DWORD>(now.wHour),
-              static_cast<DWORD>(now.wMinute), static_cast<DWORD>(now.wSecond));
+    // Timestamp and message go out in one write, so that a failure loses this entry
+    // whole and leaves no bare half glued to a neighbour.
+    WCHAR entry[timestampCapacity + logMessageCapacity] = {};
+    StringCchPrintfW(entry, std::size(entry), TEXT("[%04lu%02lu%02lu-%02lu:%02lu:%02lu]%s"),
+                     static_cast<DWORD>(now.wYear), static_cast<DWORD>(now.wMonth), static_cast<DWORD>(now.wDay),
+                     static_cast<DWORD>(now.wHour), static_cast<DWORD>(now.wMinute),
+                     static_cast<DWORD>(now.wSecond), logMessage);
+    const int length = lstrlenW(entry);
 
-    SetFilePointer(file.get(), 0, nullptr, FILE_END);
-    WriteText(file.get(), timestamp);
-    WriteText(file.get(), logMessage);
+    // Without the end of the file the entry would land over earlier ones: drop it.
+    if (SetFilePointer(file.get(), 0, nullptr, FILE_END) == INVALID_SET_FILE_POINTER) return;
+    DWORD written = 0;
+    WriteFile(file.get(), entry, static_cast<DWORD>(length) * sizeof(WCHAR), &written, nullptr);
 }

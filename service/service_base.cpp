@@ -3,6 +3,7 @@
 CServiceBase* CServiceBase::serviceInstance = nullptr;
 DWORD CServiceBase::nextCheckPoint = 1;
 SRWLOCK CServiceBase::reportLock = SRWLOCK_INIT;
+SRWLOCK CServiceBase::transitionLock = SRWLOCK_INIT;
 
 namespace {
 
@@ -40,11 +41,18 @@ bool CServiceBase::RunService(CServiceBase& service) {
         {const_cast<LPWSTR>(service.serviceName), ServiceMain},
         {nullptr, nullptr},
     };
-    return StartServiceCtrlDispatcherW(table) != FALSE;
+    if (!StartServiceCtrlDispatcherW(table)) return false;
+    // The dispatcher returns once STOPPED is reported, which a shutdown can do while
+    // the start still runs on the service-main thread; the object must outlive it.
+    AcquireSRWLockExclusive(&transitionLock);
+    ReleaseSRWLockExclusive(&transitionLock);
+    return true;
 }
 
 void WINAPI CServiceBase::ServiceMain(DWORD argc, LPWSTR* argv) {
     CServiceBase& service = *serviceInstance;
+    // Taken before any control can arrive: the handler is not registered yet.
+    AcquireSRWLockExclusive(&transitionLock);
     service.statusHandle = RegisterServiceCtrlHandlerW(service.serviceName, ControlHandler);
     if (!service.statusHandle) {
         // Nothing has been reported, so the service manager would wait for ever and the
@@ -52,17 +60,27 @@ void WINAPI CServiceBase::ServiceMain(DWORD argc, LPWSTR* argv) {
         ExitProcess(GetLastError());
     }
     service.HandleStart(argc, argv);
+    ReleaseSRWLockExclusive(&transitionLock);
 }
 
 void WINAPI CServiceBase::ControlHandler(DWORD control) {
     CServiceBase& service = *serviceInstance;
+    void (CServiceBase::*transition)() = nullptr;
     switch (control) {
-        case SERVICE_CONTROL_STOP: service.HandleStop(); break;
-        case SERVICE_CONTROL_PAUSE: service.HandlePause(); break;
-        case SERVICE_CONTROL_CONTINUE: service.HandleContinue(); break;
-        case SERVICE_CONTROL_SHUTDOWN: service.HandleShutdown(); break;
-        default: break;  // interrogate and unknown codes: nothing to report
+        case SERVICE_CONTROL_STOP: transition = &CServiceBase::HandleStop; break;
+        case SERVICE_CONTROL_PAUSE: transition = &CServiceBase::HandlePause; break;
+        case SERVICE_CONTROL_CONTINUE: transition = &CServiceBase::HandleContinue; break;
+        case SERVICE_CONTROL_SHUTDOWN: transition = &CServiceBase::HandleShutdown; break;
+        default: return;  // interrogate and unknown codes: nothing to report
     }
+    // A shutdown may come while the start still runs: it waits for the start's end,
+    // and a service that has stopped meanwhile has nothing left to do.
+    AcquireSRWLockExclusive(&transitionLock);
+    AcquireSRWLockExclusive(&reportLock);
+    const bool stopped = service.status.dwCurrentState == SERVICE_STOPPED;
+    ReleaseSRWLockExclusive(&reportLock);
+    if (!stopped) (service.*transition)();
+    ReleaseSRWLockExclusive(&transitionLock);
 }
 
 void CServiceBase::ReportStatus(DWORD state, DWORD exitCode, DWORD waitHint) {

@@ -48,4 +48,7 @@ private:
     static CServiceBase* serviceInstance;
     static DWORD nextCheckPoint;
     static SRWLOCK reportLock;
+    // Held by the start transition, so that a control and the end of RunService wait
+    // for it.
+    static SRWLOCK transitionLock;
 };

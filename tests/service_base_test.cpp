@@ -26,12 +26,13 @@ const DWORD sentinelError = 0xDEADBEEF;
 const DWORD allControls = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE | SERVICE_ACCEPT_SHUTDOWN;
 
 // What a hook does on one call; calls beyond its plan return normally.
-enum class Act { Return, ThrowCode, ThrowOther, WaitForRelease };
+enum class Act { Return, ThrowCode, ThrowOther, WaitForRelease, WaitThenThrowCode };
 
 struct Hook {
     std::vector<Act> plan;
     DWORD code = ERROR_ACCESS_DENIED;
     std::atomic<unsigned> calls{0};
+    std::atomic<unsigned> running{0};  // calls that have not returned
 };
 
 class TestService : public CServiceBase {
@@ -40,6 +41,7 @@ public:
 
     Hook start, stop, pause, resume, shutdown;
     HANDLE release = nullptr;  // the event that a waiting hook waits for
+    DWORD releaseWaitMs = 5000;  // bounded: a failure cannot hang
     std::string startArguments;  // the count, then the first
 
     // The hooks that ran, as "start 1, stop 3".
@@ -64,10 +66,16 @@ protected:
 private:
     void Run(Hook& hook) {
         const unsigned call = hook.calls++;
+        struct Running {
+            std::atomic<unsigned>& count;
+            explicit Running(std::atomic<unsigned>& c) : count(c) { ++count; }
+            ~Running() { --count; }
+        } running(hook.running);
         switch (call < hook.plan.size() ? hook.plan[call] : Act::Return) {
         case Act::ThrowCode: throw hook.code;
         case Act::ThrowOther: throw std::runtime_error("hook failed");
-        case Act::WaitForRelease: WaitForSingleObject(release, 5000); break;  // bounded: a failure cannot hang
+        case Act::WaitForRelease: WaitForSingleObject(release, releaseWaitMs); break;
+        case Act::WaitThenThrowCode: WaitForSingleObject(release, releaseWaitMs); throw hook.code;
         case Act::Return: break;
         }
     }
@@ -254,6 +262,49 @@ TEST_F(ServiceBase, StopWaitsForTheTransitionInProgress) {
         SetEvent(release.get());
         ASSERT_TRUE(run.Finished());
         EXPECT_EQ(Reports(), c.reportsAtTheEnd);
+    }
+}
+
+// A shutdown may arrive while the start still runs, as START_PENDING accepts it. It
+// waits for the start's end, and RunService does not return, nor the object go, while
+// the start runs. The start is released by whatever RunService's caller does once it
+// has returned, or after a short bound.
+TEST_F(ServiceBase, ShutdownDuringTheStartWaitsForTheStartToEnd) {
+    struct Case {
+        const char* name;
+        Act start;
+        const char* reports;
+        DWORD exitCode;
+        std::string calls;
+    } cases[] = {
+        {"start succeeds", Act::WaitForRelease, "2/1 4/0 1/0", 0, "start 1, shutdown 1"},
+        // One STOPPED only: the shutdown finds the service stopped.
+        {"start fails", Act::WaitThenThrowCode, "2/1 1/0", ERROR_ACCESS_DENIED, "start 1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        emu::Reset();
+        UniqueKernelHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        ASSERT_TRUE(release);
+        TestService service(SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN);
+        service.start.plan = {c.start};
+        service.release = release.get();
+        service.releaseWaitMs = 300;
+        emu::SetStartedByServiceManager(true);
+        auto startsRunningAtReturn = std::async(std::launch::async, [&] {
+            const bool ran = CServiceBase::RunService(service);
+            const unsigned running = service.start.running;
+            SetEvent(release.get());
+            return ran ? running : 99u;
+        });
+        ASSERT_TRUE(emu::WaitForStatus(SERVICE_START_PENDING));
+        emu::SendControl(SERVICE_CONTROL_SHUTDOWN);
+        ASSERT_TRUE(emu::WaitForControlsTaken());
+        ASSERT_EQ(startsRunningAtReturn.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+        EXPECT_EQ(startsRunningAtReturn.get(), 0u);
+        EXPECT_EQ(Reports(), c.reports);
+        EXPECT_EQ(emu::StatusReports().back().status.dwWin32ExitCode, c.exitCode);
+        EXPECT_EQ(service.Calls(), c.calls);
     }
 }
 

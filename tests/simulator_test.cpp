@@ -121,6 +121,33 @@ TEST(Simulator, EfivarsDirectoryReplacesTheFirmware) {
     EXPECT_TRUE(Says(run, "Error to Retrieve ALR Curve! ErrorCode: 203: "));
 }
 
+// An entry named like a variable that is no readable file is bad input, not an
+// absent variable.
+TEST(Simulator, EfivarsEntryThatCannotBeReadIsNamed) {
+    const auto directory = TempPath("efivars");
+    const auto entry = directory / "CALIBRATE-bf82486a-80f7-4733-b82c-066bd8f2534b";
+    struct Case {
+        const char* name;
+        void (*make)(const std::filesystem::path&);
+        const char* message;
+    } cases[] = {
+        {"a directory", [](const std::filesystem::path& p) { std::filesystem::create_directories(p); },
+         ": not a file"},
+        {"a link to nothing",
+         [](const std::filesystem::path& p) { std::filesystem::create_symlink("/nonexistent/entry", p); },
+         ": cannot be read"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::create_directories(directory);
+        c.make(entry);
+        const Result run = Simulate("--efivars " + directory.string());
+        std::filesystem::remove_all(directory);
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_TRUE(Says(run, "noxel-als-sim: " + entry.string() + c.message));
+    }
+}
+
 TEST(Simulator, BrokenMachineFilesAreNamedWithThePlace) {
     struct Case {
         const char* content;
@@ -134,6 +161,8 @@ TEST(Simulator, BrokenMachineFilesAreNamedWithThePlace) {
         {R"({"devices": [{"hardwareIds": "ACPI"}]})", ": /devices/0/hardwareIds: expected an array, found string"},
         {R"({"registryKey": []})", ": /registryKey: unknown field"},
         {"{\n  \"uefi\": true,\n  \"firmware\": {\n}", ":4:2: syntax error"},
+        // Too large for any field: the library's own error, with its place.
+        {"{\"uefi\": 1e400}", ":1:10: number overflow parsing '1e400'"},
     };
     for (const Case& c : cases) {
         const std::string path = TempPath("bad.json").string();

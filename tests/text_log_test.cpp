@@ -59,6 +59,21 @@ TEST_F(TextLog, TimestampIsZeroPaddedLocalTimeAndEmptyMessageLeavesItBare) {
     EXPECT_EQ(LogText(), "[20270102-03:04:05][20270102-03:05:06]x\r\n");
 }
 
+// A failure while an entry is written loses that entry whole: never earlier entries,
+// and never half an entry glued to the next.
+TEST_F(TextLog, FailedPositionOrWriteLosesOnlyTheEntryBeingWritten) {
+    for (const char* operation : {"SetFilePointer", "WriteFile"}) {
+        SCOPED_TRACE(operation);
+        FreshMachine();
+        Append("SOURCE LUX: 1000\r\n");
+        emu::FailCall(operation, ERROR_ACCESS_DENIED);
+        Append("SENSOR LUX: 300\r\n");
+        Append("ALS FLAG: 1\r\n");
+        EXPECT_EQ(LogText(), Entries({"SOURCE LUX: 1000\r\n", "ALS FLAG: 1\r\n"}));
+        EXPECT_THAT(LeakedHandles(), IsEmpty());
+    }
+}
+
 TEST_F(TextLog, FileThatCannotBeCreatedIsReportedOncePerEntry) {
     emu::FailCallsWith("CreateFileW", logPath, ERROR_ACCESS_DENIED);
     Append("SOURCE LUX: 1000\r\n");

@@ -64,6 +64,8 @@ void SetLocalTimeBase(const SYSTEMTIME& time);
 void SetStartedByServiceManager(bool started);
 // Queues a control for the dispatcher's thread; returns at once.
 void SendControl(DWORD control);
+// Waits until the dispatcher has taken every queued control to its handler.
+bool WaitForControlsTaken(std::chrono::milliseconds timeout = 5s);
 struct StatusReport {
     SERVICE_STATUS status;
     uint64_t timeMs;

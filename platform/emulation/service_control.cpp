@@ -74,31 +74,37 @@ BOOL WINAPI StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* table) {
 
     LPWSTR name = table[0].lpServiceName;
     LPSERVICE_MAIN_FUNCTIONW serviceMain = table[0].lpServiceProc;
-    std::thread serviceThread([name, serviceMain] {
+    // The service manager does not wait for the service-main thread: the dispatcher
+    // returns once STOPPED is reported, wherever that thread is.
+    std::thread([name, serviceMain] {
         LPWSTR argv[] = {name, nullptr};
         serviceMain(1, argv);
-    });
+    }).detach();
 
-    // Controls run here, on the dispatcher's thread, one at a time.
+    // Controls run here, on the dispatcher's thread, one at a time. While the service
+    // starts, the service manager holds controls back, except a shutdown, which goes to
+    // every service whose status accepts it.
+    auto nextControl = [&]() -> std::optional<std::deque<DWORD>::iterator> {
+        if (!s.handler || s.controls.empty() || s.reports.empty()) return std::nullopt;
+        const SERVICE_STATUS& last = s.reports.back().status;
+        if (last.dwCurrentState != SERVICE_START_PENDING) return s.controls.begin();
+        if ((last.dwControlsAccepted & SERVICE_ACCEPT_SHUTDOWN) == 0) return std::nullopt;
+        for (auto it = s.controls.begin(); it != s.controls.end(); ++it)
+            if (*it == SERVICE_CONTROL_SHUTDOWN) return it;
+        return std::nullopt;
+    };
     for (;;) {
-        // Like the service manager, hold controls back while the service starts.
-        auto started = [&] {
-            return !s.reports.empty() && s.reports.back().status.dwCurrentState != SERVICE_START_PENDING;
-        };
-        s.changed.wait(guard, [&] {
-            return s.stoppedReported || (s.handler && !s.controls.empty() && started());
-        });
+        s.changed.wait(guard, [&] { return s.stoppedReported || nextControl(); });
         if (s.stoppedReported) break;
-        const DWORD control = s.controls.front();
-        s.controls.pop_front();
+        const auto taken = *nextControl();
+        const DWORD control = *taken;
+        s.controls.erase(taken);
+        s.changed.notify_all();
         auto* handler = s.handler;
         guard.unlock();
         handler(control);
         guard.lock();
     }
-    guard.unlock();
-    serviceThread.join();
-    guard.lock();
     s.dispatcherRunning = false;
     s.changed.notify_all();
     return TRUE;
@@ -332,6 +338,12 @@ bool WaitForStatus(DWORD state, size_t count, std::chrono::milliseconds timeout)
             if (report.status.dwCurrentState == state) ++seen;
         return seen >= count;
     });
+}
+
+bool WaitForControlsTaken(std::chrono::milliseconds timeout) {
+    State& s = Machine();
+    std::unique_lock guard(s.lock);
+    return s.changed.wait_for(guard, timeout, [&] { return s.controls.empty(); });
 }
 
 bool DispatcherRunning() {

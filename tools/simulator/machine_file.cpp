@@ -108,6 +108,18 @@ MachineDescription ParseMachine(const std::string& text, const std::string& file
         const size_t at = what.find("syntax error");
         throw MachineFileError(fileName + ":" + Position(text, error.byte == 0 ? 0 : error.byte - 1) + ": " +
                                (at == std::string::npos ? what : what.substr(at)));
+    } catch (const json::exception& error) {
+        // A number too large for any field ("1e400"): the library names the token but
+        // not its place, so find the token in the text.
+        std::string what = error.what();
+        if (const size_t end = what.find("] "); end != std::string::npos) what = what.substr(end + 2);
+        std::string place;
+        const size_t quote = what.find('\'');
+        if (quote != std::string::npos && what.size() > quote + 2) {
+            const std::string token = what.substr(quote + 1, what.size() - quote - 2);
+            if (const size_t at = text.find(token); at != std::string::npos) place = ":" + Position(text, at);
+        }
+        throw MachineFileError(fileName + place + ": " + what);
     }
     Reader read(fileName);
     MachineDescription machine;
@@ -222,10 +234,22 @@ void ReadEfivars(MachineDescription& machine, const std::string& directory) {
     machine.firmware.clear();
     for (const char* name : firmwareNames) {
         const fs::path file = fs::path(directory) / (std::string(name) + "-" + guid);
-        if (!fs::exists(file, error)) continue;  // absent there, absent for the run
-        std::ifstream in(file, std::ios::binary);
-        if (!in) throw MachineFileError(file.string() + ": cannot be read");
-        emu::Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const fs::file_status status = fs::status(file, error);
+        if (status.type() == fs::file_type::not_found) {
+            if (fs::is_symlink(fs::symlink_status(file, error)))
+                throw MachineFileError(file.string() + ": cannot be read");  // a link to nothing
+            continue;  // absent there, absent for the run
+        }
+        if (status.type() != fs::file_type::regular) throw MachineFileError(file.string() + ": not a file");
+        emu::Bytes bytes;
+        try {
+            std::ifstream in(file, std::ios::binary);
+            if (!in) throw MachineFileError(file.string() + ": cannot be read");
+            bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+            if (in.bad()) throw MachineFileError(file.string() + ": cannot be read");
+        } catch (const std::ios_base::failure&) {
+            throw MachineFileError(file.string() + ": cannot be read");
+        }
         if (bytes.size() < 4) throw MachineFileError(file.string() + ": shorter than its 4 attribute bytes");
         machine.firmware.emplace_back(name, emu::Bytes(bytes.begin() + 4, bytes.end()));
     }
