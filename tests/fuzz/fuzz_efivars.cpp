@@ -11,8 +11,8 @@
 // Checked: the reader either replaces the machine's firmware with exactly the four
 // variables present as files of at least 4 bytes, each without its 4 attribute bytes,
 // in the order CALIBRATE, ALR_CURVE, ALS_CS, ALS_FLAG; or rejects the directory with
-// sim::MachineFileError naming the first variable that cannot be used; never another
-// exception.
+// sim::MachineFileError naming the first variable that cannot be used (shorter than
+// 4 bytes, a directory, a link to nothing); never another exception.
 #include <unistd.h>
 
 #include <cstdlib>
@@ -117,9 +117,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::optional<std::string> unusable;  // the first variable that cannot be used
     for (const char* variable : variables) {
         auto it = entries.find(std::string(variable) + "-" + guid);
-        if (it == entries.end() || it->second.kind == Kind::danglingLink || it->second.kind == Kind::loopingLink)
-            continue;  // absent
-        if (it->second.kind == Kind::directory || it->second.content.size() < 4) {
+        if (it == entries.end()) continue;  // absent
+        // A directory or a link that leads to no file is as unusable as a short file.
+        if (it->second.kind != Kind::file || it->second.content.size() < 4) {
             unusable = (directory / it->first).string();
             break;
         }
