@@ -80,7 +80,8 @@ std::optional<std::string> Name(uint8_t kind, fuzz::Input& input) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const fs::path& directory = Directory();
     std::error_code error;
-    for (const fs::directory_entry& entry : fs::directory_iterator(directory, error)) fs::remove_all(entry.path(), error);
+    for (const fs::directory_entry& entry : fs::directory_iterator(directory, error))
+        fs::remove_all(entry.path(), error);
 
     fuzz::Input input(data, size);
     std::map<std::string, Entry> entries;  // the first entry of a name wins
@@ -88,9 +89,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const uint8_t kindByte = input.Byte();
         const std::optional<std::string> name = Name(kindByte, input);
         const unsigned type = (kindByte >> 3) & 3;
-        Entry entry{type < 2 ? Kind::file : type == 2 ? Kind::directory
-                                    : (kindByte & 32) ? Kind::loopingLink
-                                                      : Kind::danglingLink,
+        Entry entry{type < 2          ? Kind::file
+                    : type == 2       ? Kind::directory
+                    : (kindByte & 32) ? Kind::loopingLink
+                                      : Kind::danglingLink,
                     {}};
         if (entry.kind == Kind::file) entry.content = input.Bytes(input.Byte());
         if (!name || entries.count(*name)) continue;

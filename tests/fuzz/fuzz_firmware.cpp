@@ -44,13 +44,19 @@ const char16_t* const variableNames[variableCount] = {u"CALIBRATE", u"ALR_CURVE"
 const size_t exactSizes[variableCount] = {4, 40, 4, 1};
 constexpr uint8_t absent = 0xFF;
 
+// The values under one Device Parameters key.
+using KeyValues = std::vector<std::pair<emu::String, emu::RegistryValue>>;
+
 // Calls whose failure leaves no handle behind (a failed close keeps its handle counted,
 // which is expected), among those the readers and the publication make.
-const char* const faultOperations[] = {
-    "OpenProcessToken", "LookupPrivilegeValueW", "AdjustTokenPrivileges", "GetFirmwareEnvironmentVariableW",
-    "FormatMessageW",   "LocalAlloc",            "RegOpenKeyExW",         "RegQueryInfoKeyW",
-    "RegEnumKeyExW",    "RegSetValueExW",        "FindFirstFileW",        "CreateFileW",
-    "SetFilePointer",   "WriteFile",             "RegisterEventSourceW",  "ReportEventW"};
+const char* const faultOperations[] = {"OpenProcessToken",      "LookupPrivilegeValueW",
+                                       "AdjustTokenPrivileges", "GetFirmwareEnvironmentVariableW",
+                                       "FormatMessageW",        "LocalAlloc",
+                                       "RegOpenKeyExW",         "RegQueryInfoKeyW",
+                                       "RegEnumKeyExW",         "RegSetValueExW",
+                                       "FindFirstFileW",        "CreateFileW",
+                                       "SetFilePointer",        "WriteFile",
+                                       "RegisterEventSourceW",  "ReportEventW"};
 const DWORD faultErrors[] = {ERROR_ACCESS_DENIED,      ERROR_NOT_ENOUGH_MEMORY, ERROR_FILE_NOT_FOUND,
                              ERROR_ENVVAR_NOT_FOUND,   ERROR_SHARING_VIOLATION, ERROR_NO_MORE_ITEMS,
                              RPC_S_SERVER_UNAVAILABLE, ERROR_MORE_DATA,         ERROR_INVALID_DATA};
@@ -87,11 +93,12 @@ void Decode(Variable variable, const emu::Bytes& bytes, Expected& expected) {
             expected.alrPresent = true;
             break;
         case changeSensitivity:
-            expected.changeSensitivity = bytes[0] == 0xFF ? 25 : bytes[0] == 0 ? 1 : bytes[0] > 100 ? 100 : bytes[0];
+            expected.changeSensitivity = bytes[0] == 0xFF ? 25
+                                         : bytes[0] == 0  ? 1
+                                         : bytes[0] > 100 ? 100
+                                                          : bytes[0];
             break;
-        case alsFlag:
-            expected.alsFlag = bytes[0] == 0xFF ? 1 : bytes[0];
-            break;
+        case alsFlag: expected.alsFlag = bytes[0] == 0xFF ? 1 : bytes[0]; break;
         case variableCount: break;
     }
 }
@@ -102,7 +109,8 @@ bool IsAlrText(const std::string& text) {
     size_t numbers = 0;
     for (size_t start = 0;;) {
         const size_t comma = text.find(',', start);
-        const std::string number = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        const std::string number =
+            text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
         if (!fuzz::IsDecimal(number, 0xFFFF)) return false;
         ++numbers;
         if (comma == std::string::npos) break;
@@ -146,7 +154,8 @@ std::vector<std::string> LogMessages() {
         if (!TimestampAt(text, at)) Broken("text log entry without its timestamp at " + std::to_string(at));
         size_t next = at + timestampLength;
         while (next < text.size() && !TimestampAt(text, next)) ++next;
-        messages.push_back(Narrow(std::u16string_view(text).substr(at + timestampLength, next - at - timestampLength)));
+        messages.push_back(
+            Narrow(std::u16string_view(text).substr(at + timestampLength, next - at - timestampLength)));
         at = next;
     }
     return messages;
@@ -155,17 +164,17 @@ std::vector<std::string> LogMessages() {
 bool StartsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
 
 bool EndsWith(const std::string& text, const std::string& suffix) {
-    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+    return text.size() >= suffix.size() &&
+           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 const char* const alrFailure = "Error to Retrieve ALR Curve! ErrorCode: ";
 
 // Whether `message` is one that the readers or the publication write.
 bool IsServiceMessage(const std::string& message, const std::string& baseKey) {
-    for (const char* exact :
-         {"Fail to set Source Lux!", "Fail to set Sensor Lux!", "Fail to set ALR Table!",
-          "Fail to set Change Sensitivity!", "Fail to set Sensor Range!", "Fail to query registry information.\r\n",
-          "Fail to enumerate subkeys.\r\n"})
+    for (const char* exact : {"Fail to set Source Lux!", "Fail to set Sensor Lux!", "Fail to set ALR Table!",
+                              "Fail to set Change Sensitivity!", "Fail to set Sensor Range!",
+                              "Fail to query registry information.\r\n", "Fail to enumerate subkeys.\r\n"})
         if (message == exact) return true;
     if (message == "Fail to open registry subkey - " + baseKey + "\r\n") return true;
     if (!EndsWith(message, "\r\n")) return false;
@@ -175,7 +184,8 @@ bool IsServiceMessage(const std::string& message, const std::string& baseKey) {
     if (StartsWith(line, "ALR Table: ")) return IsAlrText(line.substr(std::strlen("ALR Table: ")));
     const std::string keyPrefix = "Fail to open " + baseKey, keySuffix = "\\Device Parameters";
     if (StartsWith(line, keyPrefix) && EndsWith(line, keySuffix)) {
-        const std::string instance = line.substr(keyPrefix.size(), line.size() - keyPrefix.size() - keySuffix.size());
+        const std::string instance =
+            line.substr(keyPrefix.size(), line.size() - keyPrefix.size() - keySuffix.size());
         return !instance.empty() && instance.find('\\') == std::string::npos;
     }
     if (StartsWith(line, alrFailure)) {
@@ -251,15 +261,16 @@ public:
                 else
                     emu::RemoveFirmwareVariable(variableNames[v], vendorGuid);
             }
-            const std::vector<std::vector<std::pair<emu::String, emu::RegistryValue>>> before = RegistryValues();
+            const std::vector<KeyValues> before = RegistryValues();
             const size_t earlierEntries = LogMessages().size();
             std::vector<std::string> expectedLog;
 
             // As the worker's attempt: the other reads and the publication only after CALIBRATE.
-            const bool calibrated = Read(Variable::calibrate, firmware, [] { return ReadCalibrate(); });
+            const bool calibrated = Read(calibrate, firmware, [] { return ReadCalibrate(); });
             handlesClosed("ReadCalibrate");
             if (calibrated) {
-                if (!Read(alrCurve, firmware, [&] { return service.ReadAlrCurve(); })) expectedLog.push_back(alrFailure);
+                if (!Read(alrCurve, firmware, [&] { return service.ReadAlrCurve(); }))
+                    expectedLog.push_back(alrFailure);
                 handlesClosed("ReadAlrCurve");
                 Read(changeSensitivity, firmware, [] { return ReadChangeSensitivity(); });
                 handlesClosed("ReadChangeSensitivity");
@@ -284,7 +295,8 @@ private:
         const bool fits = stored && stored->size() == exactSizes[variable];
         const bool result = read();
         // A failing call can turn a good read into a failed one, never the other way.
-        if (result && !fits) Broken("read of " + Narrow(variableNames[variable]) + " of the wrong length succeeded");
+        if (result && !fits)
+            Broken("read of " + Narrow(variableNames[variable]) + " of the wrong length succeeded");
         if (!result && fits && !faulted_) Broken("read of " + Narrow(variableNames[variable]) + " failed");
         if (result) Decode(variable, *stored, expected_);
         return result;
@@ -294,24 +306,25 @@ private:
         const CalibrationRecord& r = CalibrationParameters;
         Check(r.sourceLux == expected_.sourceLux && r.sensorLux == expected_.sensorLux, "record: lux");
         Check(r.changeSensitivity == expected_.changeSensitivity, "record: change sensitivity");
-        Check(r.changeSensitivity >= 1 && r.changeSensitivity <= 100, "record: change sensitivity out of 1..100");
+        Check(r.changeSensitivity >= 1 && r.changeSensitivity <= 100,
+              "record: change sensitivity out of 1..100");
         Check(r.alsFlag == expected_.alsFlag, "record: ALS flag");
         Check((r.alrPresent == 1) == expected_.alrPresent, "record: ALR present");
         const size_t length = std::char_traits<char16_t>::length(r.alrText);
         Check(length < std::size(r.alrText), "record: ALR text unterminated");
         const std::string text = Narrow(std::u16string_view(r.alrText, length));
         Check(IsAlrText(text), "record: ALR text not digits and single commas, at most ten pairs");
-        if (text != expected_.alrText) Broken("record: ALR text '" + text + "', expected '" + expected_.alrText + "'");
+        if (text != expected_.alrText)
+            Broken("record: ALR text '" + text + "', expected '" + expected_.alrText + "'");
     }
 
-    std::vector<std::vector<std::pair<emu::String, emu::RegistryValue>>> RegistryValues() const {
-        std::vector<std::vector<std::pair<emu::String, emu::RegistryValue>>> values;
+    std::vector<KeyValues> RegistryValues() const {
+        std::vector<KeyValues> values;
         for (const std::string& key : parameterKeys_) values.push_back(emu::Values(emu::Wide(key)));
         return values;
     }
 
-    void CheckPublication(bool published,
-                          const std::vector<std::vector<std::pair<emu::String, emu::RegistryValue>>>& before) const {
+    void CheckPublication(bool published, const std::vector<KeyValues>& before) const {
         const struct {
             const char16_t* name;
             bool counted;
@@ -326,10 +339,11 @@ private:
             {u"ALS_CS", true, emu::RegistryValue{REG_DWORD, emu::DwordBytes(expected_.changeSensitivity)}},
             {u"ALS_FLAG", false, emu::RegistryValue{REG_DWORD, emu::DwordBytes(expected_.alsFlag)}},
         };
-        auto same = [](const std::optional<emu::RegistryValue>& a, const std::optional<emu::RegistryValue>& b) {
+        auto same = [](const std::optional<emu::RegistryValue>& a,
+                       const std::optional<emu::RegistryValue>& b) {
             return a.has_value() == b.has_value() && (!a || (a->type == b->type && a->data == b->data));
         };
-        auto find = [](const std::vector<std::pair<emu::String, emu::RegistryValue>>& in, const char16_t* name) {
+        auto find = [](const KeyValues& in, const char16_t* name) {
             for (const auto& [existing, value] : in)
                 if (existing == name) return std::optional(value);
             return std::optional<emu::RegistryValue>();
@@ -343,7 +357,8 @@ private:
                 const std::optional<emu::RegistryValue> value = find(now, values[v].name);
                 const std::string name = Narrow(values[v].name) + " under " + parameterKeys_[k];
                 if (value && values[v].name == std::u16string_view(u"ALS_CS")) {
-                    Check(value->type == REG_DWORD && value->data.size() == 4, "ALS_CS published not as a DWORD");
+                    Check(value->type == REG_DWORD && value->data.size() == 4,
+                          "ALS_CS published not as a DWORD");
                     const DWORD cs = Word(value->data, 0) | Word(value->data, 2) << 16;
                     if (cs < 1 || cs > 100) Broken("ALS_CS published out of 1..100: " + std::to_string(cs));
                 }
@@ -353,8 +368,10 @@ private:
                               data[data.size() - 2] == 0,
                           "ALR_CURVE published without its terminator");
                     std::u16string text;
-                    for (size_t i = 0; i + 2 < data.size(); i += 2) text += static_cast<char16_t>(data[i] | data[i + 1] << 8);
-                    Check(IsAlrText(Narrow(text)), "ALR_CURVE published not digits and single commas, at most ten pairs");
+                    for (size_t i = 0; i + 2 < data.size(); i += 2)
+                        text += static_cast<char16_t>(data[i] | data[i + 1] << 8);
+                    Check(IsAlrText(Narrow(text)),
+                          "ALR_CURVE published not digits and single commas, at most ten pairs");
                 }
                 if (same(value, values[v].value)) {
                     counted[v] = counted[v] || value.has_value();
@@ -368,7 +385,8 @@ private:
         const bool complete = counted[0] && counted[1] && counted[2] && counted[3];
         if (published && !complete) Broken("published without the four counted values");
         if (!faulted_ && published != (expected_.alrPresent && !parameterKeys_.empty()))
-            Broken(std::string("publication result ") + (published ? "true" : "false") + " on a sound machine");
+            Broken(std::string("publication result ") + (published ? "true" : "false") +
+                   " on a sound machine");
     }
 
     void ExpectPublicationLog(std::vector<std::string>& log) const {
@@ -391,10 +409,12 @@ private:
         for (const std::string& message : messages)
             if (!IsServiceMessage(message, baseKey_)) Broken("text log entry '" + message + "'");
         if (faulted_) return;
-        Check(messages.size() == earlierEntries + expected.size(), "text log: not the expected number of entries");
+        Check(messages.size() == earlierEntries + expected.size(),
+              "text log: not the expected number of entries");
         for (size_t i = 0; i < expected.size(); ++i) {
             const std::string& message = messages[earlierEntries + i];
-            const bool matches = expected[i] == alrFailure ? StartsWith(message, alrFailure) : message == expected[i];
+            const bool matches =
+                expected[i] == alrFailure ? StartsWith(message, alrFailure) : message == expected[i];
             if (!matches) Broken("text log entry '" + message + "', expected '" + expected[i] + "'");
         }
     }

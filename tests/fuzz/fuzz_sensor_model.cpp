@@ -28,7 +28,8 @@ constexpr uint8_t noProperty = 0xFF;
 std::u16string FirstHardwareId(const emu::Bytes& property) {
     std::u16string id;
     for (size_t i = 0; i < property.size(); i += 2) {
-        const char16_t unit = static_cast<char16_t>(property[i] | (i + 1 < property.size() ? property[i + 1] << 8 : 0));
+        const char16_t unit =
+            static_cast<char16_t>(property[i] | (i + 1 < property.size() ? property[i + 1] << 8 : 0));
         if (unit == 0) break;
         id += unit;
     }
