@@ -13,6 +13,17 @@ namespace {
 // its terminators still ends inside the buffer.
 constexpr size_t terminatorReserve = 2;
 
+// Whether `fragment` occurs in `text`, with case; the search ends at the text's first
+// NUL, so in a multi-string it looks at the first string only.
+bool ContainsFragment(const WCHAR* text, const WCHAR* fragment) {
+    for (; *text; ++text) {
+        size_t i = 0;
+        while (fragment[i] && text[i] == fragment[i]) ++i;
+        if (!fragment[i]) return true;
+    }
+    return false;
+}
+
 // The device's hardware-ID multi-string; empty when it has none or it cannot be read.
 std::vector<WCHAR> HardwareIds(HDEVINFO set, SP_DEVINFO_DATA& device) {
     DWORD size = 0;
@@ -39,9 +50,9 @@ bool DetectSensorModel() {
     for (DWORD index = 0; SetupDiEnumDeviceInfo(devices.get(), index, &device); ++index) {
         const std::vector<WCHAR> ids = HardwareIds(devices.get(), device);
         if (ids.empty()) continue;
-        // StrStrW stops at the first NUL: only the first, most specific ID is searched.
+        // Only the first, most specific ID is searched.
         for (BYTE model = 0; model < std::size(sensorModels); ++model) {
-            if (StrStrW(ids.data(), sensorModels[model].hardwareIdFragment)) {
+            if (ContainsFragment(ids.data(), sensorModels[model].hardwareIdFragment)) {
                 SensorModel = model;
                 return true;
             }

@@ -5,7 +5,6 @@
 
 #ifdef _WIN32
 #include <setupapi.h>
-#include <shlwapi.h>
 #else
 
 typedef struct _GUID {
@@ -34,6 +33,5 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, PSP_DEVINFO_DATA dat
                                               LPDWORD propertyType, LPBYTE buffer, DWORD bufferSize,
                                               LPDWORD requiredSize);
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO set);
-LPWSTR WINAPI StrStrW(LPCWSTR text, LPCWSTR fragment);
 
 #endif

@@ -99,9 +99,6 @@ DWORD WINAPI GetLastError();
 void WINAPI SetLastError(DWORD error);
 
 int WINAPI lstrlenW(LPCWSTR string);
-// Windows caps the output of wsprintfW at 1024 characters; so does the emulation.
-int WINAPI wsprintfW(LPWSTR buffer, LPCWSTR format, ...);
-int WINAPI wvsprintfW(LPWSTR buffer, LPCWSTR format, va_list args);
 HRESULT StringCchPrintfW(LPWSTR dest, size_t capacity, LPCWSTR format, ...);
 HRESULT StringCchVPrintfW(LPWSTR dest, size_t capacity, LPCWSTR format, va_list args);
 HRESULT StringCchCopyW(LPWSTR dest, size_t capacity, LPCWSTR source);

@@ -10,6 +10,8 @@ packages=(
   g++-mingw-w64-x86-64                # Windows build
   wine wine64                         # end-to-end tests under Wine
   binutils-mingw-w64-x86-64           # objdump and strip for the measurements
+  wixl                                # the MSI package
+  osslsigncode openssl                # signing, and the signing test's throwaway certificate
   clang libclang-rt-14-dev            # the host-clang build and the fuzzers (libFuzzer)
 )
 

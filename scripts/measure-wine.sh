@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Measures the Windows build and prints what it found, asserting nothing: the size of
-# NoxelAlsSvc.exe stripped and the DLLs it imports; its start-to-RUNNING time under Wine
-# beside a minimal C service built here with MinGW; and how long -remove takes once the
-# worker has ended and while it sleeps between attempts.
+# NoxelAlsSvc.exe stripped and the DLLs it imports, beside a minimal C service and a
+# minimal C++ service (exceptions, std::vector) built here with the build's own flags;
+# under Wine, its start-to-RUNNING time and its peak resident memory beside the minimal
+# services; and how long -remove takes once the worker has ended and while it sleeps
+# between attempts.
 # Usage: bash scripts/measure-wine.sh [MINGW-BUILD-DIRECTORY]   (default build/mingw,
 # made by: cmake --preset mingw && cmake --build --preset mingw)
 set -euo pipefail
@@ -19,17 +21,19 @@ success_word='done'
 source "$root/tests/wine/lib.sh"
 repeats=3
 
-echo "== size"
 strip_tool=x86_64-w64-mingw32-strip
 objdump_tool=x86_64-w64-mingw32-objdump
-"$strip_tool" -o "$work/stripped.exe" "$exe"
-echo "NoxelAlsSvc.exe: $(stat -c %s "$exe") bytes as built, $(stat -c %s "$work/stripped.exe") bytes stripped"
-echo "imports: $("$objdump_tool" -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' | paste -sd ' ')"
+imports() { "$objdump_tool" -p "$1" | sed -n 's/^[[:space:]]*DLL Name: //p' | paste -sd ' '; }
+# The Release flags of the build, so that the minimal services are built the same way.
+cache_value() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
+compile_flags=$(cache_value CMAKE_CXX_FLAGS_RELEASE)
+link_flags="$(cache_value CMAKE_EXE_LINKER_FLAGS) $(cache_value CMAKE_EXE_LINKER_FLAGS_RELEASE)"
 
-echo "== a minimal C service, built now"
-# Reports RUNNING at once and stops at once; "start NAME" and "stop NAME" time the
-# service manager's calls from the client side.
+# A minimal C service: reports RUNNING at once and stops at once; "start NAME" and
+# "stop NAME" time the service manager's calls from the client side.
 cat >"$work/minimal.c" <<'EOF'
+// msvcrt's printf: MinGW's own would add 24 KB to a service meant to be minimal.
+#define __USE_MINGW_ANSI_STDIO 0
 #include <windows.h>
 #include <stdio.h>
 
@@ -67,48 +71,125 @@ int wmain(int argc, wchar_t **argv) {
             printf("ControlService failed: %lu\n", GetLastError());
             return 1;
         }
-        printf("%llu\n", GetTickCount64() - begin);
+        printf("%I64u\n", GetTickCount64() - begin);
         return 0;
     }
     SERVICE_TABLE_ENTRYW table[] = {{L"", Main}, {NULL, NULL}};
     return StartServiceCtrlDispatcherW(table) ? 0 : 1;
 }
 EOF
-x86_64-w64-mingw32-gcc -O2 -municode -static -o "$work/minimal.exe" "$work/minimal.c"
-"$strip_tool" -o "$work/minimal-stripped.exe" "$work/minimal.exe"
-echo "minimal.exe: $(stat -c %s "$work/minimal.exe") bytes as built," \
-  "$(stat -c %s "$work/minimal-stripped.exe") bytes stripped"
+
+# A minimal C++ service: the same, with a std::vector, and a status report that throws
+# the Win32 error code as the service's hooks do; with the build's terminate handler.
+cat >"$work/minimal-cxx.cpp" <<'EOF'
+#include <windows.h>
+#include <vector>
+
+static SERVICE_STATUS_HANDLE handle;
+static SERVICE_STATUS status = {SERVICE_WIN32_OWN_PROCESS, SERVICE_START_PENDING, 0, 0, 0, 0, 0};
+
+static void Report(DWORD state) {
+    status.dwCurrentState = state;
+    if (!SetServiceStatus(handle, &status)) throw GetLastError();
+}
+
+static void WINAPI Handler(DWORD control) {
+    if (control != SERVICE_CONTROL_STOP) return;
+    try {
+        Report(SERVICE_STOPPED);
+    } catch (DWORD) {
+    }
+}
+
+static void WINAPI Main(DWORD, LPWSTR*) {
+    try {
+        handle = RegisterServiceCtrlHandlerW(L"", Handler);
+        if (!handle) throw GetLastError();
+        status.dwControlsAccepted = SERVICE_ACCEPT_STOP;
+        Report(SERVICE_RUNNING);
+    } catch (DWORD) {
+    }
+}
+
+int wmain() {
+    static WCHAR name[] = L"";
+    std::vector<SERVICE_TABLE_ENTRYW> table{{name, Main}, {nullptr, nullptr}};
+    return StartServiceCtrlDispatcherW(table.data()) ? 0 : 1;
+}
+EOF
+# shellcheck disable=SC2086 # the flags are words
+x86_64-w64-mingw32-gcc $compile_flags -municode $link_flags -o "$work/minimal.exe" "$work/minimal.c"
+# shellcheck disable=SC2086
+x86_64-w64-mingw32-g++ $compile_flags -municode $link_flags -o "$work/minimal-cxx.exe" \
+  "$work/minimal-cxx.cpp" "$root/platform/terminate_handler.cpp"
+
+echo "== size, stripped (minimal services built now with: $compile_flags $link_flags)"
+for file in "$exe" "$work/minimal.exe" "$work/minimal-cxx.exe"; do
+  "$strip_tool" -o "$work/stripped.exe" "$file"
+  printf '%-17s %6s bytes (%s as built); imports: %s\n' "$(basename "$file"):" \
+    "$(stat -c %s "$work/stripped.exe")" "$(stat -c %s "$file")" "$(imports "$file")"
+done
 
 start_prefix
 mkdir -p "$WINEPREFIX/drive_c/measure" "$WINEPREFIX/drive_c/noxel-efivars"
-cp "$work/minimal.exe" "$exe" "$WINEPREFIX/drive_c/measure/"
+cp "$work/minimal.exe" "$work/minimal-cxx.exe" "$exe" "$WINEPREFIX/drive_c/measure/"
 cp "$test_build" "$WINEPREFIX/drive_c/measure/NoxelAlsSvcFirmwareDir.exe"
 timer='C:\measure\minimal.exe'
 wine sc create MinimalService binpath= 'C:\measure\minimal.exe' >/dev/null 2>&1
+wine sc create MinimalCxxService binpath= 'C:\measure\minimal-cxx.exe' >/dev/null 2>&1
 wine sc create Noxel_ALS_Service binpath= '"C:\measure\NoxelAlsSvc.exe"' >/dev/null 2>&1
 
 # median of the numbers on standard input
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
-echo "== start to RUNNING under Wine (median of $repeats, ms)"
-for i in $(seq $repeats); do
-  wine "$timer" start MinimalService 2>/dev/null | tr -d '\r' >>"$work/minimal.ms"
-  wine "$timer" stop MinimalService >/dev/null 2>&1
-done
-for i in $(seq $repeats); do
-  wine "$timer" start Noxel_ALS_Service 2>/dev/null | tr -d '\r' >>"$work/noxel.ms"
-  # The first attempt fails at once and the worker sleeps 10 s; a stop 4 s into that
-  # sleep waits about 6 s, inside the 10 s that Wine gives a control handler.
+# peak_resident WINDOWS-PATH: the peak resident memory (VmHWM, kB) of this prefix's
+# process that runs WINDOWS-PATH without arguments. Wine runs each Windows process as a
+# Linux one whose command line is the Windows one.
+peak_resident() {
+  local dir
+  for dir in /proc/[0-9]*; do
+    [ "$(tr -d '\0' 2>/dev/null <"$dir/cmdline")" = "$1" ] || continue
+    tr '\0' '\n' 2>/dev/null <"$dir/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
+    sed -n 's/^VmHWM:[[:space:]]*\([0-9]*\) kB$/\1/p' "$dir/status"
+    return 0
+  done
+  echo "?"
+}
+
+# run_service NAME PROGRAM: starts NAME and keeps its start-to-RUNNING time, 4 s later
+# its peak resident memory, then stops it. Noxel's first attempt fails at once and its
+# worker sleeps 10 s; a stop 4 s into that sleep waits about 6 s, inside the 10 s that
+# Wine gives a control handler. The minimal services wait the same 4 s.
+run_service() {
+  wine "$timer" start "$1" 2>/dev/null | tr -d '\r' >>"$work/$1.ms"
   pause 4
-  wine "$timer" stop Noxel_ALS_Service >/dev/null 2>&1
+  peak_resident "C:\\measure\\$2" >>"$work/$1.kB"
+  wine "$timer" stop "$1" >/dev/null 2>&1
+  wait_until 20 test "$(service_state "$1")" = STOPPED || true
+}
+for _ in $(seq $repeats); do
+  run_service MinimalService minimal.exe
+  run_service MinimalCxxService minimal-cxx.exe
+  run_service Noxel_ALS_Service NoxelAlsSvc.exe
 done
-minimal_ms=$(median <"$work/minimal.ms")
-noxel_ms=$(median <"$work/noxel.ms")
-echo "minimal C service: $minimal_ms ms (runs: $(paste -sd ' ' "$work/minimal.ms"))"
-echo "NoxelAlsSvc.exe:   $noxel_ms ms (runs: $(paste -sd ' ' "$work/noxel.ms"))"
-awk -v n="$noxel_ms" -v m="$minimal_ms" 'BEGIN { if (m > 0) printf "ratio: %.2f\n", n / m }'
-wine sc delete MinimalService >/dev/null 2>&1
-wine sc delete Noxel_ALS_Service >/dev/null 2>&1
+
+# report UNIT: the median of each service's runs, then Noxel's against the minimal C one.
+report() {
+  local name value minimal=0
+  for name in MinimalService MinimalCxxService Noxel_ALS_Service; do
+    value=$(median <"$work/$name.$1")
+    [ "$name" = MinimalService ] && minimal=$value
+    printf '%-18s %6s %s (runs: %s)\n' "$name:" "$value" "$1" "$(paste -sd ' ' "$work/$name.$1")"
+  done
+  awk -v n="$value" -v m="$minimal" 'BEGIN { if (m > 0) printf "ratio to MinimalService: %.2f\n", n / m }'
+}
+echo "== start to RUNNING under Wine (median of $repeats)"
+report ms
+echo "== peak resident memory under Wine: VmHWM 4 s after RUNNING (median of $repeats)"
+report kB
+for name in MinimalService MinimalCxxService Noxel_ALS_Service; do
+  wine sc delete "$name" >/dev/null 2>&1
+done
 wait_until 10 test "$(service_status Noxel_ALS_Service)" = "fail 1060" || true
 
 # time_remove PROGRAM: seconds that PROGRAM -remove takes, and its console text.

@@ -5,14 +5,24 @@
 
 #include "platform/files.h"
 
+namespace {
+
+// At most 1023 characters, the cap of wsprintfW; a longer text is cut.
+constexpr size_t consoleTextCapacity = 1024;
+
+}  // namespace
+
 int PrintConsole(LPCWSTR format, ...) {
-    // wvsprintfW, not the C library: MinGW's wide printf reads %s as a narrow string.
-    WCHAR text[1025];
+    // The Win32 bounded formatter, not the C library's wide printf, which MinGW makes read
+    // %s as a narrow string.
+    WCHAR text[consoleTextCapacity];
     va_list args;
     va_start(args, format);
-    const int length = wvsprintfW(text, format, args);
+    const HRESULT formatted = StringCchVPrintfW(text, consoleTextCapacity, format, args);
     va_end(args);
-    if (length <= 0) return length < 0 ? -1 : 0;
+    if (FAILED(formatted) && formatted != STRSAFE_E_INSUFFICIENT_BUFFER) return -1;
+    const int length = lstrlenW(text);
+    if (length == 0) return 0;
 
     const int bytes = WideCharToMultiByte(CP_ACP, 0, text, length, nullptr, 0, nullptr, nullptr);
     if (bytes <= 0) return -1;

@@ -1,4 +1,5 @@
 // The command line: which argument runs which path, and what the console shows.
+#include "service/console.h"
 #include "service/entry_point.h"
 #include "tests/test_support.h"
 
@@ -62,5 +63,25 @@ TEST_F(CommandLine, EachArgumentRunsItsPathAndEveryPathEndsWithZero) {
         EXPECT_EQ(emu::ConsoleText(), c.console) << name;
         EXPECT_EQ(emu::FindService(u"Noxel_ALS_Service").has_value(), c.registered) << name;
         EXPECT_TRUE(emu::StatusReports().empty()) << name;
+    }
+}
+
+TEST_F(CommandLine, ConsoleTextIsCutAfter1023Characters) {
+    struct Case {
+        const char* name;
+        std::string text;
+        int result;
+        std::string console;
+    } cases[] = {
+        {"empty", "", 0, ""},
+        {"1023 characters", std::string(1023, 'x'), 1023, std::string(1023, 'x')},
+        {"1024 characters", std::string(1024, 'x'), 1023, std::string(1023, 'x')},
+        {"2000 characters", std::string(1990, 'y') + "0123456789", 1023, std::string(1023, 'y')},
+    };
+    for (const Case& c : cases) {
+        emu::Reset();
+        const emu::String wide = W(c.text.c_str());
+        EXPECT_EQ(PrintConsole(TEXT("%s"), wide.c_str()), c.result) << c.name;
+        EXPECT_EQ(emu::ConsoleText(), c.console) << c.name;
     }
 }

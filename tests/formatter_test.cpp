@@ -1,5 +1,5 @@
 // The Win32 string formatters as the service uses them: the bounded formatter's result
-// codes and cuts, and the wsprintfW conventions (%s wide, l meaning 32 bits).
+// codes and cuts, and the Windows conventions (%s wide, l meaning 32 bits).
 #include <array>
 #include <string>
 
@@ -62,31 +62,23 @@ TEST(Formatter, BoundedPrintfReportsCutsAndNeverWritesPastTheCapacity) {
     }
 }
 
-TEST(Formatter, WsprintfFollowsTheWindowsConventions) {
+TEST(Formatter, BoundedPrintfFollowsTheWindowsConventions) {
     WCHAR text[64];
-    EXPECT_EQ(wsprintfW(text, TEXT("[%s]"), TEXT("wide")), 6);
+    EXPECT_EQ(StringCchPrintfW(text, 64, TEXT("[%s]"), TEXT("wide")), S_OK);
     EXPECT_EQ(std::u16string(text), u"[wide]");
 
     // l means 32 bits: each argument is read as one DWORD, the next one follows it.
-    EXPECT_EQ(wsprintfW(text, TEXT("%lu %lu %08lx %08lx"), DWORD{4294967295U}, DWORD{7}, DWORD{0xDEADBEEF},
-                        DWORD{0x41D}),
-              30);
+    EXPECT_EQ(StringCchPrintfW(text, 64, TEXT("%lu %lu %08lx %08lx"), DWORD{4294967295U}, DWORD{7},
+                               DWORD{0xDEADBEEF}, DWORD{0x41D}),
+              S_OK);
     EXPECT_EQ(std::u16string(text), u"4294967295 7 deadbeef 0000041d");
 
-    wsprintfW(text, TEXT("%04lu/%02lu/%02lu %02lu:%02lu:%02lu"), DWORD{2026}, DWORD{3}, DWORD{14}, DWORD{9},
-              DWORD{130}, DWORD{0});
-    EXPECT_EQ(std::u16string(text), u"2026/03/14 09:130:00");
-    wsprintfW(text, TEXT("%04lu|%lu|%%"), DWORD{7}, DWORD{0});
+    // The text log's timestamp; a field wider than its width is not cut.
+    StringCchPrintfW(text, 64, TEXT("[%04lu%02lu%02lu-%02lu:%02lu:%02lu]"), DWORD{2026}, DWORD{3}, DWORD{14},
+                     DWORD{9}, DWORD{130}, DWORD{0});
+    EXPECT_EQ(std::u16string(text), u"[20260314-09:130:00]");
+    StringCchPrintfW(text, 64, TEXT("%04lu|%lu|%%"), DWORD{7}, DWORD{0});
     EXPECT_EQ(std::u16string(text), u"0007|0|%");
-}
-
-TEST(Formatter, WsprintfWritesAtMost1024Characters) {
-    const std::u16string longText(2000, u'x');
-    std::array<WCHAR, 1100> text;
-    text.fill(sentinel);
-    wsprintfW(text.data(), TEXT("%s"), longText.c_str());
-    EXPECT_LE(lstrlenW(text.data()), 1023);
-    for (size_t i = 1024; i < text.size(); ++i) ASSERT_EQ(text[i], sentinel) << i;
 }
 
 TEST(Formatter, CopyAndCatCutToTheCapacity) {

@@ -121,6 +121,31 @@ TEST(Simulator, EfivarsDirectoryReplacesTheFirmware) {
     EXPECT_TRUE(Says(run, "Error to Retrieve ALR Curve! ErrorCode: 203: "));
 }
 
+// The outcome is what the worker did, whether or not the event log took its entries:
+// the typical machine, and empty firmware, without an event log.
+TEST(Simulator, OutcomeDoesNotDependOnTheEventLog) {
+    std::ifstream typicalFile(Example("typical.json"));
+    const std::string typical((std::istreambuf_iterator<char>(typicalFile)), std::istreambuf_iterator<char>());
+    struct Case {
+        std::string machine;
+        int exitCode;
+        const char* outcome;
+    } cases[] = {
+        {"{\"eventLog\": false," + typical.substr(typical.find('{') + 1), 0, "Outcome: published\nAttempts: 1\n"},
+        {R"({"eventLog": false})", 1, "Outcome: not published (gave up after 30 attempts)\nAttempts: 30\n"},
+        {R"({"faults": [{"operation": "RegisterEventSourceW", "error": 1722, "call": 1, "times": 0}]})", 1,
+         "Outcome: not published (gave up after 30 attempts)\nAttempts: 30\n"},
+    };
+    for (const Case& c : cases) {
+        const std::string path = TempPath("machine.json").string();
+        std::ofstream(path, std::ios::binary) << c.machine;
+        const Result run = Simulate(path);
+        std::filesystem::remove(path);
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.machine;
+        EXPECT_TRUE(Says(run, c.outcome));
+    }
+}
+
 // An entry named like a variable that is no readable file is bad input, not an
 // absent variable.
 TEST(Simulator, EfivarsEntryThatCannotBeReadIsNamed) {

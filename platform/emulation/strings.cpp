@@ -1,10 +1,10 @@
-// Wide-string operations and the Win32 formatters: %s takes a wide string, the l
-// prefix means 32 bits (as on Windows, where long is 32 bits), and the bounded
-// formatter keeps the StringCchPrintfW contract.
+// Wide-string operations and the Win32 bounded formatter: %s takes a wide string, the
+// l prefix means 32 bits (as on Windows, where long is 32 bits), and the formatter
+// keeps the StringCchPrintfW contract.
 #include <cstdlib>
 #include <string>
 
-#include "platform/devices.h"
+#include "platform/types.h"
 #include "platform/emulation/state.h"
 
 using namespace emu;
@@ -124,23 +124,6 @@ bool Format(std::u16string& out, const WCHAR* format, va_list args) {
 
 int WINAPI lstrlenW(LPCWSTR string) { return static_cast<int>(WideLength(string)); }
 
-int WINAPI wvsprintfW(LPWSTR buffer, LPCWSTR format, va_list args) {
-    std::u16string text;
-    Format(text, format, args);
-    if (text.size() > 1023) text.resize(1023);
-    text.copy(buffer, text.size());
-    buffer[text.size()] = 0;
-    return static_cast<int>(text.size());
-}
-
-int WINAPI wsprintfW(LPWSTR buffer, LPCWSTR format, ...) {
-    va_list args;
-    va_start(args, format);
-    const int written = wvsprintfW(buffer, format, args);
-    va_end(args);
-    return written;
-}
-
 HRESULT StringCchVPrintfW(LPWSTR dest, size_t capacity, LPCWSTR format, va_list args) {
     if (capacity == 0 || capacity > STRSAFE_MAX_CCH) {
         if (capacity != 0) dest[0] = 0;
@@ -196,17 +179,6 @@ HRESULT StringCchLengthW(LPCWSTR string, size_t maxCapacity, size_t* length) {
     }
     if (length) *length = count;
     return S_OK;
-}
-
-LPWSTR WINAPI StrStrW(LPCWSTR text, LPCWSTR fragment) {
-    if (!text || !fragment) return nullptr;
-    const size_t fragmentLength = WideLength(fragment);
-    for (const WCHAR* p = text; *p; ++p) {
-        size_t i = 0;
-        while (i < fragmentLength && p[i] && p[i] == fragment[i]) ++i;
-        if (i == fragmentLength) return const_cast<LPWSTR>(p);
-    }
-    return fragmentLength == 0 ? const_cast<LPWSTR>(text) : nullptr;
 }
 
 HLOCAL WINAPI LocalAlloc(UINT flags, SIZE_T bytes) {

@@ -76,6 +76,22 @@ expect_files_equal() {
   fi
 }
 
+# expect_same_file WHAT EXPECTED-FILE ACTUAL-FILE (byte for byte; binary files, shown
+# by size and digest)
+expect_same_file() {
+  if cmp -s "$2" "$3"; then
+    echo "ok: $1"
+  else
+    fail "$1"
+    echo "  expected: $(stat -c %s "$2") bytes, sha256 $(sha256sum <"$2" | cut -c1-16)"
+    if [ -e "$3" ]; then
+      echo "  came: $(stat -c %s "$3") bytes, sha256 $(sha256sum <"$3" | cut -c1-16)"
+    else
+      echo "  came: no file"
+    fi
+  fi
+}
+
 # wait_until SECONDS COMMAND...: true once COMMAND succeeds, false after SECONDS.
 wait_until() {
   local deadline=$(( $(date +%s%N) + $1 * 1000000000 ))

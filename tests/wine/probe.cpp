@@ -3,11 +3,14 @@
 // and prints one line per answer; "values KEY" prints the values of a key below
 // HKEY_LOCAL_MACHINE with their types and bytes; "devices" prints the instance and first
 // hardware ID of every device that setupapi lists as present; "service NAME" prints how
-// the service manager answers OpenServiceW and QueryServiceStatus for a service;
-// "firmware-directory" holds the test build's firmware reader to its contract.
+// the service manager answers OpenServiceW and QueryServiceStatus for a service, and
+// "config NAME" its QueryServiceConfigW; "version FILE" reads an executable's version
+// resource and manifest back; "firmware-directory" holds the test build's firmware
+// reader to its contract.
 #include <windows.h>
 #include <setupapi.h>
 #include <strsafe.h>
+#include <winver.h>
 
 #include <cstdio>
 #include <string>
@@ -573,6 +576,122 @@ int Service(const WCHAR* name) {
     return 0;
 }
 
+// The service manager's own record of a service, as QueryServiceConfigW gives it.
+int ServiceConfig(const WCHAR* name) {
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SetLastError(0xDEADBEEF);
+    SC_HANDLE service = OpenServiceW(manager, name, SERVICE_QUERY_CONFIG);
+    int status = 1;
+    if (!service) {
+        Line("OpenServiceW", "fail " + Number(GetLastError()));
+    } else {
+        DWORD size = 0;
+        QueryServiceConfigW(service, nullptr, 0, &size);
+        std::vector<BYTE> buffer(size ? size : 1);
+        auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
+        SetLastError(0xDEADBEEF);
+        if (!QueryServiceConfigW(service, config, size, &size)) {
+            Line("QueryServiceConfigW", "fail " + Number(GetLastError()));
+        } else {
+            // The dependencies are a list of strings ending in an empty one.
+            std::string dependencies;
+            for (const WCHAR* d = config->lpDependencies; d && *d; d += lstrlenW(d) + 1)
+                Append(dependencies, '|', Escape(d));
+            // Texts in brackets, so that a null one and one of quotes both show.
+            const auto text = [](const WCHAR* value) { return value ? "[" + Escape(value) + "]" : "null"; };
+            Line("type", Hex(config->dwServiceType));
+            Line("start", Number(config->dwStartType));
+            Line("error control", Number(config->dwErrorControl));
+            Line("path", text(config->lpBinaryPathName));
+            Line("group", text(config->lpLoadOrderGroup));
+            Line("tag", Number(config->dwTagId));
+            Line("dependencies", "[" + dependencies + "]");
+            Line("account", text(config->lpServiceStartName));
+            Line("display name", text(config->lpDisplayName));
+            status = 0;
+        }
+        CloseServiceHandle(service);
+    }
+    CloseServiceHandle(manager);
+    return status;
+}
+
+// ---- Version resource and manifest ----------------------------------------------------
+
+std::string VersionText(DWORD high, DWORD low) {
+    return Number(HIWORD(high)) + "." + Number(LOWORD(high)) + "." + Number(HIWORD(low)) + "." +
+           Number(LOWORD(low));
+}
+
+int Version(const WCHAR* path) {
+    DWORD ignored = 0;
+    SetLastError(0xDEADBEEF);
+    const DWORD size = GetFileVersionInfoSizeW(path, &ignored);
+    if (size == 0) {
+        Line("GetFileVersionInfoSizeW", "fail " + Number(GetLastError()));
+        return 1;
+    }
+    std::vector<BYTE> info(size);
+    SetLastError(0xDEADBEEF);
+    if (!GetFileVersionInfoW(path, 0, size, info.data())) {
+        Line("GetFileVersionInfoW", "fail " + Number(GetLastError()));
+        return 1;
+    }
+
+    void* value = nullptr;
+    UINT length = 0;
+    if (VerQueryValueW(info.data(), L"\\", &value, &length) && length >= sizeof(VS_FIXEDFILEINFO)) {
+        const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(value);
+        Line("fixed signature", Hex(fixed->dwSignature));
+        Line("fixed file version", VersionText(fixed->dwFileVersionMS, fixed->dwFileVersionLS));
+        Line("fixed product version", VersionText(fixed->dwProductVersionMS, fixed->dwProductVersionLS));
+        Line("fixed file type", Number(fixed->dwFileType));
+    } else {
+        Line("fixed", "missing");
+    }
+
+    std::string translations;
+    if (VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation", &value, &length)) {
+        const auto* pairs = static_cast<const WORD*>(value);
+        for (UINT i = 0; i + 1 < length / sizeof(WORD); i += 2) {
+            char pair[16];
+            std::snprintf(pair, sizeof(pair), "%04x%04x", pairs[i], pairs[i + 1]);
+            Append(translations, ' ', pair);
+        }
+    }
+    Line("translations", translations);
+
+    const WCHAR* const names[] = {L"CompanyName",    L"FileDescription",  L"FileVersion", L"InternalName",
+                                  L"LegalCopyright", L"OriginalFilename", L"ProductName", L"ProductVersion"};
+    for (const WCHAR* name : names) {
+        WCHAR query[64];
+        StringCchPrintfW(query, 64, L"\\StringFileInfo\\040904b0\\%s", name);
+        const bool found = VerQueryValueW(info.data(), query, &value, &length) && length > 0;
+        Line(Escape(name), found ? Escape(static_cast<const WCHAR*>(value)) : "missing");
+    }
+
+    // The manifest, loaded from the file as data: it is not this process's own.
+    HMODULE module = LoadLibraryExW(path, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    HRSRC manifest = module ? FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24)) : nullptr;
+    if (!manifest) {
+        Line("manifest 1", "missing");
+    } else {
+        const DWORD bytes = SizeofResource(module, manifest);
+        const char* text = static_cast<const char*>(LockResource(LoadResource(module, manifest)));
+        std::string escaped;
+        for (DWORD i = 0; text && i < bytes; ++i) {
+            if (text[i] == '\n')
+                escaped += "\\n";
+            else
+                escaped += text[i];
+        }
+        Line("manifest 1", Number(bytes) + " bytes");
+        Line("manifest text", escaped);
+    }
+    if (module) FreeLibrary(module);
+    return 0;
+}
+
 // ---- The test build's firmware directory -------------------------------------------
 
 // Holds the directory reader to GetFirmwareEnvironmentVariableW's contract, against the
@@ -624,12 +743,18 @@ int wmain(int argc, WCHAR* argv[]) {
         status = Values(argv[2]);
     } else if (argc == 3 && lstrcmpW(argv[1], L"service") == 0) {
         status = Service(argv[2]);
+    } else if (argc == 3 && lstrcmpW(argv[1], L"config") == 0) {
+        status = ServiceConfig(argv[2]);
+    } else if (argc == 3 && lstrcmpW(argv[1], L"version") == 0) {
+        status = Version(argv[2]);
     } else if (argc == 2 && lstrcmpW(argv[1], L"firmware-directory") == 0) {
         FirmwareDirectoryFacts();
     } else if (argc == 2 && lstrcmpW(argv[1], L"devices") == 0) {
         Devices();
     } else {
-        output = "usage: probe facts | values KEY | devices | service NAME | firmware-directory\n";
+        output =
+            "usage: probe facts | values KEY | devices | service NAME | config NAME | version FILE | "
+            "firmware-directory\n";
         status = 2;
     }
     Flush();

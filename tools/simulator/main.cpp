@@ -112,8 +112,9 @@ int main(int argc, char* argv[]) {
                          read.bytes ? "read" : ("not read, error " + std::to_string(read.error)).c_str());
         };
     }
-    sim::RunServiceProcess(options);
-    const sim::Report report = sim::CollectReport();
+    sim::WorkerEnd workerEnd;
+    sim::RunServiceProcess(options, &workerEnd);
+    const sim::Report report = sim::CollectReport(workerEnd);
 
     std::cout << (json ? sim::JsonReport(report) : sim::TextReport(report));
     if (!regPath.empty()) {

@@ -103,7 +103,7 @@ const char* OutcomeText(Outcome outcome) {
     return "";
 }
 
-Report CollectReport() {
+Report CollectReport(const WorkerEnd& workerEnd) {
     Report report;
     report.statusReports = emu::StatusReports();
     report.events = emu::Events();
@@ -121,16 +121,15 @@ Report CollectReport() {
     report.console = emu::ConsoleText();
     report.endMs = emu::NowMs();
 
-    bool running = false, published = false;
+    bool running = false;
     for (const emu::StatusReport& status : report.statusReports)
         running = running || status.status.dwCurrentState == SERVICE_RUNNING;
-    for (const emu::EventEntry& event : report.events)
-        published =
-            published || (event.strings.size() > 1 && event.strings[1] == u"Update parameters successfully!");
-    report.outcome = published               ? Outcome::Published
-                     : !running              ? Outcome::NotStarted
-                     : report.attempts >= 30 ? Outcome::GaveUp
-                                             : Outcome::StoppedEarly;
+    // A worker that ends by itself has either published, its last attempt not counted
+    // as failed, or failed every attempt and given up.
+    report.outcome = !running                                     ? Outcome::NotStarted
+                     : !workerEnd.byItself                        ? Outcome::StoppedEarly
+                     : workerEnd.failedAttempts < report.attempts ? Outcome::Published
+                                                                  : Outcome::GaveUp;
     return report;
 }
 

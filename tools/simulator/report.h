@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/emulation/emulation.h"
+#include "tools/simulator/run.h"
 
 namespace sim {
 
@@ -28,7 +29,9 @@ struct Report {
     uint64_t endMs = 0;
 };
 
-Report CollectReport();
+// The outcome comes from how the worker ended, not from the event log, which may be
+// unavailable.
+Report CollectReport(const WorkerEnd& workerEnd);
 std::string TextReport(const Report& report);
 std::string JsonReport(const Report& report);
 // UTF-16LE with its byte-order mark and CRLF lines, as regedit writes it.

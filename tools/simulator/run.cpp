@@ -3,6 +3,7 @@
 #include <future>
 #include <thread>
 
+#include "calibration/sample_service.h"
 #include "service/entry_point.h"
 
 namespace sim {
@@ -17,7 +18,7 @@ bool Reported(DWORD state) {
 
 }  // namespace
 
-int RunServiceProcess(const RunOptions& options) {
+int RunServiceProcess(const RunOptions& options, WorkerEnd* workerEnd) {
     using namespace std::chrono;
     emu::SetClockMode(options.realtime ? emu::ClockMode::Real : emu::ClockMode::Manual);
     emu::SetStartedByServiceManager(true);
@@ -53,6 +54,11 @@ int RunServiceProcess(const RunOptions& options) {
         if (!stopSent && running) {
             const bool workerEnded = emu::RunningWorkItems() == 0;
             const bool due = options.stopAfterMs && now() >= *options.stopAfterMs;
+            if (workerEnded && workerEnd) {
+                // Read before the stop: OnStop resets the count.
+                workerEnd->byItself = true;
+                workerEnd->failedAttempts = retryCount;
+            }
             if (workerEnded || due) {
                 if (!options.realtime && options.stopAfterMs) emu::AdvanceClockTo(*options.stopAfterMs);
                 if (!options.realtime || !options.stopAfterMs || due) {

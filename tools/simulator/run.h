@@ -17,7 +17,14 @@ struct RunOptions {
     std::function<void(const emu::FirmwareRead&)> onFirmwareRead;  // as reads happen
 };
 
+// How the worker ended, seen from the outside: by itself, before any stop was sent,
+// and with how many of its attempts failed by the service's own count.
+struct WorkerEnd {
+    bool byItself = false;
+    DWORD failedAttempts = 0;
+};
+
 // Returns the entry point's exit code once the process has ended.
-int RunServiceProcess(const RunOptions& options);
+int RunServiceProcess(const RunOptions& options, WorkerEnd* workerEnd = nullptr);
 
 }  // namespace sim

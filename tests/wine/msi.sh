@@ -1,0 +1,145 @@
+#!/usr/bin/env bash
+# The MSI package under Wine's Windows Installer: a silent install registers the service
+# as -install does (quoted path included) and starts it; the next version's package
+# replaces it, leaving one service and one file; an older package is refused; a silent
+# uninstall stops the service, deletes it and removes the file and the folder.
+# Usage: msi.sh PACKAGE.msi NoxelAlsSvc.exe NoxelAlsInstallerActions.dll
+#               noxel-wine-probe.exe VERSION packaging/build-msi.cmake CMAKE
+source "$(dirname "$0")/lib.sh"
+package=$1
+exe=$2
+actions=$3
+probe=$4
+version=$5
+build_msi=$6
+cmake=$7
+name=Noxel_ALS_Service
+key='HKLM\System\CurrentControlSet\Services\Noxel_ALS_Service'
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+
+[ -f "$package" ] || { echo "no package $package: the msi target needs wixl (apt-get install wixl)"; exit 1; }
+
+# The next version's package, built from the same sources with wixl, carrying an
+# executable that differs from this one in bytes after its image (which the loader
+# never reads), so that the installed file shows which package put it there.
+next_version=$(awk -F. '{ printf "%d.%d.%d", $1, $2, $3 + 1 }' <<<"$version")
+mkdir -p "$work/next"
+cp "$exe" "$work/next/NoxelAlsSvc.exe"
+printf 'noxel upgrade test %s' "$next_version" >>"$work/next/NoxelAlsSvc.exe"
+step "building the package of version $next_version"
+"$cmake" -DVERSION="$next_version" -DEXECUTABLE="$work/next/NoxelAlsSvc.exe" -DACTIONS="$actions" \
+  -DOUTPUT="$work/next/next.msi" -P "$build_msi" >"$work/next/build.log" 2>&1 ||
+  { cat "$work/next/build.log"; exit 1; }
+
+start_prefix
+mkdir -p "$WINEPREFIX/drive_c/packages"
+cp "$package" "$WINEPREFIX/drive_c/packages/current.msi"
+cp "$work/next/next.msi" "$WINEPREFIX/drive_c/packages/next.msi"
+install_dir="$WINEPREFIX/drive_c/Program Files/Noxel ALS"
+
+# msiexec ARGUMENT...: its exit status, with the seconds it took into $work/msiexec.time.
+# The status is the low byte of the Windows exit code: 1603 shows as 67.
+msiexec() {
+  local begin code
+  begin=$(now)
+  set +e
+  wine msiexec "$@" >>"$work/msiexec.out" 2>&1
+  code=$?
+  set -e
+  elapsed "$begin" >"$work/msiexec.time"
+  echo "$code"
+}
+
+# The service's key as reg.exe lists it, without the key's own line.
+registration() { wine reg query "$key" 2>/dev/null | tr -d '\r' | sed -n 's/^    //p'; }
+# The service manager's own record of it.
+service_config() { wine "$probe" config "$name" 2>/dev/null | tr -d '\r'; }
+# "version code" of every installed product of this name, one a line.
+products() {
+  wine reg query "$uninstall_key" /s 2>/dev/null | tr -d '\r' | awk '
+    /^HKEY_/ { code = $0; sub(/.*\\/, "", code); shown = ""; version = "" }
+    /^    DisplayName / { shown = substr($0, index($0, "REG_SZ") + 10) }
+    /^    DisplayVersion / { version = substr($0, index($0, "REG_SZ") + 10) }
+    /^$/ && shown == "Noxel Ambient Light Sensor Service" { print version " " code; shown = "" }
+    END { if (shown == "Noxel Ambient Light Sensor Service") print version " " code }'
+}
+installed_files() { (cd "$install_dir" 2>/dev/null && ls -A) || echo "(no folder)"; }
+is_running() { [[ "$(service_status $name)" == "ok state 4 "* ]]; }
+
+# Written out as -install registers the service (service.sh checks the same values of
+# -install; Wine adds PreshutdownTimeout to every service it creates).
+expected_registration='DisplayName    REG_SZ    Noxel Ambient Light Sensor Service
+ErrorControl    REG_DWORD    0x1
+ImagePath    REG_SZ    "C:\Program Files\Noxel ALS\NoxelAlsSvc.exe"
+ObjectName    REG_SZ    LocalSystem
+PreshutdownTimeout    REG_DWORD    0x2bf20
+Start    REG_DWORD    0x3
+Type    REG_DWORD    0x110'
+expected_config='type = 0x00000110
+start = 3
+error control = 1
+path = ["C:\\Program Files\\Noxel ALS\\NoxelAlsSvc.exe"]
+group = []
+tag = 0
+dependencies = []
+account = [LocalSystem]
+display name = [Noxel Ambient Light Sensor Service]'
+
+step "msiexec /i of version $version, silent"
+expect_equal "msiexec /i: exit status" 0 "$(msiexec /i 'C:\packages\current.msi' /qn)"
+echo "   the install took $(cat "$work/msiexec.time") s"
+wait_until 20 is_running || true
+expect_equal "sc query: state" RUNNING "$(service_state $name)"
+expect_equal "the service's key, as -install writes it" "$expected_registration" "$(registration)"
+expect_equal "QueryServiceConfigW: the service manager holds the quoted path" \
+  "$expected_config" "$(service_config)"
+expect_equal "the installed files" "NoxelAlsSvc.exe" "$(installed_files)"
+expect_same_file "the installed executable" "$exe" "$install_dir/NoxelAlsSvc.exe"
+expect_match "one product, version $version" "$version \{[0-9A-F-]{36}\}" "$(products)"
+first_product=$(products | cut -d' ' -f2)
+
+step "msiexec /i of version $next_version: a major upgrade"
+expect_equal "msiexec /i: exit status" 0 "$(msiexec /i 'C:\packages\next.msi' /qn)"
+echo "   the upgrade took $(cat "$work/msiexec.time") s"
+wait_until 20 is_running || true
+expect_equal "sc query: state" RUNNING "$(service_state $name)"
+expect_equal "the service's key, unchanged" "$expected_registration" "$(registration)"
+expect_equal "QueryServiceConfigW, unchanged" "$expected_config" "$(service_config)"
+expect_equal "one file" "NoxelAlsSvc.exe" "$(installed_files)"
+expect_same_file "the executable of version $next_version" \
+  "$work/next/NoxelAlsSvc.exe" "$install_dir/NoxelAlsSvc.exe"
+expect_match "one product, version $next_version, under a new product code" \
+  "$next_version \{[0-9A-F-]{36}\}" "$(products)"
+next_product=$(products | cut -d' ' -f2)
+if [ "$next_product" != "$first_product" ]; then
+  echo "ok: the product code changed with the version"
+else
+  fail "the product code stayed $first_product"
+fi
+
+step "msiexec /i of version $version again: a downgrade, refused"
+expect_equal "msiexec /i: exit status, ERROR_INSTALL_FAILURE" 67 "$(msiexec /i 'C:\packages\current.msi' /qn)"
+expect_equal "still version $next_version alone" "$next_version $next_product" "$(products)"
+expect_same_file "still the executable of version $next_version" \
+  "$work/next/NoxelAlsSvc.exe" "$install_dir/NoxelAlsSvc.exe"
+expect_equal "the service still runs" RUNNING "$(service_state $name)"
+
+step "msiexec /x by product code, silent"
+expect_equal "msiexec /x: exit status" 0 "$(msiexec /x "$next_product" /qn)"
+# The stop waits out the worker's sleep between attempts, up to 10 s.
+echo "   the uninstall took $(cat "$work/msiexec.time") s"
+# Wine's sc.exe prints nothing for a service it does not know and exits with 1
+# (Windows' prints "OpenService FAILED 1060").
+expect_equal "sc query: the service is unknown" "exit 1, no output" \
+  "$(set +e; out=$(wine sc query $name 2>&1); code=$?; echo "exit $code, ${out:-no output}")"
+expect_equal "OpenServiceW" "fail 1060" "$(service_status $name)"
+expect_equal "the service's key" gone "$(wine reg query "$key" >/dev/null 2>&1 && echo present || echo gone)"
+expect_equal "the files and the folder" "(no folder)" "$(installed_files)"
+expect_equal "no product left" "" "$(products)"
+
+step "the events, as Wine prints them on the services' stderr"
+expect_equal "started, stopped and started by the upgrade, stopped by the uninstall" \
+  "trace|Noxel_ALS_Service|Noxel ALS Service in OnStart
+trace|Noxel_ALS_Service|Noxel ALS Service in OnStop
+trace|Noxel_ALS_Service|Noxel ALS Service in OnStart
+trace|Noxel_ALS_Service|Noxel ALS Service in OnStop" "$(events)"
