@@ -43,7 +43,8 @@ void CSampleService::OnStart(DWORD, LPWSTR*) {
     LogEvent(TEXT("Noxel ALS Service in OnStart"), EVENTLOG_INFORMATION_TYPE);
     DetectSensorModel();
 
-    auto context = std::make_unique<WorkItemContext>(&CSampleService::WorkerLoop, this);
+    // Braced, then moved in: clang 14 has no parenthesised aggregate initialisation.
+    auto context = std::make_unique<WorkItemContext>(WorkItemContext{&CSampleService::WorkerLoop, this});
     workerQueued = true;
     if (!QueueUserWorkItem(WorkItemThunk, context.get(), WT_EXECUTELONGFUNCTION)) {
         const DWORD error = GetLastError();

@@ -12,6 +12,7 @@ packages=(
   binutils-mingw-w64-x86-64           # objdump and strip for the measurements
   wixl                                # the MSI package
   osslsigncode openssl                # signing, and the signing test's throwaway certificate
+  clang libclang-rt-14-dev            # the host-clang build and the fuzzers (libFuzzer)
 )
 
 missing=()

@@ -1,17 +1,21 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds every preset and runs every test: the host suite
-# plain and under the sanitizers, the Windows build, and the end-to-end run under Wine.
+# plain, under the sanitizers and with clang, the fuzzers for a short while, the
+# Windows build, and the end-to-end run under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-dependencies.sh
 
-for preset in host host-asan host-tsan; do
+for preset in host host-asan host-tsan host-clang; do
   echo "==== $preset"
   cmake --preset "$preset"
   cmake --build --preset "$preset"
   ctest --preset "$preset"
 done
+
+echo "==== fuzz"
+bash scripts/fuzz.sh 20
 
 echo "==== mingw"
 cmake --preset mingw
