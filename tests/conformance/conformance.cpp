@@ -68,6 +68,12 @@ const std::vector<Group>& Groups() {
 
 namespace {
 
+bool IsGroup(const std::string& name) {
+    for (const Group& group : Groups())
+        if (name == group.name) return true;
+    return false;
+}
+
 std::string Narrow(const WCHAR* text) {
     std::string narrow;
     for (; *text; ++text) narrow += *text < 0x80 ? static_cast<char>(*text) : '?';
@@ -94,9 +100,7 @@ int Run(int argc, WCHAR** argv) {
             if (++i == argc || !RunnerNamed(Narrow(argv[i]), runner)) return Usage();
             continue;
         }
-        bool known = false;
-        for (const Group& group : Groups()) known = known || argument == group.name;
-        if (!known) {
+        if (!IsGroup(argument)) {
             std::printf("no group named %s\n", argument.c_str());
             return Usage();
         }
@@ -117,9 +121,7 @@ int Run(int argc, WCHAR** argv) {
     }
     // A group the program no longer asks would otherwise pass unnoticed.
     for (const Expectation& entry : expectations.entries) {
-        bool known = false;
-        for (const Group& group : Groups()) known = known || entry.group == group.name;
-        if (!known) {
+        if (!IsGroup(entry.group)) {
             std::printf("%s: line %d: no group [%s] is asked\n", Narrow(argv[1]).c_str(), entry.line,
                         entry.group.c_str());
             return 2;
