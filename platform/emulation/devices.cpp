@@ -11,7 +11,7 @@ HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* classGuid, LPCWSTR enumerator, 
     (void)enumerator, (void)parent;
     State& s = Machine();
     std::lock_guard guard(s.lock);
-    if (auto error = Fault(s, "SetupDiGetClassDevsW")) return FailWith(*error, INVALID_HANDLE_VALUE);
+    if (auto error = Fault(s, Operation::SetupDiGetClassDevsW)) return FailWith(*error, INVALID_HANDLE_VALUE);
     if (!classGuid && (flags & DIGCF_ALLCLASSES) == 0)
         return FailWith(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
     auto handle = const_cast<void*>(NewHandle(s, "device set"));
@@ -22,7 +22,7 @@ HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* classGuid, LPCWSTR enumerator, 
 BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, PSP_DEVINFO_DATA data) {
     State& s = Machine();
     std::lock_guard guard(s.lock);
-    if (auto error = Fault(s, "SetupDiEnumDeviceInfo")) return FailWith(*error, FALSE);
+    if (auto error = Fault(s, Operation::SetupDiEnumDeviceInfo)) return FailWith(*error, FALSE);
     auto it = s.deviceSets.find(set);
     if (it == s.deviceSets.end()) return FailWith(ERROR_INVALID_HANDLE, FALSE);
     if (!data || data->cbSize != sizeof(SP_DEVINFO_DATA)) return FailWith(ERROR_INVALID_USER_BUFFER, FALSE);
@@ -36,7 +36,7 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, PSP_DEVINFO_DATA dat
                                               LPDWORD requiredSize) {
     State& s = Machine();
     std::lock_guard guard(s.lock);
-    if (auto error = Fault(s, "SetupDiGetDeviceRegistryPropertyW")) return FailWith(*error, FALSE);
+    if (auto error = Fault(s, Operation::SetupDiGetDeviceRegistryPropertyW)) return FailWith(*error, FALSE);
     auto it = s.deviceSets.find(set);
     if (it == s.deviceSets.end()) return FailWith(ERROR_INVALID_HANDLE, FALSE);
     if (!data || data->cbSize != sizeof(SP_DEVINFO_DATA) || data->DevInst == 0 ||
@@ -57,7 +57,7 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, PSP_DEVINFO_DATA dat
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO set) {
     State& s = Machine();
     std::lock_guard guard(s.lock);
-    if (auto error = Fault(s, "SetupDiDestroyDeviceInfoList")) return FailWith(*error, FALSE);
+    if (auto error = Fault(s, Operation::SetupDiDestroyDeviceInfoList)) return FailWith(*error, FALSE);
     if (!s.deviceSets.erase(set)) return FailWith(ERROR_INVALID_HANDLE, FALSE);
     ReleaseHandle(s, set, "device set");
     return TRUE;

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/emulation/operations.h"
 #include "platform/event_log.h"
 #include "platform/files.h"
 #include "platform/service_control.h"
@@ -29,15 +30,18 @@ std::string Narrow(std::u16string_view wide);
 void Reset();
 
 // ---- Fault injection -------------------------------------------------------------
-// `operation` is the Win32 name ("RegSetValueExW"). Calls are counted per operation.
-// Fails the nth call from now (1 = the next one) and the `times` calls after it
-// (times 0: every call from then on).
+// The operations are those of operations.h; by name, an operation is its Win32 name
+// ("RegSetValueExW"), and an unknown name throws std::invalid_argument. Calls are
+// counted per operation. FailCall fails the nth call from now (1 = the next one) and
+// the `times` calls after it (times 0: every call from then on).
+std::optional<Operation> FindOperation(std::string_view name);
+void FailCall(Operation operation, DWORD error, unsigned nth = 1, unsigned times = 1);
 void FailCall(const std::string& operation, DWORD error, unsigned nth = 1, unsigned times = 1);
 // Fails every call whose string arguments (names, paths) include `argument`,
 // compared without case.
 void FailCallsWith(const std::string& operation, const String& argument, DWORD error);
+unsigned CallCount(Operation operation);
 unsigned CallCount(const std::string& operation);
-// Operation names that fault injection knows, for tools that read them from files.
 bool IsKnownOperation(const std::string& operation);
 
 // ---- Handles ---------------------------------------------------------------------

@@ -10,7 +10,7 @@ HANDLE WINAPI RegisterEventSourceW(LPCWSTR server, LPCWSTR source) {
     State& s = Machine();
     std::lock_guard guard(s.lock);
     const String name = ToString(source);
-    if (auto error = Fault(s, "RegisterEventSourceW", {name})) return FailWith(*error, nullptr);
+    if (auto error = Fault(s, Operation::RegisterEventSourceW, {name})) return FailWith(*error, nullptr);
     if (!s.eventLogAvailable) return FailWith(RPC_S_SERVER_UNAVAILABLE, nullptr);
     auto handle = const_cast<void*>(NewHandle(s, "event source"));
     s.eventSources[handle] = name;
@@ -22,7 +22,7 @@ BOOL WINAPI ReportEventW(HANDLE eventLog, WORD type, WORD category, DWORD eventI
     (void)user, (void)dataSize, (void)data;
     State& s = Machine();
     std::lock_guard guard(s.lock);
-    if (auto error = Fault(s, "ReportEventW")) return FailWith(*error, FALSE);
+    if (auto error = Fault(s, Operation::ReportEventW)) return FailWith(*error, FALSE);
     auto it = s.eventSources.find(eventLog);
     if (it == s.eventSources.end()) return FailWith(ERROR_INVALID_HANDLE, FALSE);
     emu::EventEntry entry{it->second, type, category, eventId, {}, s.nowMs};
@@ -34,7 +34,7 @@ BOOL WINAPI ReportEventW(HANDLE eventLog, WORD type, WORD category, DWORD eventI
 BOOL WINAPI DeregisterEventSource(HANDLE eventLog) {
     State& s = Machine();
     std::lock_guard guard(s.lock);
-    if (auto error = Fault(s, "DeregisterEventSource")) return FailWith(*error, FALSE);
+    if (auto error = Fault(s, Operation::DeregisterEventSource)) return FailWith(*error, FALSE);
     if (!s.eventSources.erase(eventLog)) return FailWith(ERROR_INVALID_HANDLE, FALSE);
     ReleaseHandle(s, eventLog, "event source");
     return TRUE;

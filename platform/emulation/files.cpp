@@ -62,7 +62,7 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR path, LPWIN32_FIND_DATAW data) {
     State& s = Machine();
     std::lock_guard guard(s.lock);
     const String name = ToString(path);
-    if (auto error = Fault(s, "FindFirstFileW", {name})) return FailWith(*error, INVALID_HANDLE_VALUE);
+    if (auto error = Fault(s, Operation::FindFirstFileW, {name})) return FailWith(*error, INVALID_HANDLE_VALUE);
     // Wildcards are not emulated: the path names one file.
     auto hostPath = MapPath(s, name);
     if (!hostPath || !Exists(*hostPath))
@@ -80,7 +80,7 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR path, LPWIN32_FIND_DATAW data) {
 BOOL WINAPI FindClose(HANDLE find) {
     State& s = Machine();
     std::lock_guard guard(s.lock);
-    if (auto error = Fault(s, "FindClose")) return FailWith(*error, FALSE);
+    if (auto error = Fault(s, Operation::FindClose)) return FailWith(*error, FALSE);
     if (!s.finds.erase(find)) return FailWith(ERROR_INVALID_HANDLE, FALSE);
     ReleaseHandle(s, find, "find");
     return TRUE;
@@ -92,7 +92,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_AT
     State& s = Machine();
     std::lock_guard guard(s.lock);
     const String name = ToString(path);
-    if (auto error = Fault(s, "CreateFileW", {name})) return FailWith(*error, INVALID_HANDLE_VALUE);
+    if (auto error = Fault(s, Operation::CreateFileW, {name})) return FailWith(*error, INVALID_HANDLE_VALUE);
     auto hostPath = MapPath(s, name);
     if (!hostPath || !std::filesystem::is_directory(std::filesystem::path(*hostPath).parent_path()))
         return FailWith(ERROR_PATH_NOT_FOUND, INVALID_HANDLE_VALUE);
@@ -124,7 +124,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_AT
 DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD method) {
     State& s = Machine();
     std::lock_guard guard(s.lock);
-    if (auto error = Fault(s, "SetFilePointer")) return FailWith(*error, INVALID_SET_FILE_POINTER);
+    if (auto error = Fault(s, Operation::SetFilePointer)) return FailWith(*error, INVALID_SET_FILE_POINTER);
     auto it = s.files.find(file);
     if (it == s.files.end()) return FailWith(ERROR_INVALID_HANDLE, INVALID_SET_FILE_POINTER);
     int64_t offset = distance;
@@ -141,7 +141,7 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID data, DWORD bytes, LPDWORD written, L
     State& s = Machine();
     std::lock_guard guard(s.lock);
     if (written) *written = 0;
-    if (auto error = Fault(s, "WriteFile")) return FailWith(*error, FALSE);
+    if (auto error = Fault(s, Operation::WriteFile)) return FailWith(*error, FALSE);
     if (file == standardOutput) {
         const std::string text(static_cast<const char*>(data), bytes);
         s.console += text;
@@ -164,7 +164,7 @@ BOOL WINAPI DeleteFileW(LPCWSTR path) {
     State& s = Machine();
     std::lock_guard guard(s.lock);
     const String name = ToString(path);
-    if (auto error = Fault(s, "DeleteFileW", {name})) return FailWith(*error, FALSE);
+    if (auto error = Fault(s, Operation::DeleteFileW, {name})) return FailWith(*error, FALSE);
     auto hostPath = MapPath(s, name);
     if (!hostPath || !Exists(*hostPath))
         return FailWith(hostPath && DirectoryExists(*hostPath) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND,

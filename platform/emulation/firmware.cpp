@@ -50,7 +50,7 @@ HANDLE WINAPI GetCurrentProcess() { return currentProcess; }
 BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access, PHANDLE token) {
     State& s = Machine();
     std::lock_guard guard(s.lock);
-    if (auto error = Fault(s, "OpenProcessToken")) return FailWith(*error, FALSE);
+    if (auto error = Fault(s, Operation::OpenProcessToken)) return FailWith(*error, FALSE);
     if (process != currentProcess || !token) return FailWith(ERROR_INVALID_HANDLE, FALSE);
     auto handle = const_cast<void*>(NewHandle(s, "token"));
     s.tokens[handle] = access;
@@ -63,9 +63,9 @@ BOOL WINAPI LookupPrivilegeValueW(LPCWSTR system, LPCWSTR name, PLUID luid) {
     State& s = Machine();
     std::lock_guard guard(s.lock);
     const String privilege = ToString(name);
-    if (auto error = Fault(s, "LookupPrivilegeValueW", {privilege})) return FailWith(*error, FALSE);
+    if (auto error = Fault(s, Operation::LookupPrivilegeValueW, {privilege})) return FailWith(*error, FALSE);
     if (!EqualNoCase(privilege, u"SeSystemEnvironmentPrivilege")) {
-        SetLastError(1313);  // ERROR_NO_SUCH_PRIVILEGE
+        SetLastError(ERROR_NO_SUCH_PRIVILEGE);
         return FALSE;
     }
     luid->LowPart = systemEnvironmentLuid;
@@ -78,7 +78,7 @@ BOOL WINAPI AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEG
     (void)bufferLength, (void)previousState, (void)returnLength;
     State& s = Machine();
     std::lock_guard guard(s.lock);
-    if (auto error = Fault(s, "AdjustTokenPrivileges")) return FailWith(*error, FALSE);
+    if (auto error = Fault(s, Operation::AdjustTokenPrivileges)) return FailWith(*error, FALSE);
     auto it = s.tokens.find(token);
     if (it == s.tokens.end()) return FailWith(ERROR_INVALID_HANDLE, FALSE);
     if ((it->second & TOKEN_ADJUST_PRIVILEGES) == 0) return FailWith(ERROR_ACCESS_DENIED, FALSE);
@@ -134,7 +134,7 @@ DWORD WINAPI GetFirmwareEnvironmentVariableW(LPCWSTR name, LPCWSTR guid, PVOID b
 namespace {
 
 DWORD ReadVariable(State& s, const String& variable, LPCWSTR guid, PVOID buffer, DWORD size) {
-    if (auto error = Fault(s, "GetFirmwareEnvironmentVariableW", {variable})) return FailWith(*error, 0);
+    if (auto error = Fault(s, Operation::GetFirmwareEnvironmentVariableW, {variable})) return FailWith(*error, 0);
     if (!s.uefiPresent) return FailWith(ERROR_INVALID_FUNCTION, 0);
     if (!s.privilegeEnabled) return FailWith(ERROR_PRIVILEGE_NOT_HELD, 0);
     const std::optional<String> vendor = CanonicalGuid(ToString(guid));
@@ -157,7 +157,7 @@ DWORD WINAPI FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD 
     {
         State& s = Machine();
         std::lock_guard guard(s.lock);
-        if (auto error = Fault(s, "FormatMessageW")) return FailWith(*error, 0);
+        if (auto error = Fault(s, Operation::FormatMessageW)) return FailWith(*error, 0);
     }
     if ((flags & FORMAT_MESSAGE_FROM_SYSTEM) == 0 || (flags & FORMAT_MESSAGE_ALLOCATE_BUFFER) == 0 ||
         !buffer) {

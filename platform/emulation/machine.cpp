@@ -39,9 +39,9 @@ bool ReleaseHandle(State& s, const void* handle, const std::string& kind) {
     return true;
 }
 
-std::optional<DWORD> Fault(State& s, const char* operation,
+std::optional<DWORD> Fault(State& s, Operation operation,
                            std::initializer_list<std::u16string_view> arguments) {
-    const unsigned call = ++s.calls[operation];
+    const unsigned call = ++s.calls[static_cast<size_t>(operation)];
     for (const FaultRule& rule : s.faults) {
         if (rule.operation != operation) continue;
         if (rule.argument) {
@@ -80,53 +80,6 @@ using namespace emu::detail;
 
 namespace {
 thread_local DWORD lastError = 0;
-
-// Operations that take part in fault injection.
-const std::set<std::string>& KnownOperations() {
-    static const std::set<std::string> names = {"StartServiceCtrlDispatcherW",
-                                                "RegisterServiceCtrlHandlerW",
-                                                "SetServiceStatus",
-                                                "OpenSCManagerW",
-                                                "CreateServiceW",
-                                                "OpenServiceW",
-                                                "StartServiceW",
-                                                "ControlService",
-                                                "QueryServiceStatus",
-                                                "DeleteService",
-                                                "CloseServiceHandle",
-                                                "GetModuleFileNameW",
-                                                "RegisterEventSourceW",
-                                                "ReportEventW",
-                                                "DeregisterEventSource",
-                                                "OpenProcessToken",
-                                                "LookupPrivilegeValueW",
-                                                "AdjustTokenPrivileges",
-                                                "GetFirmwareEnvironmentVariableW",
-                                                "FormatMessageW",
-                                                "SetupDiGetClassDevsW",
-                                                "SetupDiEnumDeviceInfo",
-                                                "SetupDiGetDeviceRegistryPropertyW",
-                                                "SetupDiDestroyDeviceInfoList",
-                                                "RegOpenKeyExW",
-                                                "RegQueryInfoKeyW",
-                                                "RegEnumKeyExW",
-                                                "RegSetValueExW",
-                                                "RegCloseKey",
-                                                "FindFirstFileW",
-                                                "FindClose",
-                                                "CreateFileW",
-                                                "SetFilePointer",
-                                                "WriteFile",
-                                                "DeleteFileW",
-                                                "CreateEventW",
-                                                "SetEvent",
-                                                "ResetEvent",
-                                                "WaitForSingleObject",
-                                                "CloseHandle",
-                                                "QueueUserWorkItem",
-                                                "LocalAlloc"};
-    return names;
-}
 
 std::string createdRoot;
 
@@ -217,7 +170,7 @@ namespace emu::detail {
 void ResetState(State& s) {
     s.handles.clear();
     s.faults.clear();
-    s.calls.clear();
+    s.calls.fill(0);
     s.clockMode = ClockMode::AutoAdvance;
     s.nowMs = 0;
     s.timeBase = SYSTEMTIME{2026, 3, 0, 14, 9, 30, 0, 0};
@@ -263,28 +216,45 @@ void ResetState(State& s) {
 
 namespace emu {
 
-void FailCall(const std::string& operation, DWORD error, unsigned nth, unsigned times) {
-    if (!IsKnownOperation(operation)) throw std::invalid_argument("unknown operation " + operation);
+std::optional<Operation> FindOperation(std::string_view name) {
+    for (size_t i = 0; i < operationCount; ++i)
+        if (name == operations[i].name) return static_cast<Operation>(i);
+    return std::nullopt;
+}
+
+namespace {
+Operation KnownOperation(const std::string& name) {
+    if (auto operation = FindOperation(name)) return *operation;
+    throw std::invalid_argument("unknown operation " + name);
+}
+}  // namespace
+
+void FailCall(Operation operation, DWORD error, unsigned nth, unsigned times) {
     State& s = Machine();
     std::lock_guard guard(s.lock);
-    s.faults.push_back({operation, error, s.calls[operation] + nth, times, std::nullopt});
+    s.faults.push_back({operation, error, s.calls[static_cast<size_t>(operation)] + nth, times, std::nullopt});
+}
+
+void FailCall(const std::string& operation, DWORD error, unsigned nth, unsigned times) {
+    FailCall(KnownOperation(operation), error, nth, times);
 }
 
 void FailCallsWith(const std::string& operation, const String& argument, DWORD error) {
-    if (!IsKnownOperation(operation)) throw std::invalid_argument("unknown operation " + operation);
+    const Operation known = KnownOperation(operation);
     State& s = Machine();
     std::lock_guard guard(s.lock);
-    s.faults.push_back({operation, error, 0, 0, argument});
+    s.faults.push_back({known, error, 0, 0, argument});
 }
 
-unsigned CallCount(const std::string& operation) {
+unsigned CallCount(Operation operation) {
     State& s = Machine();
     std::lock_guard guard(s.lock);
-    auto it = s.calls.find(operation);
-    return it == s.calls.end() ? 0 : it->second;
+    return s.calls[static_cast<size_t>(operation)];
 }
 
-bool IsKnownOperation(const std::string& operation) { return KnownOperations().count(operation) > 0; }
+unsigned CallCount(const std::string& operation) { return CallCount(KnownOperation(operation)); }
+
+bool IsKnownOperation(const std::string& operation) { return FindOperation(operation).has_value(); }
 
 size_t OpenHandleCount() {
     State& s = Machine();

@@ -75,7 +75,7 @@ LONG WINAPI RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access
     State& s = Machine();
     std::lock_guard guard(s.lock);
     const String path = ToString(subKey);
-    if (auto error = Fault(s, "RegOpenKeyExW", {path})) return static_cast<LONG>(*error);
+    if (auto error = Fault(s, Operation::RegOpenKeyExW, {path})) return static_cast<LONG>(*error);
     RegistryNode* parent = NodeOf(s, key);
     if (!parent) return ERROR_INVALID_HANDLE;
     if (!result) return ERROR_INVALID_PARAMETER;
@@ -94,7 +94,7 @@ LONG WINAPI RegQueryInfoKeyW(HKEY key, LPWSTR className, LPDWORD classLength, LP
                              PFILETIME lastWriteTime) {
     State& s = Machine();
     std::lock_guard guard(s.lock);
-    if (auto error = Fault(s, "RegQueryInfoKeyW")) return static_cast<LONG>(*error);
+    if (auto error = Fault(s, Operation::RegQueryInfoKeyW)) return static_cast<LONG>(*error);
     if (reserved) return ERROR_INVALID_PARAMETER;
     RegistryNode* node = NodeOf(s, key);
     if (!node) return ERROR_INVALID_HANDLE;
@@ -126,7 +126,7 @@ LONG WINAPI RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength
                           LPWSTR className, LPDWORD classLength, PFILETIME lastWriteTime) {
     State& s = Machine();
     std::lock_guard guard(s.lock);
-    if (auto error = Fault(s, "RegEnumKeyExW")) return static_cast<LONG>(*error);
+    if (auto error = Fault(s, Operation::RegEnumKeyExW)) return static_cast<LONG>(*error);
     if (reserved) return ERROR_INVALID_PARAMETER;
     RegistryNode* node = NodeOf(s, key);
     if (!node) return ERROR_INVALID_HANDLE;
@@ -151,7 +151,7 @@ LONG WINAPI RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD ty
     State& s = Machine();
     std::lock_guard guard(s.lock);
     const String name = ToString(valueName);
-    if (auto error = Fault(s, "RegSetValueExW", {name})) return static_cast<LONG>(*error);
+    if (auto error = Fault(s, Operation::RegSetValueExW, {name})) return static_cast<LONG>(*error);
     if (reserved) return ERROR_INVALID_PARAMETER;
     DWORD access = 0;
     RegistryNode* node = NodeOf(s, key, &access);
@@ -176,7 +176,7 @@ LONG WINAPI RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD ty
 LONG WINAPI RegCloseKey(HKEY key) {
     State& s = Machine();
     std::lock_guard guard(s.lock);
-    if (auto error = Fault(s, "RegCloseKey")) return static_cast<LONG>(*error);
+    if (auto error = Fault(s, Operation::RegCloseKey)) return static_cast<LONG>(*error);
     if (key == HKEY_LOCAL_MACHINE) return ERROR_SUCCESS;
     if (!s.keys.erase(key)) return ERROR_INVALID_HANDLE;
     ReleaseHandle(s, key, "registry key");

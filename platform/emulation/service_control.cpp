@@ -63,7 +63,7 @@ void RemoveIfDeleted(State& s, const String& key) {
 BOOL WINAPI StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* table) {
     State& s = Machine();
     std::unique_lock guard(s.lock);
-    if (auto error = Fault(s, "StartServiceCtrlDispatcherW")) return FailWith(*error, FALSE);
+    if (auto error = Fault(s, Operation::StartServiceCtrlDispatcherW)) return FailWith(*error, FALSE);
     if (!table || !table[0].lpServiceName || !table[0].lpServiceProc)
         return FailWith(ERROR_INVALID_PARAMETER, FALSE);
     if (!s.startedByServiceManager) return FailWith(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT, FALSE);
@@ -117,7 +117,7 @@ SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerW(LPCWSTR serviceName, LP
     State& s = Machine();
     std::lock_guard guard(s.lock);
     const String name = ToString(serviceName);
-    if (auto error = Fault(s, "RegisterServiceCtrlHandlerW", {name}))
+    if (auto error = Fault(s, Operation::RegisterServiceCtrlHandlerW, {name}))
         return FailWith(*error, SERVICE_STATUS_HANDLE{});
     if (!s.dispatcherRunning) return FailWith(ERROR_SERVICE_NOT_IN_EXE, SERVICE_STATUS_HANDLE{});
     // The name is checked only in a process that runs several services: for one
@@ -134,7 +134,7 @@ SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerW(LPCWSTR serviceName, LP
 BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS status) {
     State& s = Machine();
     std::lock_guard guard(s.lock);
-    if (auto error = Fault(s, "SetServiceStatus")) return FailWith(*error, FALSE);
+    if (auto error = Fault(s, Operation::SetServiceStatus)) return FailWith(*error, FALSE);
     if (handle != statusHandle || !status) return FailWith(ERROR_INVALID_HANDLE, FALSE);
     s.reports.push_back({*status, s.nowMs});
     if (status->dwCurrentState == SERVICE_STOPPED) s.stoppedReported = true;
@@ -148,7 +148,7 @@ SC_HANDLE WINAPI OpenSCManagerW(LPCWSTR machine, LPCWSTR database, DWORD access)
     (void)machine, (void)database;
     State& s = Machine();
     std::lock_guard guard(s.lock);
-    if (auto error = Fault(s, "OpenSCManagerW")) return FailWith(*error, SC_HANDLE{});
+    if (auto error = Fault(s, Operation::OpenSCManagerW)) return FailWith(*error, SC_HANDLE{});
     // Without administrator rights a user may connect, enumerate and query the lock.
     if (!s.administrator && (access & ~DWORD{0x0015}) != 0) return FailWith(ERROR_ACCESS_DENIED, SC_HANDLE{});
     auto handle = const_cast<void*>(NewHandle(s, "service manager"));
@@ -163,7 +163,7 @@ SC_HANDLE WINAPI CreateServiceW(SC_HANDLE manager, LPCWSTR serviceName, LPCWSTR 
     State& s = Machine();
     std::lock_guard guard(s.lock);
     const String name = ToString(serviceName);
-    if (auto error = Fault(s, "CreateServiceW", {name})) return FailWith(*error, SC_HANDLE{});
+    if (auto error = Fault(s, Operation::CreateServiceW, {name})) return FailWith(*error, SC_HANDLE{});
     auto managerIt = s.managers.find(manager);
     if (managerIt == s.managers.end()) return FailWith(ERROR_INVALID_HANDLE, SC_HANDLE{});
     if ((managerIt->second & 0x0002) == 0) return FailWith(ERROR_ACCESS_DENIED, SC_HANDLE{});
@@ -199,7 +199,7 @@ SC_HANDLE WINAPI OpenServiceW(SC_HANDLE manager, LPCWSTR serviceName, DWORD acce
     State& s = Machine();
     std::lock_guard guard(s.lock);
     const String name = ToString(serviceName);
-    if (auto error = Fault(s, "OpenServiceW", {name})) return FailWith(*error, SC_HANDLE{});
+    if (auto error = Fault(s, Operation::OpenServiceW, {name})) return FailWith(*error, SC_HANDLE{});
     if (s.managers.find(manager) == s.managers.end()) return FailWith(ERROR_INVALID_HANDLE, SC_HANDLE{});
     auto it = s.services.find(Upper(name));
     if (it == s.services.end()) return FailWith(ERROR_SERVICE_DOES_NOT_EXIST, SC_HANDLE{});
@@ -215,7 +215,7 @@ BOOL WINAPI StartServiceW(SC_HANDLE service, DWORD argc, LPCWSTR* argv) {
     (void)argc, (void)argv;
     State& s = Machine();
     std::lock_guard guard(s.lock);
-    if (auto error = Fault(s, "StartServiceW")) return FailWith(*error, FALSE);
+    if (auto error = Fault(s, Operation::StartServiceW)) return FailWith(*error, FALSE);
     DWORD error = 0;
     ServiceEntry* entry = ServiceOf(s, service, SERVICE_START, error);
     if (!entry) return FailWith(error, FALSE);
@@ -230,7 +230,7 @@ BOOL WINAPI StartServiceW(SC_HANDLE service, DWORD argc, LPCWSTR* argv) {
 BOOL WINAPI ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status) {
     State& s = Machine();
     std::lock_guard guard(s.lock);
-    if (auto error = Fault(s, "ControlService")) return FailWith(*error, FALSE);
+    if (auto error = Fault(s, Operation::ControlService)) return FailWith(*error, FALSE);
     if (control != SERVICE_CONTROL_STOP) return FailWith(ERROR_INVALID_PARAMETER, FALSE);
     DWORD error = 0;
     ServiceEntry* entry = ServiceOf(s, service, SERVICE_STOP, error);
@@ -246,7 +246,7 @@ BOOL WINAPI ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS st
 BOOL WINAPI QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status) {
     State& s = Machine();
     std::lock_guard guard(s.lock);
-    if (auto error = Fault(s, "QueryServiceStatus")) return FailWith(*error, FALSE);
+    if (auto error = Fault(s, Operation::QueryServiceStatus)) return FailWith(*error, FALSE);
     DWORD error = 0;
     ServiceEntry* entry = ServiceOf(s, service, SERVICE_QUERY_STATUS, error);
     if (!entry) return FailWith(error, FALSE);
@@ -266,7 +266,7 @@ BOOL WINAPI QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status) {
 BOOL WINAPI DeleteService(SC_HANDLE service) {
     State& s = Machine();
     std::lock_guard guard(s.lock);
-    if (auto error = Fault(s, "DeleteService")) return FailWith(*error, FALSE);
+    if (auto error = Fault(s, Operation::DeleteService)) return FailWith(*error, FALSE);
     DWORD error = 0;
     ServiceEntry* entry = ServiceOf(s, service, DELETE, error);
     if (!entry) return FailWith(error, FALSE);
@@ -279,7 +279,7 @@ BOOL WINAPI DeleteService(SC_HANDLE service) {
 BOOL WINAPI CloseServiceHandle(SC_HANDLE handle) {
     State& s = Machine();
     std::lock_guard guard(s.lock);
-    if (auto error = Fault(s, "CloseServiceHandle")) return FailWith(*error, FALSE);
+    if (auto error = Fault(s, Operation::CloseServiceHandle)) return FailWith(*error, FALSE);
     if (s.managers.erase(handle)) {
         ReleaseHandle(s, handle, "service manager");
         return TRUE;
@@ -299,7 +299,7 @@ DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR path, DWORD capacity) {
     (void)module;
     State& s = Machine();
     std::lock_guard guard(s.lock);
-    if (auto error = Fault(s, "GetModuleFileNameW")) return FailWith(*error, DWORD{0});
+    if (auto error = Fault(s, Operation::GetModuleFileNameW)) return FailWith(*error, DWORD{0});
     if (capacity == 0) return FailWith(ERROR_INSUFFICIENT_BUFFER, DWORD{0});
     const String& name = s.moduleFileName;
     if (name.size() >= capacity) {

@@ -3,6 +3,7 @@
 // dispatcher) on any change, which is plenty for a machine this small.
 #pragma once
 
+#include <array>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "platform/emulation/emulation.h"
+#include "platform/emulation/operations.h"
 
 namespace emu::detail {
 
@@ -55,7 +57,7 @@ struct ServiceEntry {
 };
 
 struct FaultRule {
-    std::string operation;
+    Operation operation;
     DWORD error = 0;
     unsigned firstCall = 0;  // absolute call number
     unsigned times = 1;      // 0: for ever
@@ -71,7 +73,7 @@ struct State {
     uintptr_t nextHandle = 0x1000;
 
     std::vector<FaultRule> faults;
-    std::map<std::string, unsigned> calls;
+    std::array<unsigned, operationCount> calls{};  // by operation
 
     ClockMode clockMode = ClockMode::AutoAdvance;
     uint64_t nowMs = 0;
@@ -135,7 +137,7 @@ bool ReleaseHandle(State& s, const void* handle, const std::string& kind);
 
 // Counts the call and returns the error to fail it with, if a rule says so; call with
 // the lock held.
-std::optional<DWORD> Fault(State& s, const char* operation,
+std::optional<DWORD> Fault(State& s, Operation operation,
                            std::initializer_list<std::u16string_view> arguments = {});
 
 // Sets the last error and gives back the failure value of the call.

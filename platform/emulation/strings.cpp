@@ -185,7 +185,7 @@ HLOCAL WINAPI LocalAlloc(UINT flags, SIZE_T bytes) {
     (void)flags;
     State& s = Machine();
     std::lock_guard guard(s.lock);
-    if (auto error = Fault(s, "LocalAlloc")) return FailWith(*error, nullptr);
+    if (auto error = Fault(s, Operation::LocalAlloc)) return FailWith(*error, nullptr);
     void* memory = std::calloc(1, bytes == 0 ? 1 : bytes);
     if (!memory) return FailWith(ERROR_NOT_ENOUGH_MEMORY, nullptr);
     TrackHandle(s, memory, "local memory");

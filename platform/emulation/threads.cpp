@@ -33,7 +33,7 @@ HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOO
     (void)security, (void)name;  // named events are not emulated
     State& s = Machine();
     std::lock_guard guard(s.lock);
-    if (auto error = Fault(s, "CreateEventW")) return FailWith(*error, nullptr);
+    if (auto error = Fault(s, Operation::CreateEventW)) return FailWith(*error, nullptr);
     auto handle = const_cast<void*>(NewHandle(s, "event"));
     s.events[handle] = std::make_shared<Event>(Event{manualReset != FALSE, initialState != FALSE});
     return handle;
@@ -42,7 +42,7 @@ HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOO
 BOOL WINAPI SetEvent(HANDLE event) {
     State& s = Machine();
     std::lock_guard guard(s.lock);
-    if (auto error = Fault(s, "SetEvent")) return FailWith(*error, FALSE);
+    if (auto error = Fault(s, Operation::SetEvent)) return FailWith(*error, FALSE);
     auto it = s.events.find(event);
     if (it == s.events.end()) return FailWith(ERROR_INVALID_HANDLE, FALSE);
     it->second->signalled = true;
@@ -53,7 +53,7 @@ BOOL WINAPI SetEvent(HANDLE event) {
 BOOL WINAPI ResetEvent(HANDLE event) {
     State& s = Machine();
     std::lock_guard guard(s.lock);
-    if (auto error = Fault(s, "ResetEvent")) return FailWith(*error, FALSE);
+    if (auto error = Fault(s, Operation::ResetEvent)) return FailWith(*error, FALSE);
     auto it = s.events.find(event);
     if (it == s.events.end()) return FailWith(ERROR_INVALID_HANDLE, FALSE);
     it->second->signalled = false;
@@ -64,7 +64,7 @@ BOOL WINAPI ResetEvent(HANDLE event) {
 DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     State& s = Machine();
     std::unique_lock guard(s.lock);
-    if (auto error = Fault(s, "WaitForSingleObject")) return FailWith(*error, WAIT_FAILED);
+    if (auto error = Fault(s, Operation::WaitForSingleObject)) return FailWith(*error, WAIT_FAILED);
     auto found = s.events.find(handle);
     if (found == s.events.end()) return FailWith(ERROR_INVALID_HANDLE, WAIT_FAILED);  // closed, or no event
     // The wait holds the object, as on Windows: closing the handle meanwhile takes only
@@ -83,7 +83,7 @@ DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
 BOOL WINAPI CloseHandle(HANDLE handle) {
     State& s = Machine();
     std::lock_guard guard(s.lock);
-    if (auto error = Fault(s, "CloseHandle")) return FailWith(*error, FALSE);
+    if (auto error = Fault(s, Operation::CloseHandle)) return FailWith(*error, FALSE);
     if (s.events.erase(handle)) {
         ReleaseHandle(s, handle, "event");
         s.changed.notify_all();
@@ -131,7 +131,7 @@ BOOL WINAPI QueueUserWorkItem(LPTHREAD_START_ROUTINE function, PVOID context, UL
     (void)flags;
     State& s = Machine();
     std::lock_guard guard(s.lock);
-    if (auto error = Fault(s, "QueueUserWorkItem")) return FailWith(*error, FALSE);
+    if (auto error = Fault(s, Operation::QueueUserWorkItem)) return FailWith(*error, FALSE);
     ++s.runningWorkItems;
     std::thread([function, context] {
         State& machine = Machine();
