@@ -15,7 +15,8 @@ constexpr DWORD classNameCapacity = MAX_PATH;
 // The Device Parameters key of the instance being written; used by the worker alone.
 WCHAR keyPath[keyPathCapacity];
 
-// The values that make a publication complete; ALS_FLAG is written but not required.
+// The values that make an instance's publication complete; ALS_FLAG is written but
+// not required.
 struct WrittenValues {
     bool sourceLux = false;
     bool sensorLux = false;
@@ -95,7 +96,9 @@ bool CSampleService::PublishParameters() {
         return false;
     }
 
-    WrittenValues written;
+    // Success needs every instance handled to hold all four: a value written to one
+    // instance does not make up for its absence from another.
+    bool everyInstanceComplete = true;
     for (DWORD index = 0; index < instanceCount; ++index) {
         WCHAR instance[instanceNameCapacity];
         // In: the capacity; out: the name's length. So it is set afresh for every index.
@@ -104,7 +107,7 @@ bool CSampleService::PublishParameters() {
                           nullptr) != ERROR_SUCCESS) {
             baseKey.reset();
             Log(*this, {TEXT("Fail to enumerate subkeys.\r\n")});
-            return written.Complete();
+            return index > 0 && everyInstanceComplete;
         }
 
         StringCchCopyW(keyPath, keyPathCapacity, baseKeyPath);
@@ -115,9 +118,11 @@ bool CSampleService::PublishParameters() {
             ERROR_SUCCESS) {
             baseKey.reset();
             Log(*this, {TEXT("Fail to open "), keyPath, TEXT("\r\n")});
-            return written.Complete();
+            return index > 0 && everyInstanceComplete;
         }
+        WrittenValues written;
         WriteValues(*this, parameters.get(), written);
+        everyInstanceComplete = everyInstanceComplete && written.Complete();
     }
-    return written.Complete();
+    return everyInstanceComplete;
 }

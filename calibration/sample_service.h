@@ -19,7 +19,8 @@ public:
     // Reads ALR_CURVE into CalibrationParameters; logs a failed read.
     bool ReadAlrCurve();
     // Writes CalibrationParameters under every instance's Device Parameters key; true
-    // when source lux, sensor lux, ALR curve and change sensitivity were each written.
+    // when source lux, sensor lux, ALR curve and change sensitivity were each written
+    // to every instance handled.
     bool PublishParameters();
 
 protected:

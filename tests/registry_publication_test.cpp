@@ -164,11 +164,12 @@ TEST_F(Publication, RefusedValuesAreLoggedAndOnlyTheFlagMayBeMissing) {
     }
 }
 
-TEST_F(Publication, ValueWrittenToAnyInstanceCounts) {
+// Written to the second instance, the value still lacks from the first: no success.
+TEST_F(Publication, ValueMissingFromOneInstanceIsNoSuccess) {
     emu::CreateKey(parameters1);
     emu::CreateKey(parameters2);
     emu::FailCall("RegSetValueExW", ERROR_ACCESS_DENIED);  // ALS_SRC of the first instance
-    EXPECT_TRUE(service->PublishParameters());
+    EXPECT_FALSE(service->PublishParameters());
     EXPECT_FALSE(emu::GetValue(parameters1, u"ALS_SRC"));
     EXPECT_EQ(Described(parameters2), calibratedValues);
 }
