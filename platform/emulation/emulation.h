@@ -61,6 +61,18 @@ std::optional<uint64_t> NextWakeMs();
 void AdvanceClockTo(uint64_t milliseconds);
 size_t SleepingThreads();
 bool WaitForSleepers(size_t count, std::chrono::milliseconds timeout = 5s);
+// Counts the calling thread among the service process's own while it lives: the
+// thread that runs wmain. Pool threads and the service-main thread count themselves.
+class ProcessThread {
+public:
+    ProcessThread();
+    ~ProcessThread();
+    ProcessThread(const ProcessThread&) = delete;
+    ProcessThread& operator=(const ProcessThread&) = delete;
+};
+// Waits until every thread of the service process is blocked on something only the
+// outside can bring (a control, the clock), or none is left; false on the timeout.
+bool WaitForIdle(std::chrono::milliseconds timeout = 5s);
 // Local time at clock 0 (virtual modes).
 void SetLocalTimeBase(const SYSTEMTIME& time);
 

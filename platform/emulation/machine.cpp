@@ -5,7 +5,7 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <set>
+#include <algorithm>
 #include <stdexcept>
 
 #include "platform/emulation/state.h"
@@ -53,6 +53,12 @@ std::optional<DWORD> Fault(State& s, Operation operation,
             return rule.error;
     }
     return std::nullopt;
+}
+
+bool Idle(const State& s) {
+    if (s.blocked.size() < s.processThreads) return false;
+    return std::none_of(s.blocked.begin(), s.blocked.end(),
+                        [](const std::function<bool()>* wakes) { return (*wakes)(); });
 }
 
 String Upper(std::u16string_view text) {
@@ -232,7 +238,8 @@ Operation KnownOperation(const std::string& name) {
 void FailCall(Operation operation, DWORD error, unsigned nth, unsigned times) {
     State& s = Machine();
     std::lock_guard guard(s.lock);
-    s.faults.push_back({operation, error, s.calls[static_cast<size_t>(operation)] + nth, times, std::nullopt});
+    s.faults.push_back(
+        {operation, error, s.calls[static_cast<size_t>(operation)] + nth, times, std::nullopt});
 }
 
 void FailCall(const std::string& operation, DWORD error, unsigned nth, unsigned times) {
@@ -314,6 +321,25 @@ bool WaitForSleepers(size_t count, std::chrono::milliseconds timeout) {
     State& s = Machine();
     std::unique_lock guard(s.lock);
     return s.changed.wait_for(guard, timeout, [&] { return s.sleepers >= count; });
+}
+
+ProcessThread::ProcessThread() {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    ++s.processThreads;
+}
+
+ProcessThread::~ProcessThread() {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    --s.processThreads;
+    s.changed.notify_all();
+}
+
+bool WaitForIdle(std::chrono::milliseconds timeout) {
+    State& s = Machine();
+    std::unique_lock guard(s.lock);
+    return s.changed.wait_for(guard, timeout, [&] { return Idle(s); });
 }
 
 void SetLocalTimeBase(const SYSTEMTIME& time) {

@@ -79,9 +79,14 @@ BOOL WINAPI StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* table) {
     LPSERVICE_MAIN_FUNCTIONW serviceMain = table[0].lpServiceProc;
     // The service manager does not wait for the service-main thread: the dispatcher
     // returns once STOPPED is reported, wherever that thread is.
+    ++s.processThreads;
     std::thread([name, serviceMain] {
         LPWSTR argv[] = {name, nullptr};
         serviceMain(1, argv);
+        State& machine = Machine();
+        std::lock_guard done(machine.lock);
+        --machine.processThreads;
+        machine.changed.notify_all();
     }).detach();
 
     // Controls run here, on the dispatcher's thread, one at a time. While the service
@@ -97,7 +102,7 @@ BOOL WINAPI StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* table) {
         return std::nullopt;
     };
     for (;;) {
-        s.changed.wait(guard, [&] { return s.stoppedReported || nextControl(); });
+        Block(s, guard, [&] { return s.stoppedReported || nextControl().has_value(); });
         if (s.stoppedReported) break;
         const auto taken = *nextControl();
         const DWORD control = *taken;

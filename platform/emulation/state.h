@@ -6,7 +6,9 @@
 #include <array>
 #include <condition_variable>
 #include <cstdint>
+#include <algorithm>
 #include <deque>
+#include <functional>
 #include <initializer_list>
 #include <map>
 #include <memory>
@@ -124,7 +126,29 @@ struct State {
 
     size_t runningWorkItems = 0;
     bool holdWorkItems = false;
+
+    // The service process's own threads (pool threads, the service-main thread, and a
+    // thread counted in by ProcessThread), and the waits that block some of them,
+    // each with what would end it: the process is idle when every one is blocked.
+    size_t processThreads = 0;
+    std::vector<const std::function<bool()>*> blocked;
+    std::map<const void*, bool> heldLocks;  // SRW locks; kept across Reset, as threads may hold them
 };
+
+// Waits until ready(), as one of the blocked threads meanwhile; `guard` holds s.lock.
+template <typename Ready>
+void Block(State& s, std::unique_lock<std::mutex>& guard, Ready ready) {
+    if (ready()) return;
+    const std::function<bool()> wakes = ready;
+    s.blocked.push_back(&wakes);
+    s.changed.notify_all();
+    s.changed.wait(guard, ready);
+    s.blocked.erase(std::find(s.blocked.begin(), s.blocked.end(), &wakes));
+}
+
+// Whether nothing in the process can move until a control, the clock or the end of
+// the process comes from outside; call with the lock held.
+bool Idle(const State& s);
 
 // The one machine. It is never destroyed, so that detached pool threads can never
 // outlive it.

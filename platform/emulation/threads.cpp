@@ -3,9 +3,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <map>
-#include <memory>
-#include <mutex>
 #include <thread>
 
 #include "platform/emulation/state.h"
@@ -14,19 +11,23 @@
 using namespace emu;
 using namespace emu::detail;
 
-namespace {
-std::mutex& MutexOf(PSRWLOCK lock) {
-    static std::mutex tableLock;
-    static auto* table = new std::map<PSRWLOCK, std::unique_ptr<std::mutex>>;
-    std::lock_guard guard(tableLock);
-    auto& mutex = (*table)[lock];
-    if (!mutex) mutex = std::make_unique<std::mutex>();
-    return *mutex;
+// On the machine's lock, so that a thread waiting for an SRW lock counts as blocked.
+void WINAPI AcquireSRWLockExclusive(PSRWLOCK lock) {
+    State& s = Machine();
+    std::unique_lock guard(s.lock);
+    Block(s, guard, [&] {
+        auto held = s.heldLocks.find(lock);
+        return held == s.heldLocks.end() || !held->second;
+    });
+    s.heldLocks[lock] = true;
 }
-}  // namespace
 
-void WINAPI AcquireSRWLockExclusive(PSRWLOCK lock) { MutexOf(lock).lock(); }
-void WINAPI ReleaseSRWLockExclusive(PSRWLOCK lock) { MutexOf(lock).unlock(); }
+void WINAPI ReleaseSRWLockExclusive(PSRWLOCK lock) {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    s.heldLocks[lock] = false;
+    s.changed.notify_all();
+}
 
 HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL initialState,
                            LPCWSTR name) {
@@ -72,7 +73,7 @@ DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     const std::shared_ptr<Event> event = found->second;
     auto signalled = [&] { return event->signalled; };
     if (milliseconds == INFINITE) {
-        s.changed.wait(guard, signalled);
+        Block(s, guard, signalled);
     } else if (!s.changed.wait_for(guard, std::chrono::milliseconds(milliseconds), signalled)) {
         return WAIT_TIMEOUT;
     }
@@ -118,10 +119,8 @@ void WINAPI Sleep(DWORD milliseconds) {
     ++s.sleepers;
     auto waiting = s.wakeTimes.insert(wake);
     s.changed.notify_all();
-    s.changed.wait(guard, [&] {
-        if (s.clockMode == emu::ClockMode::AutoAdvance && s.nowMs < wake) s.nowMs = wake;
-        return s.nowMs >= wake || s.clockMode == emu::ClockMode::Real;
-    });
+    Block(s, guard, [&] { return s.clockMode != emu::ClockMode::Manual || s.nowMs >= wake; });
+    if (s.clockMode == emu::ClockMode::AutoAdvance && s.nowMs < wake) s.nowMs = wake;
     s.wakeTimes.erase(waiting);
     --s.sleepers;
     s.changed.notify_all();
@@ -133,15 +132,17 @@ BOOL WINAPI QueueUserWorkItem(LPTHREAD_START_ROUTINE function, PVOID context, UL
     std::lock_guard guard(s.lock);
     if (auto error = Fault(s, Operation::QueueUserWorkItem)) return FailWith(*error, FALSE);
     ++s.runningWorkItems;
+    ++s.processThreads;
     std::thread([function, context] {
         State& machine = Machine();
         {
             std::unique_lock held(machine.lock);
-            machine.changed.wait(held, [&] { return !machine.holdWorkItems; });
+            Block(machine, held, [&] { return !machine.holdWorkItems; });
         }
         function(context);
         std::lock_guard done(machine.lock);
         --machine.runningWorkItems;
+        --machine.processThreads;
         machine.changed.notify_all();
     }).detach();
     return TRUE;
