@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -105,6 +106,23 @@ TEST_F(Emulation, ManualClockWakesSleepersOnlyWhenAdvanced) {
     sleeper.join();
     EXPECT_TRUE(woke);
     EXPECT_EQ(emu::NowMs(), 10000u);
+}
+
+// Idle means every counted thread waits on something only the outside can end.
+TEST_F(Emulation, ProcessIsIdleOnlyWhileEveryOneOfItsThreadsWaits) {
+    using namespace std::chrono_literals;
+    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    auto counted = std::make_unique<emu::ProcessThread>();
+    EXPECT_FALSE(emu::WaitForIdle(0ms));  // counted, and not waiting
+    std::thread waiter([&, counted = std::move(counted)]() mutable {
+        WaitForSingleObject(event, INFINITE);
+        counted.reset();
+    });
+    EXPECT_TRUE(emu::WaitForIdle());
+    SetEvent(event);
+    waiter.join();
+    EXPECT_TRUE(emu::WaitForIdle(0ms));  // none left
+    CloseHandle(event);
 }
 
 TEST_F(Emulation, ManualResetEventStaysSignalledAndAutoResetOneIsConsumed) {
