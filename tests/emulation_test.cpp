@@ -264,8 +264,8 @@ TEST_F(Emulation, RegistryEnumeratesNamesWithTheWindowsLengthConvention) {
     UniqueKey key;
     ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"system\\ENUM", 0, KEY_READ, key.put()), 0);
     DWORD subKeys = 0, longest = 0;
-    ASSERT_EQ(RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subKeys, &longest, nullptr, nullptr, nullptr,
-                               nullptr, nullptr, nullptr),
+    ASSERT_EQ(RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subKeys, &longest, nullptr, nullptr,
+                               nullptr, nullptr, nullptr, nullptr),
               0);
     EXPECT_EQ(subKeys, 2u);
     EXPECT_EQ(longest, 5u);  // without the terminator
@@ -302,7 +302,8 @@ TEST_F(Emulation, FirmwareVariablesFollowTheWindowsErrors) {
     // The last error of a read that must fail.
     auto failure = [&](const WCHAR* name, DWORD size) {
         SetLastError(sentinelError);
-        return GetFirmwareEnvironmentVariableW(name, vendorGuid.c_str(), buffer, size) == 0 ? GetLastError() : 0;
+        return GetFirmwareEnvironmentVariableW(name, vendorGuid.c_str(), buffer, size) == 0 ? GetLastError()
+                                                                                            : 0;
     };
     emu::SetUefiPresent(false);
     EXPECT_EQ(failure(u"CALIBRATE", 8), 1u);
@@ -365,7 +366,8 @@ TEST_F(Emulation, FilesKeepCreateAndShareRules) {
 }
 
 TEST_F(Emulation, MessageTextsEndInALineBreakAndUnknownCodesFail) {
-    const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+    const DWORD flags =
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
     LPWSTR text = nullptr;
     EXPECT_EQ(FormatMessageW(flags, nullptr, 5, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr), 19u);
     ASSERT_NE(text, nullptr);

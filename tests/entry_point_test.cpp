@@ -5,7 +5,8 @@
 
 namespace {
 
-const std::string usage = "Parameters:\n -install  to install the service.\n -remove   to remove the service.\n";
+const std::string usage =
+    "Parameters:\n -install  to install the service.\n -remove   to remove the service.\n";
 const std::string installed = "Noxel_ALS_Service is installed.\nNoxel_ALS_Service start running.\n";
 
 class CommandLine : public EmulatedMachine {
@@ -58,7 +59,8 @@ TEST_F(CommandLine, EachArgumentRunsItsPathAndEveryPathEndsWithZero) {
         emu::Reset();
         if (c.machine == InstalledService) emu::AddService(u"Noxel_ALS_Service", SERVICE_STOPPED);
         if (c.machine == ServiceObjectFails) emu::FailCall("CreateEventW", ERROR_NOT_ENOUGH_MEMORY);
-        emu::SetStartedByServiceManager(c.machine == StartedByServiceManager || c.machine == ServiceObjectFails);
+        emu::SetStartedByServiceManager(c.machine == StartedByServiceManager ||
+                                        c.machine == ServiceObjectFails);
         EXPECT_EQ(Run(c.arguments), 0) << name;
         EXPECT_EQ(emu::ConsoleText(), c.console) << name;
         EXPECT_EQ(emu::FindService(u"Noxel_ALS_Service").has_value(), c.registered) << name;

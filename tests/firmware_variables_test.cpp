@@ -103,8 +103,16 @@ TEST_F(FirmwareVariables, AlrPairsUpToTheTerminatorBecomeCommaSeparatedText) {
         // The terminator first gives an empty text, and the curve still counts as read.
         {Curve({{0xFFFF, 0xFFFF}, {5, 10}}), ""},
         // Without a terminator all ten pairs are listed; half a terminator is a number.
-        {Curve({{0xFFFF, 0}, {1, 0xFFFF}, {20, 30}, {65534, 65535}, {0, 0}, {4, 5}, {600, 700}, {8000, 9000},
-                {65535, 1}, {10, 11}}),
+        {Curve({{0xFFFF, 0},
+                {1, 0xFFFF},
+                {20, 30},
+                {65534, 65535},
+                {0, 0},
+                {4, 5},
+                {600, 700},
+                {8000, 9000},
+                {65535, 1},
+                {10, 11}}),
          "65535,0,1,65535,20,30,65534,65535,0,0,4,5,600,700,8000,9000,65535,1,10,11"},
     };
     for (const auto& [curve, text] : cases) {
@@ -149,7 +157,8 @@ TEST_P(FirmwareAlrCurveFailure, LogsTheCodeAndItsText) {
 
     EXPECT_FALSE(service->ReadAlrCurve());
 
-    EXPECT_EQ(LogText(), std::string("[20260314-09:30:00]Error to Retrieve ALR Curve! ErrorCode: ") + GetParam().line);
+    EXPECT_EQ(LogText(),
+              std::string("[20260314-09:30:00]Error to Retrieve ALR Curve! ErrorCode: ") + GetParam().line);
     EXPECT_EQ(CalibrationParameters.alrPresent, 0u);
     EXPECT_EQ(AlrText(), "");
     EXPECT_THAT(LeakedHandles(), IsEmpty());
@@ -158,7 +167,8 @@ TEST_P(FirmwareAlrCurveFailure, LogsTheCodeAndItsText) {
 INSTANTIATE_TEST_SUITE_P(
     FirmwareAlr, FirmwareAlrCurveFailure,
     ::testing::Values(
-        AlrFailure{"Missing", [] {}, "203: The system could not find the environment option that was entered.\r\n"},
+        AlrFailure{"Missing", [] {},
+                   "203: The system could not find the environment option that was entered.\r\n"},
         AlrFailure{"TooLong", [] { emu::SetFirmwareVariable(u"ALR_CURVE", vendorGuid, emu::Bytes(44, 1)); },
                    "122: The data area passed to a system call is too small.\r\n"},
         // A short variable is read without error; the line names it as invalid data.

@@ -35,7 +35,8 @@ TEST_F(Install, RegistersTheServiceQuotedAndStartsIt) {
     emu::Reset();
     emu::SetModuleFileName(u"C:\\Noxel\\NoxelAlsSvc.exe");
     InstallService();
-    EXPECT_EQ(N(emu::FindService(name)->binaryPath), "\"C:\\Noxel\\NoxelAlsSvc.exe\"");  // quoted without spaces too
+    EXPECT_EQ(N(emu::FindService(name)->binaryPath),
+              "\"C:\\Noxel\\NoxelAlsSvc.exe\"");  // quoted without spaces too
 }
 
 TEST_F(Install, EachFailureHasItsLine) {
@@ -45,14 +46,15 @@ TEST_F(Install, EachFailureHasItsLine) {
         const char* console;
         const char* registration;  // display name and state afterwards; "" when not registered
     } cases[] = {
-        {"not an administrator", [] { emu::SetAdministrator(false); }, "OpenSCManager failed w/err 0x00000005\n", ""},
+        {"not an administrator", [] { emu::SetAdministrator(false); },
+         "OpenSCManager failed w/err 0x00000005\n", ""},
         {"module name refused", [] { emu::FailCall("GetModuleFileNameW", ERROR_ACCESS_DENIED); },
          "GetModuleFileName failed w/err 0x00000005\n", ""},
         {"module path too long", [] { emu::SetModuleFileName(u"C:\\" + emu::String(300, u'a') + u".exe"); },
          "GetModuleFileName failed w/err 0x0000007a\n", ""},
         // An existing service is neither changed nor started.
-        {"already installed", [] { emu::AddService(name, SERVICE_STOPPED); }, "CreateService failed w/err 0x00000431\n",
-         "Noxel_ALS_Service, state 1"},
+        {"already installed", [] { emu::AddService(name, SERVICE_STOPPED); },
+         "CreateService failed w/err 0x00000431\n", "Noxel_ALS_Service, state 1"},
         {"cannot be opened", [] { emu::FailCall("OpenServiceW", ERROR_ACCESS_DENIED); },
          "Noxel_ALS_Service is installed.\nOpen Service Noxel_ALS_Service failed.\n",
          "Noxel Ambient Light Sensor Service, state 1"},
@@ -66,7 +68,8 @@ TEST_F(Install, EachFailureHasItsLine) {
         InstallService();
         EXPECT_EQ(emu::ConsoleText(), c.console) << c.name;
         const auto service = emu::FindService(name);
-        EXPECT_EQ(service ? N(service->displayName) + ", state " + std::to_string(service->state) : "", c.registration)
+        EXPECT_EQ(service ? N(service->displayName) + ", state " + std::to_string(service->state) : "",
+                  c.registration)
             << c.name;
         EXPECT_EQ(emu::OpenHandleCount(), 0u) << c.name;
     }
@@ -83,12 +86,18 @@ TEST_F(Remove, StopsWithADotPerPendingPollThenDeletes) {
         uint64_t waitedMs;  // one second, then one per pending poll
         const char* left;
     } cases[] = {
-        {"stops after three polls", SERVICE_RUNNING, [] { emu::ScriptStop(name, {0, 3, SERVICE_STOPPED}); },
+        {"stops after three polls", SERVICE_RUNNING,
+         [] {
+             emu::ScriptStop(name, {0, 3, SERVICE_STOPPED});
+         },
          std::string("Stopping Noxel_ALS_Service....\n") + stoppedAndRemoved, 4000, "nothing"},
-        {"stops at once", SERVICE_RUNNING, [] {}, std::string("Stopping Noxel_ALS_Service.\n") + stoppedAndRemoved,
-         1000, "nothing"},
+        {"stops at once", SERVICE_RUNNING, [] {},
+         std::string("Stopping Noxel_ALS_Service.\n") + stoppedAndRemoved, 1000, "nothing"},
         // A service that did not stop is only marked for deletion.
-        {"fails to stop", SERVICE_RUNNING, [] { emu::ScriptStop(name, {0, 1, SERVICE_RUNNING}); },
+        {"fails to stop", SERVICE_RUNNING,
+         [] {
+             emu::ScriptStop(name, {0, 1, SERVICE_RUNNING});
+         },
          std::string("Stopping Noxel_ALS_Service..\n") + notStoppedButRemoved, 2000, "marked"},
         {"status query fails", SERVICE_RUNNING,
          [] {
@@ -106,7 +115,11 @@ TEST_F(Remove, StopsWithADotPerPendingPollThenDeletes) {
         EXPECT_EQ(emu::ConsoleText(), c.console) << c.name;
         EXPECT_EQ(emu::NowMs(), c.waitedMs) << c.name;
         const auto service = emu::FindService(name);
-        EXPECT_STREQ(!service ? "nothing" : service->markedForDeletion ? "marked" : "unmarked", c.left) << c.name;
+        EXPECT_STREQ(!service                     ? "nothing"
+                     : service->markedForDeletion ? "marked"
+                                                  : "unmarked",
+                     c.left)
+            << c.name;
         EXPECT_EQ(emu::OpenHandleCount(), 0u) << c.name;
     }
 }
@@ -120,7 +133,8 @@ TEST_F(Remove, EachFailureHasItsLine) {
              emu::SetAdministrator(false);
          },
          "OpenService failed w/err 0x00000005\n"},
-        {[] { emu::FailCall("OpenSCManagerW", ERROR_ACCESS_DENIED); }, "OpenSCManager failed w/err 0x00000005\n"},
+        {[] { emu::FailCall("OpenSCManagerW", ERROR_ACCESS_DENIED); },
+         "OpenSCManager failed w/err 0x00000005\n"},
         {[] {
              emu::AddService(name, SERVICE_STOPPED);
              emu::FailCall("DeleteService", ERROR_SERVICE_MARKED_FOR_DELETE);

@@ -17,8 +17,9 @@ const emu::String parameters2 = base6120 + u"2\\Device Parameters";
 const std::vector<std::string> calibratedValues = {"ALS_SRC dword 1000", "ALS_CAL dword 300",
                                                    "ALR_CURVE sz 5,10,100,150\\0", "ALS_CS dword 40",
                                                    "ALS_FLAG dword 0"};
-const std::string calibratedRun = Entries({"SOURCE LUX: 1000\r\n", "SENSOR LUX: 300\r\n", "ALR Table: 5,10,100,150\r\n",
-                                           "CHANGE SENSITIVITY: 40\r\n", "ALS FLAG: 0\r\n"});
+const std::string calibratedRun =
+    Entries({"SOURCE LUX: 1000\r\n", "SENSOR LUX: 300\r\n", "ALR Table: 5,10,100,150\r\n",
+             "CHANGE SENSITIVITY: 40\r\n", "ALS FLAG: 0\r\n"});
 
 class Publication : public CalibrationMachine {
 protected:
@@ -65,18 +66,19 @@ TEST_F(Publication, UntilTheCurveIsReadTheOtherFourAreWrittenButTheTransferIsInc
     CalibrationParameters = CalibrationRecord{};
     emu::CreateKey(parameters1);
     EXPECT_FALSE(service->PublishParameters());
-    EXPECT_THAT(Described(parameters1),
-                ElementsAre("ALS_SRC dword 1000", "ALS_CAL dword 1000", "ALS_CS dword 25", "ALS_FLAG dword 1"));
-    EXPECT_EQ(LogText(), Entries({"SOURCE LUX: 1000\r\n", "SENSOR LUX: 1000\r\n", "CHANGE SENSITIVITY: 25\r\n",
-                                  "ALS FLAG: 1\r\n"}));
+    EXPECT_THAT(Described(parameters1), ElementsAre("ALS_SRC dword 1000", "ALS_CAL dword 1000",
+                                                    "ALS_CS dword 25", "ALS_FLAG dword 1"));
+    EXPECT_EQ(LogText(), Entries({"SOURCE LUX: 1000\r\n", "SENSOR LUX: 1000\r\n",
+                                  "CHANGE SENSITIVITY: 25\r\n", "ALS FLAG: 1\r\n"}));
 }
 
 TEST_F(Publication, EmptyCurveTextIsStillACurve) {
     CalibrationParameters.alrText[0] = 0;
     emu::CreateKey(parameters1);
     EXPECT_TRUE(service->PublishParameters());
-    EXPECT_THAT(Described(parameters1), ElementsAre("ALS_SRC dword 1000", "ALS_CAL dword 300", "ALR_CURVE sz \\0",
-                                                    "ALS_CS dword 40", "ALS_FLAG dword 0"));
+    EXPECT_THAT(Described(parameters1),
+                ElementsAre("ALS_SRC dword 1000", "ALS_CAL dword 300", "ALR_CURVE sz \\0", "ALS_CS dword 40",
+                            "ALS_FLAG dword 0"));
     EXPECT_EQ(LogText(), Entries({"SOURCE LUX: 1000\r\n", "SENSOR LUX: 300\r\n", "ALR Table: \r\n",
                                   "CHANGE SENSITIVITY: 40\r\n", "ALS FLAG: 0\r\n"}));
 }
@@ -90,18 +92,27 @@ TEST_F(Publication, KeysThatAreMissingEndThePublicationWithALine) {
         std::string log;
         emu::String untouched;  // a Device Parameters key that stays empty
     } cases[] = {
-        {"no base key", {}, false,
-         Entries({"Fail to open registry subkey - SYSTEM\\CurrentControlSet\\Enum\\ACPI\\NOXL6120\\\r\n"}), u""},
+        {"no base key",
+         {},
+         false,
+         Entries({"Fail to open registry subkey - SYSTEM\\CurrentControlSet\\Enum\\ACPI\\NOXL6120\\\r\n"}),
+         u""},
         {"no instances", {base6120}, false, Entries({"Fail to query registry information.\r\n"}), u""},
         {"second of three instances without Device Parameters",
-         {parameters1, base6120 + u"2", base6120 + u"3\\Device Parameters"}, true,
+         {parameters1, base6120 + u"2", base6120 + u"3\\Device Parameters"},
+         true,
          calibratedRun +
-             Entries({"Fail to open SYSTEM\\CurrentControlSet\\Enum\\ACPI\\NOXL6120\\2\\Device Parameters\r\n"}),
+             Entries(
+                 {"Fail to open SYSTEM\\CurrentControlSet\\Enum\\ACPI\\NOXL6120\\2\\Device Parameters\r\n"}),
          base6120 + u"3\\Device Parameters"},
-        {"first instance without Device Parameters", {base6120 + u"1", parameters2}, false,
+        {"first instance without Device Parameters",
+         {base6120 + u"1", parameters2},
+         false,
          Entries({"Fail to open SYSTEM\\CurrentControlSet\\Enum\\ACPI\\NOXL6120\\1\\Device Parameters\r\n"}),
          parameters2},
-        {"longest instance name", {base6120 + W(longest.c_str())}, false,
+        {"longest instance name",
+         {base6120 + W(longest.c_str())},
+         false,
          Entries({"Fail to open SYSTEM\\CurrentControlSet\\Enum\\ACPI\\NOXL6120\\" + longest +
                   "\\Device Parameters\r\n"}),
          u""},
@@ -132,8 +143,8 @@ TEST_F(Publication, RefusedValuesAreLoggedAndOnlyTheFlagMayBeMissing) {
                   "CHANGE SENSITIVITY: 40\r\n", "ALS FLAG: 0\r\n"}),
          4},
         {u"ALR_CURVE", false,
-         Entries({"SOURCE LUX: 1000\r\n", "SENSOR LUX: 300\r\n", "Fail to set ALR Table!", "CHANGE SENSITIVITY: 40\r\n",
-                  "ALS FLAG: 0\r\n"}),
+         Entries({"SOURCE LUX: 1000\r\n", "SENSOR LUX: 300\r\n", "Fail to set ALR Table!",
+                  "CHANGE SENSITIVITY: 40\r\n", "ALS FLAG: 0\r\n"}),
          4},
         {u"ALS_CS", false,
          Entries({"SOURCE LUX: 1000\r\n", "SENSOR LUX: 300\r\n", "ALR Table: 5,10,100,150\r\n",

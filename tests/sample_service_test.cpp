@@ -13,7 +13,8 @@ namespace {
 
 using Texts = std::vector<std::string>;
 
-const emu::String parametersKey = u"SYSTEM\\CurrentControlSet\\Enum\\ACPI\\NOXL6120\\1&2b3c&0\\Device Parameters";
+const emu::String parametersKey =
+    u"SYSTEM\\CurrentControlSet\\Enum\\ACPI\\NOXL6120\\1&2b3c&0\\Device Parameters";
 
 void InstallSensor() {
     emu::AddDevice(std::vector<emu::String>{u"ACPI\\VEN_NOXL&DEV_6120", u"*NOXL6120"});
@@ -81,15 +82,16 @@ TEST_F(CalibrationService, MissingAlrCurveLogsEveryAttemptAndNeverSucceeds) {
     const std::string log = LogText();
     EXPECT_EQ(log.rfind("[", 0), 0u);
     EXPECT_EQ(log.find("old"), std::string::npos);
-    EXPECT_EQ(Occurrences(log, "Error to Retrieve ALR Curve! ErrorCode: 203: "
-                               "The system could not find the environment option that was entered.\r\n"),
+    EXPECT_EQ(Occurrences(log,
+                          "Error to Retrieve ALR Curve! ErrorCode: 203: "
+                          "The system could not find the environment option that was entered.\r\n"),
               30u);
     EXPECT_EQ(Occurrences(log, "SOURCE LUX: 1000\r\n"), 30u);
     EXPECT_EQ(Occurrences(log, "CHANGE SENSITIVITY: 40\r\n"), 30u);
     EXPECT_EQ(Occurrences(log, "ALR Table"), 0u);
     EXPECT_EQ(emu::NowMs(), 300000u);
-    EXPECT_THAT(Described(parametersKey),
-                ElementsAre("ALS_SRC dword 1000", "ALS_CAL dword 300", "ALS_CS dword 40", "ALS_FLAG dword 0"));
+    EXPECT_THAT(Described(parametersKey), ElementsAre("ALS_SRC dword 1000", "ALS_CAL dword 300",
+                                                      "ALS_CS dword 40", "ALS_FLAG dword 0"));
     EXPECT_EQ(EventMessages(), (Texts{"I Noxel ALS Service in OnStart"}));
 }
 
@@ -157,10 +159,11 @@ TEST_F(ServiceProcess, CompleteFirmwareIsPublishedOnTheFirstAttemptWithoutSleepi
     ASSERT_TRUE(emu::WaitForWorkItems());
 
     EXPECT_EQ(emu::NowMs(), 0u);
-    EXPECT_EQ(EventMessages(), (Texts{"I Noxel ALS Service in OnStart", "I Update parameters successfully!"}));
-    EXPECT_THAT(Described(parametersKey), ElementsAre("ALS_SRC dword 1000", "ALS_CAL dword 300",
-                                                     "ALR_CURVE sz 5,10,100,150\\0", "ALS_CS dword 40",
-                                                     "ALS_FLAG dword 0"));
+    EXPECT_EQ(EventMessages(),
+              (Texts{"I Noxel ALS Service in OnStart", "I Update parameters successfully!"}));
+    EXPECT_THAT(Described(parametersKey),
+                ElementsAre("ALS_SRC dword 1000", "ALS_CAL dword 300", "ALR_CURVE sz 5,10,100,150\\0",
+                            "ALS_CS dword 40", "ALS_FLAG dword 0"));
     EXPECT_EQ(ReportedStates(), (Texts{"2/1", "4/0"}));
 
     // The worker has ended, so a stop completes at once.
@@ -202,6 +205,7 @@ TEST_F(ServiceProcess, FailedQueuingStopsTheServiceWithTheCodeAndEndsTheProcess)
     EXPECT_EQ(process.get(), 0);
     EXPECT_EQ(ReportedStates(), (Texts{"2/1", "1/0"}));
     EXPECT_EQ(emu::StatusReports().back().status.dwWin32ExitCode, DWORD{ERROR_NOT_ENOUGH_MEMORY});
-    EXPECT_EQ(EventMessages(), (Texts{"I Noxel ALS Service in OnStart", "E Service Start failed w/err 0x00000008"}));
+    EXPECT_EQ(EventMessages(),
+              (Texts{"I Noxel ALS Service in OnStart", "E Service Start failed w/err 0x00000008"}));
     EXPECT_EQ(emu::OpenHandleCount(), 0u);
 }

@@ -37,19 +37,24 @@ struct Hook {
 
 class TestService : public CServiceBase {
 public:
-    explicit TestService(DWORD controlsAccepted = allControls) : CServiceBase(TEXT("TestSvc"), controlsAccepted) {}
+    explicit TestService(DWORD controlsAccepted = allControls)
+        : CServiceBase(TEXT("TestSvc"), controlsAccepted) {}
 
     Hook start, stop, pause, resume, shutdown;
-    HANDLE release = nullptr;  // the event that a waiting hook waits for
+    HANDLE release = nullptr;    // the event that a waiting hook waits for
     DWORD releaseWaitMs = 5000;  // bounded: a failure cannot hang
     std::string startArguments;  // the count, then the first
 
     // The hooks that ran, as "start 1, stop 3".
     std::string Calls() const {
         std::string text;
-        for (auto [name, hook] : {std::pair{"start", &start}, {"stop", &stop}, {"pause", &pause},
-                                  {"continue", &resume}, {"shutdown", &shutdown}})
-            if (hook->calls) text += (text.empty() ? "" : ", ") + std::string(name) + " " + std::to_string(hook->calls);
+        for (auto [name, hook] : {std::pair{"start", &start},
+                                  {"stop", &stop},
+                                  {"pause", &pause},
+                                  {"continue", &resume},
+                                  {"shutdown", &shutdown}})
+            if (hook->calls)
+                text += (text.empty() ? "" : ", ") + std::string(name) + " " + std::to_string(hook->calls);
         return text;
     }
 
@@ -72,11 +77,11 @@ private:
             ~Running() { --count; }
         } running(hook.running);
         switch (call < hook.plan.size() ? hook.plan[call] : Act::Return) {
-        case Act::ThrowCode: throw hook.code;
-        case Act::ThrowOther: throw std::runtime_error("hook failed");
-        case Act::WaitForRelease: WaitForSingleObject(release, releaseWaitMs); break;
-        case Act::WaitThenThrowCode: WaitForSingleObject(release, releaseWaitMs); throw hook.code;
-        case Act::Return: break;
+            case Act::ThrowCode: throw hook.code;
+            case Act::ThrowOther: throw std::runtime_error("hook failed");
+            case Act::WaitForRelease: WaitForSingleObject(release, releaseWaitMs); break;
+            case Act::WaitThenThrowCode: WaitForSingleObject(release, releaseWaitMs); throw hook.code;
+            case Act::Return: break;
         }
     }
 };
@@ -103,9 +108,10 @@ void ExpectFiledAsTheService(DWORD controlsAccepted, DWORD lastExitCode) {
     const std::vector<emu::StatusReport> reports = emu::StatusReports();
     for (size_t i = 0; i < reports.size(); ++i) {
         const SERVICE_STATUS& s = reports[i].status;
-        EXPECT_EQ(std::make_tuple(s.dwServiceType, s.dwControlsAccepted, s.dwWin32ExitCode,
-                                  s.dwServiceSpecificExitCode, s.dwWaitHint),
-                  std::make_tuple(0x10u, controlsAccepted, i + 1 == reports.size() ? lastExitCode : 0u, 0u, 0u))
+        EXPECT_EQ(
+            std::make_tuple(s.dwServiceType, s.dwControlsAccepted, s.dwWin32ExitCode,
+                            s.dwServiceSpecificExitCode, s.dwWaitHint),
+            std::make_tuple(0x10u, controlsAccepted, i + 1 == reports.size() ? lastExitCode : 0u, 0u, 0u))
             << "report " << i;
     }
     for (const emu::EventEntry& e : emu::Events())
@@ -144,8 +150,8 @@ void RunCase(const ControlCase& c) {
     EXPECT_EQ(emu::OpenHandleCount(), 0u);
 }
 
-const DWORD toStop = SERVICE_CONTROL_STOP, toPause = SERVICE_CONTROL_PAUSE, toContinue = SERVICE_CONTROL_CONTINUE,
-            toShutDown = SERVICE_CONTROL_SHUTDOWN;
+const DWORD toStop = SERVICE_CONTROL_STOP, toPause = SERVICE_CONTROL_PAUSE,
+            toContinue = SERVICE_CONTROL_CONTINUE, toShutDown = SERVICE_CONTROL_SHUTDOWN;
 
 class ServiceBase : public EmulatedMachine {};
 class ServiceBaseDeathTest : public EmulatedMachine {};
@@ -171,24 +177,45 @@ TEST_F(ServiceBase, StartAndStopReportEachStateWithItsCheckpoint) {
 
 TEST_F(ServiceBase, FailingHooksFallBackAndAreLogged) {
     const ControlCase cases[] = {
-        {"start throws a code", [](TestService& s) { s.start.plan = {Act::ThrowCode}; }, {}, "2/1 1/0", 5,
-         {"E Service Start failed w/err 0x00000005"}, "start 1"},
-        {"start throws something else", [](TestService& s) { s.start.plan = {Act::ThrowOther}; }, {},
-         "2/1 1/0", 0, {"E Service failed to start."}, "start 1"},
+        {"start throws a code",
+         [](TestService& s) { s.start.plan = {Act::ThrowCode}; },
+         {},
+         "2/1 1/0",
+         5,
+         {"E Service Start failed w/err 0x00000005"},
+         "start 1"},
+        {"start throws something else",
+         [](TestService& s) { s.start.plan = {Act::ThrowOther}; },
+         {},
+         "2/1 1/0",
+         0,
+         {"E Service failed to start."},
+         "start 1"},
         // The counter runs on over failed transitions: each STOP_PENDING carries a higher one.
         {"stops fail until one succeeds",
          [](TestService& s) {
              s.stop.plan = {Act::ThrowCode, Act::ThrowOther};
              s.stop.code = ERROR_SERVICE_REQUEST_TIMEOUT;
          },
-         {toStop, toStop, toStop}, "2/1 4/0 3/2 4/0 3/3 4/0 3/4 1/0", 0,
-         {"E Service Stop failed w/err 0x0000041d", "E Service failed to stop."}, "start 1, stop 3"},
-        {"stop fails while paused", [](TestService& s) { s.stop.plan = {Act::ThrowCode}; }, {toPause, toStop, toStop},
-         "2/1 4/0 6/2 7/3 3/4 7/5 3/6 1/0", 0, {"E Service Stop failed w/err 0x00000005"},
+         {toStop, toStop, toStop},
+         "2/1 4/0 3/2 4/0 3/3 4/0 3/4 1/0",
+         0,
+         {"E Service Stop failed w/err 0x0000041d", "E Service failed to stop."},
+         "start 1, stop 3"},
+        {"stop fails while paused",
+         [](TestService& s) { s.stop.plan = {Act::ThrowCode}; },
+         {toPause, toStop, toStop},
+         "2/1 4/0 6/2 7/3 3/4 7/5 3/6 1/0",
+         0,
+         {"E Service Stop failed w/err 0x00000005"},
          "start 1, stop 2, pause 1"},
         {"shutdowns fail and leave the status as it is",
-         [](TestService& s) { s.shutdown.plan = {Act::ThrowCode, Act::ThrowOther}; }, {toShutDown, toShutDown, toStop},
-         "2/1 4/0 3/2 1/0", 0,
+         [](TestService& s) {
+             s.shutdown.plan = {Act::ThrowCode, Act::ThrowOther};
+         },
+         {toShutDown, toShutDown, toStop},
+         "2/1 4/0 3/2 1/0",
+         0,
          {"E Service Shutdown failed w/err 0x00000005", "E Service failed to shut down."},
          "start 1, stop 1, shutdown 2"},
         {"pauses and continues fail",
@@ -199,7 +226,8 @@ TEST_F(ServiceBase, FailingHooksFallBackAndAreLogged) {
          },
          {toPause, toPause, toPause, toContinue, toContinue, toContinue, toStop},
          // Started, two failed pauses, paused, two failed continues, continued and stopped.
-         "2/1 4/0 6/2 4/0 6/3 4/0 6/4 7/5 5/6 7/7 5/8 7/9 5/10 4/0 3/11 1/0", 0,
+         "2/1 4/0 6/2 4/0 6/3 4/0 6/4 7/5 5/6 7/7 5/8 7/9 5/10 4/0 3/11 1/0",
+         0,
          {"E Service Pause failed w/err 0x00000005", "E Service failed to pause.",
           "E Service Continue failed w/err 0x00000006", "E Service failed to resume."},
          "start 1, stop 1, pause 3, continue 3"},
@@ -209,19 +237,33 @@ TEST_F(ServiceBase, FailingHooksFallBackAndAreLogged) {
              s.LogEvent(TEXT("dropped"), EVENTLOG_INFORMATION_TYPE);
              s.stop.plan = {Act::ThrowCode};
          },
-         {toStop, toStop}, "2/1 4/0 3/2 4/0 3/3 1/0", 0, {}, "start 1, stop 2"},
+         {toStop, toStop},
+         "2/1 4/0 3/2 4/0 3/3 1/0",
+         0,
+         {},
+         "start 1, stop 2"},
     };
     for (const ControlCase& c : cases) RunCase(c);
 }
 
 TEST_F(ServiceBase, ControlsMoveTheServiceThroughItsStates) {
     const ControlCase cases[] = {
-        {"pause and continue", [](TestService&) {}, {toPause, toContinue, toStop},
-         "2/1 4/0 6/2 7/3 5/4 4/0 3/5 1/0", 0, {}, "start 1, stop 1, pause 1, continue 1"},
+        {"pause and continue",
+         [](TestService&) {},
+         {toPause, toContinue, toStop},
+         "2/1 4/0 6/2 7/3 5/4 4/0 3/5 1/0",
+         0,
+         {},
+         "start 1, stop 1, pause 1, continue 1"},
         // No STOP_PENDING, and OnStop is not called.
         {"shutdown", [](TestService&) {}, {toShutDown}, "2/1 4/0 1/0", 0, {}, "start 1, shutdown 1"},
-        {"interrogate and unknown codes", [](TestService&) {}, {SERVICE_CONTROL_INTERROGATE, 0, 6, 0x80, 200, toStop},
-         "2/1 4/0 3/2 1/0", 0, {}, "start 1, stop 1"},
+        {"interrogate and unknown codes",
+         [](TestService&) {},
+         {SERVICE_CONTROL_INTERROGATE, 0, 6, 0x80, 200, toStop},
+         "2/1 4/0 3/2 1/0",
+         0,
+         {},
+         "start 1, stop 1"},
     };
     for (const ControlCase& c : cases) RunCase(c);
 }
@@ -237,7 +279,11 @@ TEST_F(ServiceBase, StopWaitsForTheTransitionInProgress) {
         const char* reportsWhileBlocked;
         const char* reportsAtTheEnd;
     } cases[] = {
-        {"behind a pause", &TestService::pause, {toPause}, SERVICE_PAUSE_PENDING, "2/1 4/0 6/2",
+        {"behind a pause",
+         &TestService::pause,
+         {toPause},
+         SERVICE_PAUSE_PENDING,
+         "2/1 4/0 6/2",
          "2/1 4/0 6/2 7/3 3/4 1/0"},
         {"behind the start", &TestService::start, {}, SERVICE_START_PENDING, "2/1", "2/1 4/0 3/2 1/0"},
     };
@@ -315,10 +361,11 @@ TEST_F(ServiceBase, EventWritersFileEveryEntryWithTwoStringsAndCutTheErrorText) 
     service.LogError(TEXT("Service Pause"), 0x8007000E);
     service.LogEvent(TEXT("Noxel ALS Service in OnStart"), EVENTLOG_INFORMATION_TYPE);
     service.LogError(emu::String(250, u'x').c_str(), 5);  // 259 characters are kept
-    EXPECT_THAT(EventMessages(),
-                ElementsAre("E Service Stop failed w/err 0x00000000", "E Service Stop failed w/err 0x00000005",
-                            "E Service Pause failed w/err 0x8007000e", "I Noxel ALS Service in OnStart",
-                            "E " + std::string(250, 'x') + " failed w"));
+    EXPECT_THAT(
+        EventMessages(),
+        ElementsAre("E Service Stop failed w/err 0x00000000", "E Service Stop failed w/err 0x00000005",
+                    "E Service Pause failed w/err 0x8007000e", "I Noxel ALS Service in OnStart",
+                    "E " + std::string(250, 'x') + " failed w"));
     ExpectFiledAsTheService(allControls, 0);
     EXPECT_EQ(emu::OpenHandleCount(), 0u);  // each entry opens and closes its source
 }

@@ -37,7 +37,8 @@ std::filesystem::path TempPath(const std::string& name) {
 ::testing::AssertionResult Says(const Result& run, const std::string& part) {
     const bool found = run.output.find(part) != std::string::npos;
     return (found ? ::testing::AssertionSuccess() : ::testing::AssertionFailure())
-           << (found ? "" : "no ") << "\"" << part << "\" in:\n" << run.output;
+           << (found ? "" : "no ") << "\"" << part << "\" in:\n"
+           << run.output;
 }
 
 }  // namespace
@@ -49,31 +50,50 @@ TEST(Simulator, RunsReportWhatTheServiceDidAndEndWithTheOutcome) {
         int exitCode;
         std::vector<const char*> says, saysNot;
     } cases[] = {
-        {nullptr, "", 0,
-         {"Outcome: published\nAttempts: 1\n", "information  Noxel_ALS_Service: Update parameters successfully!",
+        {nullptr,
+         "",
+         0,
+         {"Outcome: published\nAttempts: 1\n",
+          "information  Noxel_ALS_Service: Update parameters successfully!",
           "[20260314-09:30:00]SENSOR LUX: 300\n", "ALR_CURVE  REG_SZ     \"5,10,100,150,1000,800\"",
           "STOP_PENDING     checkpoint 2"},
          {}},
         // Publishes at once, so no real sleep.
         {nullptr, "--realtime", 0, {"[0.000 s] attempt: CALIBRATE read\n"}, {}},
         {"typical.json", "", 0, {"Outcome: published\nAttempts: 1\n"}, {}},
-        {"als-flag-refused.json", "", 0, {"Outcome: published\n", "Fail to set Sensor Range!"},
+        {"als-flag-refused.json",
+         "",
+         0,
+         {"Outcome: published\n", "Fail to set Sensor Range!"},
          {"ALS_FLAG   REG_DWORD"}},
-        {"empty-firmware.json", "", 1,
-         {"Outcome: not published (gave up after 30 attempts)\nAttempts: 30\nSimulated time: 300.000 s", "(no file)\n",
-          "Device Parameters\n    (no values)\n"},
+        {"empty-firmware.json",
+         "",
+         1,
+         {"Outcome: not published (gave up after 30 attempts)\nAttempts: 30\nSimulated time: 300.000 s",
+          "(no file)\n", "Device Parameters\n    (no values)\n"},
          {}},
         {"alr-curve-missing.json", "", 1, {"Attempts: 30\n"}, {}},
         {"no-uefi.json", "", 1, {"Outcome: not published (gave up after 30 attempts)"}, {}},
-        {"model1-two-instances.json", "", 0, {"NOXL6110\\1\\Device Parameters\n    ALS_SRC    REG_DWORD  1000"}, {}},
+        {"model1-two-instances.json",
+         "",
+         0,
+         {"NOXL6110\\1\\Device Parameters\n    ALS_SRC    REG_DWORD  1000"},
+         {}},
         // A stop ends when the worker's sleep does; a shutdown reports STOPPED at once.
-        {"empty-firmware.json", "--stop-after 35", 1,
+        {"empty-firmware.json",
+         "--stop-after 35",
+         1,
          {"Outcome: not published (stopped early)\nAttempts: 4\nSimulated time: 40.000 s",
           "35.000 s  STOP_PENDING     checkpoint 2", "40.000 s  STOPPED          checkpoint 0"},
          {}},
-        {"empty-firmware.json", "--stop-after 35 --shutdown", 1, {"35.000 s  STOPPED          checkpoint 0"},
+        {"empty-firmware.json",
+         "--stop-after 35 --shutdown",
+         1,
+         {"35.000 s  STOPPED          checkpoint 0"},
          {"STOP_PENDING", "in OnStop"}},
-        {"model1-two-instances.json", "--json", 0,
+        {"model1-two-instances.json",
+         "--json",
+         0,
          {"\"outcome\": \"published\"",
           "\"key\": \"HKEY_LOCAL_MACHINE\\\\SYSTEM\\\\CurrentControlSet\\\\Enum\\\\ACPI\\\\NOXL6110\\\\0"
           "\\\\Device Parameters\"",
@@ -102,7 +122,8 @@ TEST(Simulator, RegFileIsUtf16WithTheRegeditHeader) {
     for (size_t i = 2; i + 1 < bytes.size(); i += 2) text += bytes[i];  // ASCII content
     EXPECT_EQ(text,
               "Windows Registry Editor Version 5.00\r\n\r\n"
-              "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\ACPI\\NOXL6120\\1&2b3c4d5e&0\\Device Parameters]\r\n"
+              "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\ACPI\\NOXL6120\\1&2b3c4d5e&0\\Device "
+              "Parameters]\r\n"
               "\"ALS_SRC\"=dword:000003e8\r\n\"ALS_CAL\"=dword:0000012c\r\n"
               "\"ALR_CURVE\"=\"5,10,100,150,1000,800\"\r\n\"ALS_CS\"=dword:00000028\r\n"
               "\"ALS_FLAG\"=dword:00000001\r\n\r\n");
@@ -125,13 +146,15 @@ TEST(Simulator, EfivarsDirectoryReplacesTheFirmware) {
 // the typical machine, and empty firmware, without an event log.
 TEST(Simulator, OutcomeDoesNotDependOnTheEventLog) {
     std::ifstream typicalFile(Example("typical.json"));
-    const std::string typical((std::istreambuf_iterator<char>(typicalFile)), std::istreambuf_iterator<char>());
+    const std::string typical((std::istreambuf_iterator<char>(typicalFile)),
+                              std::istreambuf_iterator<char>());
     struct Case {
         std::string machine;
         int exitCode;
         const char* outcome;
     } cases[] = {
-        {"{\"eventLog\": false," + typical.substr(typical.find('{') + 1), 0, "Outcome: published\nAttempts: 1\n"},
+        {"{\"eventLog\": false," + typical.substr(typical.find('{') + 1), 0,
+         "Outcome: published\nAttempts: 1\n"},
         {R"({"eventLog": false})", 1, "Outcome: not published (gave up after 30 attempts)\nAttempts: 30\n"},
         {R"({"faults": [{"operation": "RegisterEventSourceW", "error": 1722, "call": 1, "times": 0}]})", 1,
          "Outcome: not published (gave up after 30 attempts)\nAttempts: 30\n"},
@@ -179,11 +202,13 @@ TEST(Simulator, BrokenMachineFilesAreNamedWithThePlace) {
         const char* message;
     } cases[] = {
         {R"({"firmware": {"ALS_CS": "2g"}})", ": /firmware/ALS_CS: 'g' is not a hex digit"},
-        {R"({"firmware": {"ALS_CS": "123"}})", ": /firmware/ALS_CS: '123' is not a whole number of hex bytes"},
+        {R"({"firmware": {"ALS_CS": "123"}})",
+         ": /firmware/ALS_CS: '123' is not a whole number of hex bytes"},
         {R"({"faults": [{"operation": "RegDeleteKeyW", "error": 5}]})",
          ": /faults/0/operation: unknown operation 'RegDeleteKeyW'"},
         {R"({"uefi": "yes"})", ": /uefi: expected true or false, found string"},
-        {R"({"devices": [{"hardwareIds": "ACPI"}]})", ": /devices/0/hardwareIds: expected an array, found string"},
+        {R"({"devices": [{"hardwareIds": "ACPI"}]})",
+         ": /devices/0/hardwareIds: expected an array, found string"},
         {R"({"registryKey": []})", ": /registryKey: unknown field"},
         {"{\n  \"uefi\": true,\n  \"firmware\": {\n}", ":4:2: syntax error"},
         // Too large for any field: the library's own error, with its place.

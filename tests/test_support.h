@@ -43,8 +43,11 @@ inline std::vector<std::string> ReportedStates() {
 inline std::vector<std::string> EventMessages() {
     std::vector<std::string> messages;
     for (const emu::EventEntry& entry : emu::Events()) {
-        std::string prefix = entry.type == EVENTLOG_ERROR_TYPE ? "E " : entry.type == EVENTLOG_INFORMATION_TYPE ? "I " : "? ";
-        messages.push_back(prefix + (entry.strings.size() > 1 ? N(entry.strings[1]) : std::string("<missing>")));
+        std::string prefix = entry.type == EVENTLOG_ERROR_TYPE         ? "E "
+                             : entry.type == EVENTLOG_INFORMATION_TYPE ? "I "
+                                                                       : "? ";
+        messages.push_back(prefix +
+                           (entry.strings.size() > 1 ? N(entry.strings[1]) : std::string("<missing>")));
     }
     return messages;
 }
@@ -89,13 +92,15 @@ inline const emu::String logPath = u"C:\\Windows\\System32\\Noxel_AlsSvc.log";
 
 inline emu::Bytes Utf16le(std::u16string_view text) {
     emu::Bytes bytes;
-    for (char16_t c : text) bytes.insert(bytes.end(), {static_cast<uint8_t>(c & 0xFF), static_cast<uint8_t>(c >> 8)});
+    for (char16_t c : text)
+        bytes.insert(bytes.end(), {static_cast<uint8_t>(c & 0xFF), static_cast<uint8_t>(c >> 8)});
     return bytes;
 }
 
 inline std::u16string FromUtf16le(const emu::Bytes& bytes) {
     std::u16string text;
-    for (size_t i = 0; i + 1 < bytes.size(); i += 2) text += static_cast<char16_t>(bytes[i] | bytes[i + 1] << 8);
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2)
+        text += static_cast<char16_t>(bytes[i] | bytes[i + 1] << 8);
     return text;
 }
 
@@ -131,7 +136,8 @@ inline std::vector<std::string> Described(const emu::String& path) {
             line += " dword " + std::to_string(data[0] | data[1] << 8 | data[2] << 16 | DWORD{data[3]} << 24);
         } else if (value.type == REG_SZ && data.size() % 2 == 0) {
             line += " sz ";
-            for (char16_t c : FromUtf16le(data)) line += c == 0 ? std::string("\\0") : N(std::u16string(1, c));
+            for (char16_t c : FromUtf16le(data))
+                line += c == 0 ? std::string("\\0") : N(std::u16string(1, c));
         } else {
             line += " type " + std::to_string(value.type) + ", " + std::to_string(data.size()) + " bytes";
         }

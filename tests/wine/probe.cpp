@@ -137,7 +137,8 @@ int Message(const WCHAR* codeText) {
     const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr,
                                         code, 0, reinterpret_cast<WCHAR*>(&text), 0, nullptr);
     if (length == 0) return 1;
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
+    const int bytes =
+        WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
     std::string narrow(static_cast<size_t>(bytes), '\0');
     WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), narrow.data(), bytes, nullptr, nullptr);
     LocalFree(text);
@@ -331,7 +332,8 @@ int wmain(int argc, WCHAR* argv[]) {
     } else if (argc == 2 && lstrcmpW(argv[1], L"devices") == 0) {
         Devices();
     } else {
-        output = "usage: probe values KEY | devices | service NAME | config NAME | version FILE | message CODE\n";
+        output =
+            "usage: probe values KEY | devices | service NAME | config NAME | version FILE | message CODE\n";
         status = 2;
     }
     Flush();
