@@ -40,9 +40,9 @@ void CSampleService::AppendLog() {
     // whole and leaves no bare half glued to a neighbour.
     WCHAR entry[timestampCapacity + logMessageCapacity] = {};
     StringCchPrintfW(entry, std::size(entry), TEXT("[%04lu%02lu%02lu-%02lu:%02lu:%02lu]%s"),
-                     static_cast<DWORD>(now.wYear), static_cast<DWORD>(now.wMonth), static_cast<DWORD>(now.wDay),
-                     static_cast<DWORD>(now.wHour), static_cast<DWORD>(now.wMinute),
-                     static_cast<DWORD>(now.wSecond), logMessage);
+                     static_cast<DWORD>(now.wYear), static_cast<DWORD>(now.wMonth),
+                     static_cast<DWORD>(now.wDay), static_cast<DWORD>(now.wHour),
+                     static_cast<DWORD>(now.wMinute), static_cast<DWORD>(now.wSecond), logMessage);
     const int length = lstrlenW(entry);
 
     // Without the end of the file the entry would land over earlier ones: drop it.

@@ -62,7 +62,8 @@ HANDLE WINAPI FindFirstFileW(LPCWSTR path, LPWIN32_FIND_DATAW data) {
     State& s = Machine();
     std::lock_guard guard(s.lock);
     const String name = ToString(path);
-    if (auto error = Fault(s, Operation::FindFirstFileW, {name})) return FailWith(*error, INVALID_HANDLE_VALUE);
+    if (auto error = Fault(s, Operation::FindFirstFileW, {name}))
+        return FailWith(*error, INVALID_HANDLE_VALUE);
     // Wildcards are not emulated: the path names one file.
     auto hostPath = MapPath(s, name);
     if (!hostPath || !Exists(*hostPath))

@@ -134,7 +134,8 @@ DWORD WINAPI GetFirmwareEnvironmentVariableW(LPCWSTR name, LPCWSTR guid, PVOID b
 namespace {
 
 DWORD ReadVariable(State& s, const String& variable, LPCWSTR guid, PVOID buffer, DWORD size) {
-    if (auto error = Fault(s, Operation::GetFirmwareEnvironmentVariableW, {variable})) return FailWith(*error, 0);
+    if (auto error = Fault(s, Operation::GetFirmwareEnvironmentVariableW, {variable}))
+        return FailWith(*error, 0);
     if (!s.uefiPresent) return FailWith(ERROR_INVALID_FUNCTION, 0);
     if (!s.privilegeEnabled) return FailWith(ERROR_PRIVILEGE_NOT_HELD, 0);
     const std::optional<String> vendor = CanonicalGuid(ToString(guid));
