@@ -13,6 +13,7 @@ packages=(
   wixl                                # the MSI package
   osslsigncode openssl                # signing, and the signing test's throwaway certificate
   clang libclang-rt-14-dev            # the host-clang build and the fuzzers (libFuzzer)
+  clang-format                        # the formatting check of the test command
 )
 
 missing=()
