@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The conformance program (tests/conformance) as the Windows build under Wine, held to
+# The conformance program (tools/conformance) as the Windows build under Wine, held to
 # the expectations that the emulation is held to: once where Wine answers every
 # question, once where the test build's firmware reader answers the firmware questions.
 # The machine is set up here as machine_emulated.cpp sets the emulated one up.

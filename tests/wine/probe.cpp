@@ -6,7 +6,7 @@
 // "version FILE" reads an executable's version resource and manifest back; "message
 // CODE" prints the system's text for an error code. What the
 // platform answers to the service's own calls is the conformance program's business
-// (tests/conformance/).
+// (tools/conformance/).
 #include <windows.h>
 #include <setupapi.h>
 #include <strsafe.h>

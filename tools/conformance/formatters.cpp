@@ -4,7 +4,7 @@
 #include <cstdarg>
 #include <vector>
 
-#include "tests/conformance/conformance.h"
+#include "tools/conformance/conformance.h"
 
 namespace conformance {
 

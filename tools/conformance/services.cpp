@@ -1,7 +1,7 @@
 // The service manager's console side as -install and -remove use it, the dispatcher as
 // the service calls it from a console, the module's own path, and the event log as the
 // service writes to it.
-#include "tests/conformance/conformance.h"
+#include "tools/conformance/conformance.h"
 
 namespace conformance {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/conformance/conformance.h"
+#include "tools/conformance/conformance.h"
 
 namespace conformance {
 

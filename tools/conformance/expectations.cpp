@@ -1,4 +1,4 @@
-#include "tests/conformance/expectations.h"
+#include "tools/conformance/expectations.h"
 
 #include <cstdio>
 #include <sstream>

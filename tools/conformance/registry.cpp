@@ -3,7 +3,7 @@
 // The keys below SOFTWARE\NoxelConformance are made by the machine's set-up.
 #include <iterator>
 
-#include "tests/conformance/conformance.h"
+#include "tools/conformance/conformance.h"
 
 namespace conformance {
 

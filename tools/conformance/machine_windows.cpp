@@ -2,7 +2,7 @@
 // sets up): the looks at the machine that the service itself never needs.
 #include <vector>
 
-#include "tests/conformance/conformance.h"
+#include "tools/conformance/conformance.h"
 
 namespace conformance {
 
