@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "platform/emulation/state_names.h"
 #include "platform/registry.h"
 
 namespace sim {
@@ -11,19 +12,6 @@ namespace {
 
 const char16_t* const logPath = u"C:\\Windows\\System32\\Noxel_AlsSvc.log";
 const char16_t* const enumRoot = u"SYSTEM\\CurrentControlSet\\Enum\\ACPI";
-
-const char* StateName(DWORD state) {
-    switch (state) {
-        case 1: return "STOPPED";
-        case 2: return "START_PENDING";
-        case 3: return "STOP_PENDING";
-        case 4: return "RUNNING";
-        case 5: return "CONTINUE_PENDING";
-        case 6: return "PAUSE_PENDING";
-        case 7: return "PAUSED";
-        default: return "UNKNOWN";
-    }
-}
 
 const char* EventTypeName(WORD type) {
     switch (type) {
@@ -146,7 +134,7 @@ std::string TextReport(const Report& report) {
     for (const emu::StatusReport& status : report.statusReports) {
         char line[160];
         std::snprintf(line, sizeof line, "  %12s  %-16s checkpoint %u  exit code %u\n",
-                      Seconds(status.timeMs).c_str(), StateName(status.status.dwCurrentState),
+                      Seconds(status.timeMs).c_str(), emu::StateName(status.status.dwCurrentState),
                       status.status.dwCheckPoint, status.status.dwWin32ExitCode);
         out += line;
     }
@@ -206,7 +194,7 @@ std::string JsonReport(const Report& report) {
     root["statusReports"] = ordered_json::array();
     for (const emu::StatusReport& status : report.statusReports)
         root["statusReports"].push_back({{"timeMs", status.timeMs},
-                                         {"state", StateName(status.status.dwCurrentState)},
+                                         {"state", emu::StateName(status.status.dwCurrentState)},
                                          {"checkPoint", status.status.dwCheckPoint},
                                          {"win32ExitCode", status.status.dwWin32ExitCode}});
     root["events"] = ordered_json::array();
