@@ -57,6 +57,7 @@ void CSampleService::OnStart(DWORD, LPWSTR*) {
 void CSampleService::OnStop() {
     LogEvent(TEXT("Noxel ALS Service in OnStop"), EVENTLOG_INFORMATION_TYPE);
     stopping = 1;
+    // Reset as the service always has, though the worker is ending and counts no more.
     retryCount = 0;
     if (WaitForSingleObject(stoppedEvent, INFINITE) != WAIT_OBJECT_0) throw GetLastError();
 }
@@ -84,6 +85,7 @@ void CSampleService::WorkerLoop() {
                 break;
             }
             if (++retryCount >= maximumAttempts) stopping = 1;
+            // The last failure sleeps too: a stop then waits for the sleep, as it always has.
             Sleep(retryIntervalMs);
         }
     } catch (...) {

@@ -24,6 +24,7 @@ void InstallService() {
         PrintConsole(TEXT("OpenSCManager failed w/err 0x%08lx\n"), GetLastError());
         return;
     }
+    // Interactive, as it has always been registered; the running service reports own-process.
     UniqueServiceHandle created(CreateServiceW(
         manager.get(), calibrationServiceName, calibrationServiceDisplayName, SERVICE_ALL_ACCESS,
         SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
@@ -42,7 +43,7 @@ void InstallService() {
     } else {
         PrintConsole(TEXT("Start Service %s failed.\n"), calibrationServiceName);
     }
-    // Closed in this order: the manager, the created service, the reopened one.
+    // Manager, created, reopened: the order the command has always kept; each handle stands alone.
     manager.reset();
     created.reset();
 }
@@ -79,5 +80,5 @@ void RemoveService() {
         PrintConsole(TEXT("%s is removed.\n"), calibrationServiceName);
     else
         PrintConsole(TEXT("DeleteService failed w/err 0x%08lx\n"), GetLastError());
-    manager.reset();  // the manager first, then the service
+    manager.reset();  // the manager first, as at install; the service handle outlives it
 }
