@@ -12,9 +12,6 @@ std::atomic<DWORD> retryCount{0};
 
 namespace {
 
-constexpr DWORD maximumAttempts = 30;
-constexpr DWORD retryIntervalMs = 10000;
-
 // What the thread-pool callback runs: a member operation and its object.
 struct WorkItemContext {
     void (CSampleService::*operation)();
@@ -81,7 +78,7 @@ void CSampleService::WorkerLoop() {
             }
             if (published) {
                 stopping = 1;
-                LogEvent(TEXT("Update parameters successfully!"), EVENTLOG_INFORMATION_TYPE);
+                LogEvent(publishedEventText, EVENTLOG_INFORMATION_TYPE);
                 break;
             }
             if (++retryCount >= maximumAttempts) stopping = 1;

@@ -38,3 +38,9 @@ private:
 
 // Failed attempts of the current worker; written by the worker and by OnStop.
 extern std::atomic<DWORD> retryCount;
+
+// A worker gives up after this many failed attempts, made this far apart.
+inline constexpr DWORD maximumAttempts = 30;
+inline constexpr DWORD retryIntervalMs = 10000;
+// The information event of a publication that succeeded.
+inline constexpr const WCHAR* publishedEventText = TEXT("Update parameters successfully!");

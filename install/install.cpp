@@ -4,6 +4,12 @@
 #include "platform/handles.h"
 #include "service/console.h"
 
+namespace {
+
+constexpr DWORD stopPollIntervalMs = 1000;
+
+}  // namespace
+
 void InstallService() {
     WCHAR path[MAX_PATH];
     const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
@@ -65,10 +71,10 @@ void RemoveService() {
     // A refused stop (the service is not running) is silent; the deletion goes ahead.
     if (ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) {
         PrintConsole(TEXT("Stopping %s."), calibrationServiceName);
-        Sleep(1000);
+        Sleep(stopPollIntervalMs);
         while (QueryServiceStatus(service.get(), &status) && status.dwCurrentState == SERVICE_STOP_PENDING) {
             PrintConsole(TEXT("."));
-            Sleep(1000);
+            Sleep(stopPollIntervalMs);
         }
         if (status.dwCurrentState == SERVICE_STOPPED)
             PrintConsole(TEXT("\n%s is stopped.\n"), calibrationServiceName);
