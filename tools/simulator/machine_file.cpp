@@ -5,14 +5,13 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "calibration/firmware_variables.h"
+
 namespace sim {
 
 namespace {
 
 using nlohmann::json;
-
-const char* const calibrationGuid = "{BF82486A-80F7-4733-B82C-066BD8F2534B}";
-const char* const firmwareNames[] = {"CALIBRATE", "ALR_CURVE", "ALS_CS", "ALS_FLAG"};
 
 // Where a JSON parse error stands, as line:column.
 std::string Position(const std::string& text, size_t byte) {
@@ -227,13 +226,14 @@ void ReadEfivars(MachineDescription& machine, const std::string& directory) {
     namespace fs = std::filesystem;
     std::error_code error;
     if (!fs::is_directory(directory, error)) throw MachineFileError(directory + ": not a directory");
-    std::string guid = calibrationGuid;
-    guid = guid.substr(1, guid.size() - 2);
+    std::string guid = emu::Narrow(calibrationVendorGuid);
+    guid = guid.substr(1, guid.size() - 2);  // without its braces
     for (char& c : guid) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
 
     machine.firmware.clear();
-    for (const char* name : firmwareNames) {
-        const fs::path file = fs::path(directory) / (std::string(name) + "-" + guid);
+    for (const WCHAR* variable : calibrationVariables) {
+        const std::string name = emu::Narrow(variable);
+        const fs::path file = fs::path(directory) / (name + "-" + guid);
         const fs::file_status status = fs::status(file, error);
         if (status.type() == fs::file_type::not_found) {
             if (fs::is_symlink(fs::symlink_status(file, error)))
@@ -260,7 +260,7 @@ void Apply(const MachineDescription& machine) {
     emu::SetPrivilegeHeld(machine.privilegeHeld);
     emu::SetEventLogAvailable(machine.eventLog);
     for (const auto& [name, data] : machine.firmware)
-        emu::SetFirmwareVariable(emu::Wide(name), emu::Wide(calibrationGuid), data);
+        emu::SetFirmwareVariable(emu::Wide(name), calibrationVendorGuid, data);
     for (const auto& device : machine.devices) {
         if (device)
             emu::AddDevice(*device);

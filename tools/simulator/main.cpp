@@ -6,6 +6,7 @@
 #include <iostream>
 #include <string>
 
+#include "calibration/firmware_variables.h"
 #include "tools/simulator/machine_file.h"
 #include "tools/simulator/report.h"
 #include "tools/simulator/run.h"
@@ -105,10 +106,11 @@ int main(int argc, char* argv[]) {
     sim::Apply(machine);
     if (options.realtime) {
         options.onFirmwareRead = [](const emu::FirmwareRead& read) {
-            if (read.name != u"CALIBRATE") return;
-            std::fprintf(stderr, "[%llu.%03llu s] attempt: CALIBRATE %s\n",
+            if (read.name != calibrateVariable) return;
+            std::fprintf(stderr, "[%llu.%03llu s] attempt: %s %s\n",
                          static_cast<unsigned long long>(read.timeMs / 1000),
                          static_cast<unsigned long long>(read.timeMs % 1000),
+                         emu::Narrow(calibrateVariable).c_str(),
                          read.bytes ? "read" : ("not read, error " + std::to_string(read.error)).c_str());
         };
     }

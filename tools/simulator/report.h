@@ -24,6 +24,7 @@ struct Report {
     std::string logText;  // the UTF-16LE text log, as UTF-8
     std::vector<ParameterKey> parameterKeys;
     size_t attempts = 0;
+    DWORD failedAttempts = 0;  // by the worker's own count, when it ended by itself
     Outcome outcome = Outcome::StoppedEarly;
     std::string console;
     uint64_t endMs = 0;
@@ -36,6 +37,6 @@ std::string TextReport(const Report& report);
 std::string JsonReport(const Report& report);
 // UTF-16LE with its byte-order mark and CRLF lines, as regedit writes it.
 std::string RegFile(const Report& report);
-const char* OutcomeText(Outcome outcome);
+std::string OutcomeText(const Report& report);
 
 }  // namespace sim
