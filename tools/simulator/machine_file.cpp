@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "calibration/firmware_variables.h"
+#include "tools/simulator/typical_machine.h"
 
 namespace sim {
 
@@ -206,21 +207,7 @@ MachineDescription ReadMachineFile(const std::string& path) {
     return ParseMachine(text.str(), path);
 }
 
-MachineDescription DefaultMachine() {
-    MachineDescription machine;
-    machine.firmware = {
-        {"CALIBRATE", {0xE8, 0x03, 0x2C, 0x01}},
-        {"ALR_CURVE", {0x05, 0x00, 0x0A, 0x00, 0x64, 0x00, 0x96, 0x00, 0xE8, 0x03, 0x20, 0x03, 0xFF, 0xFF,
-                       0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-                       0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}},
-        {"ALS_CS", {0x28, 0x00, 0x00, 0x00}},
-        {"ALS_FLAG", {0x01}},
-    };
-    machine.devices = {emu::MultiString({u"ACPI\\VEN_NOXL&DEV_6120", u"ACPI\\NOXL6120", u"*NOXL6120"})};
-    machine.registryKeys = {
-        "SYSTEM\\CurrentControlSet\\Enum\\ACPI\\NOXL6120\\1&2b3c4d5e&0\\Device Parameters"};
-    return machine;
-}
+MachineDescription DefaultMachine() { return ParseMachine(typicalMachineJson, "examples/typical.json"); }
 
 void ReadEfivars(MachineDescription& machine, const std::string& directory) {
     namespace fs = std::filesystem;
