@@ -129,7 +129,7 @@ MachineDescription ParseMachine(const std::string& text, const std::string& file
         {"description", "uefi", "privilegeHeld", "eventLog", "firmware", "devices", "registryKeys", "faults"},
         "");
 
-    if (root.contains("description")) read.String(root["description"], "/description");
+    if (root.contains("description")) machine.description = read.String(root["description"], "/description");
     if (root.contains("uefi")) machine.uefi = read.Boolean(root["uefi"], "/uefi");
     if (root.contains("privilegeHeld"))
         machine.privilegeHeld = read.Boolean(root["privilegeHeld"], "/privilegeHeld");

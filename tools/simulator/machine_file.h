@@ -20,6 +20,7 @@ struct FaultDescription {
 };
 
 struct MachineDescription {
+    std::optional<std::string> description;  // shown in the report, read by nothing else
     bool uefi = true;
     bool privilegeHeld = true;
     bool eventLog = true;

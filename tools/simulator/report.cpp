@@ -99,8 +99,9 @@ std::string OutcomeText(const Report& report) {
     return "";
 }
 
-Report CollectReport(const WorkerEnd& workerEnd) {
+Report CollectReport(const WorkerEnd& workerEnd, const std::optional<std::string>& description) {
     Report report;
+    report.description = description;
     report.statusReports = emu::StatusReports();
     report.events = emu::Events();
     report.logExists = emu::FileExists(logFilePath);
@@ -133,6 +134,7 @@ Report CollectReport(const WorkerEnd& workerEnd) {
 
 std::string TextReport(const Report& report) {
     std::string out;
+    if (report.description) out += "Machine: " + *report.description + "\n";
     out += "Outcome: " + std::string(report.outcome == Outcome::Published ? "published" : "not published") +
            (report.outcome == Outcome::Published ? "" : " (" + OutcomeText(report) + ")") + "\n";
     out += "Attempts: " + std::to_string(report.attempts) + "\n";
@@ -192,6 +194,7 @@ std::string TextReport(const Report& report) {
 std::string JsonReport(const Report& report) {
     using nlohmann::ordered_json;
     ordered_json root;
+    root["description"] = report.description ? ordered_json(*report.description) : ordered_json(nullptr);
     root["outcome"] = report.outcome == Outcome::Published    ? "published"
                       : report.outcome == Outcome::GaveUp     ? "gave-up"
                       : report.outcome == Outcome::NotStarted ? "not-started"

@@ -2,6 +2,7 @@
 // forms: readable text, JSON, and a .reg file of the resulting registry values.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@ struct ParameterKey {
 };
 
 struct Report {
+    std::optional<std::string> description;  // the machine file's own words
     std::vector<emu::StatusReport> statusReports;
     std::vector<emu::EventEntry> events;
     bool logExists = false;
@@ -32,7 +34,7 @@ struct Report {
 
 // The outcome comes from how the worker ended, not from the event log, which may be
 // unavailable.
-Report CollectReport(const WorkerEnd& workerEnd);
+Report CollectReport(const WorkerEnd& workerEnd, const std::optional<std::string>& description);
 std::string TextReport(const Report& report);
 std::string JsonReport(const Report& report);
 // UTF-16LE with its byte-order mark and CRLF lines, as regedit writes it.
