@@ -77,7 +77,7 @@ void EnableFirmwareAccess() {
 
 bool ReadCalibrate() {
     std::vector<BYTE> value(calibrateSize);
-    if (!ReadVariable(TEXT("CALIBRATE"), value)) return false;
+    if (!ReadVariable(calibrateVariable, value)) return false;
     CalibrationParameters.sourceLux = LittleEndianWord(&value[0]);
     CalibrationParameters.sensorLux = LittleEndianWord(&value[2]);
     return true;
@@ -85,7 +85,7 @@ bool ReadCalibrate() {
 
 bool ReadChangeSensitivity() {
     std::vector<BYTE> value(changeSensitivitySize);
-    if (!ReadVariable(TEXT("ALS_CS"), value)) return false;
+    if (!ReadVariable(changeSensitivityVariable, value)) return false;
     const DWORD sensitivity = value[0];
     if (value[0] == erasedByte)
         CalibrationParameters.changeSensitivity = uncalibratedChangeSensitivity;
@@ -100,14 +100,14 @@ bool ReadChangeSensitivity() {
 
 bool ReadAlsFlag() {
     std::vector<BYTE> value(alsFlagSize);
-    if (!ReadVariable(TEXT("ALS_FLAG"), value)) return false;
+    if (!ReadVariable(alsFlagVariable, value)) return false;
     CalibrationParameters.alsFlag = value[0] == erasedByte ? uncalibratedAlsFlag : value[0];
     return true;
 }
 
 bool CSampleService::ReadAlrCurve() {
     std::vector<BYTE> curve(alrCurveSize);
-    if (ReadVariable(TEXT("ALR_CURVE"), curve)) {
+    if (ReadVariable(alrCurveVariable, curve)) {
         BuildAlrCurve(curve);
         return true;
     }

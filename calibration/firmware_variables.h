@@ -23,6 +23,13 @@ struct CalibrationRecord {
 extern CalibrationRecord CalibrationParameters;
 
 inline constexpr const WCHAR* calibrationVendorGuid = TEXT("{BF82486A-80F7-4733-B82C-066BD8F2534B}");
+inline constexpr const WCHAR* calibrateVariable = TEXT("CALIBRATE");  // source and sensor lux
+inline constexpr const WCHAR* alrCurveVariable = TEXT("ALR_CURVE");
+inline constexpr const WCHAR* changeSensitivityVariable = TEXT("ALS_CS");
+inline constexpr const WCHAR* alsFlagVariable = TEXT("ALS_FLAG");
+// The four, in the order an attempt reads them.
+inline constexpr const WCHAR* calibrationVariables[] = {calibrateVariable, alrCurveVariable,
+                                                        changeSensitivityVariable, alsFlagVariable};
 
 // Enables SeSystemEnvironmentPrivilege on the process token; failures show in the
 // firmware read that follows.

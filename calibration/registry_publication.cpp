@@ -36,6 +36,7 @@ void Log(CSampleService& service, std::initializer_list<LPCWSTR> parts) {
 bool SetDword(CSampleService& service, HKEY key, LPCWSTR name, DWORD value, LPCWSTR label, LPCWSTR failure) {
     if (RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value)) !=
         ERROR_SUCCESS) {
+        // No line end, as the service has always logged it; parsers of the log rely on it.
         Log(service, {failure});
         return false;
     }
@@ -50,7 +51,7 @@ bool SetAlrCurve(CSampleService& service, HKEY key) {
     const DWORD size = static_cast<DWORD>(lstrlenW(text) + 1) * sizeof(WCHAR);
     if (RegSetValueExW(key, TEXT("ALR_CURVE"), 0, REG_SZ, reinterpret_cast<const BYTE*>(text), size) !=
         ERROR_SUCCESS) {
-        Log(service, {TEXT("Fail to set ALR Table!")});
+        Log(service, {TEXT("Fail to set ALR Table!")});  // no line end, like the other write failures
         return false;
     }
     Log(service, {TEXT("ALR Table: "), text, TEXT("\r\n")});
@@ -70,6 +71,7 @@ void WriteValues(CSampleService& service, HKEY key, WrittenValues& written) {
     if (SetDword(service, key, TEXT("ALS_CS"), record.changeSensitivity, TEXT("CHANGE SENSITIVITY: "),
                  TEXT("Fail to set Change Sensitivity!")))
         written.changeSensitivity = true;
+    // The flag's failure has always been logged as "Sensor Range"; readers of the log match it.
     SetDword(service, key, TEXT("ALS_FLAG"), record.alsFlag, TEXT("ALS FLAG: "),
              TEXT("Fail to set Sensor Range!"));
 }

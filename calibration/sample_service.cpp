@@ -12,9 +12,6 @@ std::atomic<DWORD> retryCount{0};
 
 namespace {
 
-constexpr DWORD maximumAttempts = 30;
-constexpr DWORD retryIntervalMs = 10000;
-
 // What the thread-pool callback runs: a member operation and its object.
 struct WorkItemContext {
     void (CSampleService::*operation)();
@@ -57,6 +54,7 @@ void CSampleService::OnStart(DWORD, LPWSTR*) {
 void CSampleService::OnStop() {
     LogEvent(TEXT("Noxel ALS Service in OnStop"), EVENTLOG_INFORMATION_TYPE);
     stopping = 1;
+    // Reset as the service always has, though the worker is ending and counts no more.
     retryCount = 0;
     if (WaitForSingleObject(stoppedEvent, INFINITE) != WAIT_OBJECT_0) throw GetLastError();
 }
@@ -80,10 +78,11 @@ void CSampleService::WorkerLoop() {
             }
             if (published) {
                 stopping = 1;
-                LogEvent(TEXT("Update parameters successfully!"), EVENTLOG_INFORMATION_TYPE);
+                LogEvent(publishedEventText, EVENTLOG_INFORMATION_TYPE);
                 break;
             }
             if (++retryCount >= maximumAttempts) stopping = 1;
+            // The last failure sleeps too: a stop then waits for the sleep, as it always has.
             Sleep(retryIntervalMs);
         }
     } catch (...) {

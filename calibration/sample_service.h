@@ -1,6 +1,7 @@
 // The calibration service: detects the sensor model at start and runs a worker on the
 // thread pool that carries the firmware calibration into the registry, retrying
-// every 10 seconds up to 30 times.
+// every 10 seconds up to 30 times. Defined in calibration/sample_service.cpp, but for the
+// three members that say otherwise.
 #pragma once
 
 #include <atomic>
@@ -15,12 +16,15 @@ public:
     ~CSampleService() override;
 
     // Writes logMessage as one timestamped entry of the text log.
+    // Defined in calibration/text_log.cpp.
     void AppendLog();
     // Reads ALR_CURVE into CalibrationParameters; logs a failed read.
+    // Defined in calibration/firmware_variables.cpp.
     bool ReadAlrCurve();
     // Writes CalibrationParameters under every instance's Device Parameters key; true
     // when source lux, sensor lux, ALR curve and change sensitivity were each written
     // to every instance handled.
+    // Defined in calibration/registry_publication.cpp.
     bool PublishParameters();
 
 protected:
@@ -38,3 +42,9 @@ private:
 
 // Failed attempts of the current worker; written by the worker and by OnStop.
 extern std::atomic<DWORD> retryCount;
+
+// A worker gives up after this many failed attempts, made this far apart.
+inline constexpr DWORD maximumAttempts = 30;
+inline constexpr DWORD retryIntervalMs = 10000;
+// The information event of a publication that succeeded.
+inline constexpr const WCHAR* publishedEventText = TEXT("Update parameters successfully!");

@@ -57,6 +57,7 @@ bool DetectSensorModel() {
                 return true;
             }
         }
+        // A device that matches neither model puts model 0 back, as the service always has.
         SensorModel = 0;
     }
     return false;

@@ -24,6 +24,7 @@ void CSampleService::AppendLog() {
         UniqueFile created(
             CreateFileW(logFilePath, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!created) {
+            // An information entry, as the service has always filed it; the transfer goes on.
             LogEvent(TEXT("Unable to Create Log File"), EVENTLOG_INFORMATION_TYPE);
             return;
         }

@@ -4,6 +4,12 @@
 #include "platform/handles.h"
 #include "service/console.h"
 
+namespace {
+
+constexpr DWORD stopPollIntervalMs = 1000;
+
+}  // namespace
+
 void InstallService() {
     WCHAR path[MAX_PATH];
     const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
@@ -24,6 +30,7 @@ void InstallService() {
         PrintConsole(TEXT("OpenSCManager failed w/err 0x%08lx\n"), GetLastError());
         return;
     }
+    // Interactive, as it has always been registered; the running service reports own-process.
     UniqueServiceHandle created(CreateServiceW(
         manager.get(), calibrationServiceName, calibrationServiceDisplayName, SERVICE_ALL_ACCESS,
         SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
@@ -42,7 +49,7 @@ void InstallService() {
     } else {
         PrintConsole(TEXT("Start Service %s failed.\n"), calibrationServiceName);
     }
-    // Closed in this order: the manager, the created service, the reopened one.
+    // Manager, created, reopened: the order the command has always kept; each handle stands alone.
     manager.reset();
     created.reset();
 }
@@ -64,10 +71,10 @@ void RemoveService() {
     // A refused stop (the service is not running) is silent; the deletion goes ahead.
     if (ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) {
         PrintConsole(TEXT("Stopping %s."), calibrationServiceName);
-        Sleep(1000);
+        Sleep(stopPollIntervalMs);
         while (QueryServiceStatus(service.get(), &status) && status.dwCurrentState == SERVICE_STOP_PENDING) {
             PrintConsole(TEXT("."));
-            Sleep(1000);
+            Sleep(stopPollIntervalMs);
         }
         if (status.dwCurrentState == SERVICE_STOPPED)
             PrintConsole(TEXT("\n%s is stopped.\n"), calibrationServiceName);
@@ -79,5 +86,5 @@ void RemoveService() {
         PrintConsole(TEXT("%s is removed.\n"), calibrationServiceName);
     else
         PrintConsole(TEXT("DeleteService failed w/err 0x%08lx\n"), GetLastError());
-    manager.reset();  // the manager first, then the service
+    manager.reset();  // the manager first, as at install; the service handle outlives it
 }

@@ -3,6 +3,12 @@
 #include "platform/handles.h"
 #include "service/service_base.h"
 
+namespace {
+
+constexpr size_t errorMessageCapacity = 260;
+
+}  // namespace
+
 void CServiceBase::LogEvent(LPCWSTR message, WORD type) {
     UniqueEventSource source(RegisterEventSourceW(nullptr, serviceName));
     if (!source) return;  // the event log is unavailable; the service goes on
@@ -11,8 +17,8 @@ void CServiceBase::LogEvent(LPCWSTR message, WORD type) {
 }
 
 void CServiceBase::LogError(LPCWSTR operation, DWORD error) {
-    WCHAR message[260];
+    WCHAR message[errorMessageCapacity];
     // A cut text is written as it was cut.
-    StringCchPrintfW(message, 260, TEXT("%s failed w/err 0x%08lx"), operation, error);
+    StringCchPrintfW(message, errorMessageCapacity, TEXT("%s failed w/err 0x%08lx"), operation, error);
     LogEvent(message, EVENTLOG_ERROR_TYPE);
 }

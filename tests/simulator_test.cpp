@@ -110,6 +110,39 @@ TEST(Simulator, RunsReportWhatTheServiceDidAndEndWithTheOutcome) {
     }
 }
 
+// The machine file's description heads both forms of the report; without one the text
+// starts with the outcome and the JSON holds null.
+TEST(Simulator, ReportOpensWithTheMachineDescription) {
+    struct Case {
+        const char* machine;
+        const char* options;
+        const char* start;
+    } cases[] = {
+        {R"({"description": "No firmware at all."})", "",
+         "Machine: No firmware at all.\nOutcome: not published"},
+        {R"({"description": "No firmware at all."})", "--json",
+         "{\n  \"description\": \"No firmware at all.\",\n  \"outcome\": \"gave-up\""},
+        {"{}", "", "Outcome: not published"},
+        {"{}", "--json", "{\n  \"description\": null,\n  \"outcome\""},
+    };
+    for (const Case& c : cases) {
+        const std::string path = TempPath("described.json").string();
+        std::ofstream(path, std::ios::binary) << c.machine;
+        const Result run = Simulate(path + " " + c.options);
+        std::filesystem::remove(path);
+        EXPECT_EQ(run.output.substr(0, std::string(c.start).size()), c.start)
+            << c.machine << " " << c.options;
+    }
+}
+
+// Without a machine file the simulator runs examples/typical.json: the same report,
+// its description first.
+TEST(Simulator, DefaultMachineIsTheTypicalExample) {
+    const Result builtIn = Simulate("");
+    EXPECT_TRUE(Says(builtIn, "Machine: Model 0 (NOXL6120), one instance, all four variables present.\n"));
+    EXPECT_EQ(builtIn.output, Simulate(Example("typical.json")).output);
+}
+
 TEST(Simulator, RegFileIsUtf16WithTheRegeditHeader) {
     const std::string path = TempPath("out.reg").string();
     EXPECT_EQ(Simulate("--reg " + path).exitCode, 0);

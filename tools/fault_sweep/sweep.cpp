@@ -8,6 +8,8 @@
 #include <memory>
 #include <thread>
 
+#include "calibration/firmware_variables.h"
+#include "calibration/sample_service.h"
 #include "calibration/service_identity.h"
 #include "calibration/text_log.h"
 #include "service/entry_point.h"
@@ -22,10 +24,7 @@ using emu::Operation;
 constexpr const char16_t* publishedValueNames[publishedNames] = {u"ALS_SRC", u"ALS_CAL", u"ALR_CURVE",
                                                                  u"ALS_CS", u"ALS_FLAG"};
 constexpr unsigned sourceOfValue[publishedNames] = {0, 0, 1, 2, 3};
-constexpr const char16_t* variableNames[] = {u"CALIBRATE", u"ALR_CURVE", u"ALS_CS", u"ALS_FLAG"};
 constexpr size_t countedValues = 4;  // the first four make a publication complete
-
-constexpr const char16_t* successText = u"Update parameters successfully!";
 
 void Copy(char (&to)[textSize], const std::string& from) { std::snprintf(to, textSize, "%s", from.c_str()); }
 
@@ -120,7 +119,7 @@ void Observe(const Life& life, const Case& fault, Observation& o) {
     for (size_t i = 0; i < emu::operationCount; ++i) o.calls[i] = emu::CallCount(static_cast<Operation>(i));
 
     for (const emu::EventEntry& entry : emu::Events())
-        if (std::find(entry.strings.begin(), entry.strings.end(), successText) != entry.strings.end())
+        if (std::find(entry.strings.begin(), entry.strings.end(), publishedEventText) != entry.strings.end())
             o.published = true;
 
     for (size_t i = 0; i < life.machine.registryKeys.size() && i < maxInstances; ++i) {
@@ -144,8 +143,8 @@ void Observe(const Life& life, const Case& fault, Observation& o) {
 
     for (const emu::FirmwareRead& read : emu::FirmwareReads()) {
         if (read.error == 0 && read.bytes != 0) continue;
-        for (size_t v = 0; v < std::size(variableNames); ++v)
-            if (read.name == variableNames[v]) o.failedReads |= 1u << v;
+        for (size_t v = 0; v < std::size(calibrationVariables); ++v)
+            if (read.name == calibrationVariables[v]) o.failedReads |= 1u << v;
     }
 }
 

@@ -52,7 +52,7 @@ struct Observation {
     bool published = false;         // the success event was logged
     char incompleteInstance[textSize] = {};
     char logProblem[textSize] = {};
-    unsigned failedReads = 0;  // bit per variable, as variableNames orders them
+    unsigned failedReads = 0;  // bit per variable, as calibrationVariables orders them
     char values[maxInstances][publishedNames][textSize] = {};
     unsigned calls[emu::operationCount] = {};
 };

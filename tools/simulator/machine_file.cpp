@@ -5,14 +5,14 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "calibration/firmware_variables.h"
+#include "tools/simulator/typical_machine.h"
+
 namespace sim {
 
 namespace {
 
 using nlohmann::json;
-
-const char* const calibrationGuid = "{BF82486A-80F7-4733-B82C-066BD8F2534B}";
-const char* const firmwareNames[] = {"CALIBRATE", "ALR_CURVE", "ALS_CS", "ALS_FLAG"};
 
 // Where a JSON parse error stands, as line:column.
 std::string Position(const std::string& text, size_t byte) {
@@ -129,7 +129,7 @@ MachineDescription ParseMachine(const std::string& text, const std::string& file
         {"description", "uefi", "privilegeHeld", "eventLog", "firmware", "devices", "registryKeys", "faults"},
         "");
 
-    if (root.contains("description")) read.String(root["description"], "/description");
+    if (root.contains("description")) machine.description = read.String(root["description"], "/description");
     if (root.contains("uefi")) machine.uefi = read.Boolean(root["uefi"], "/uefi");
     if (root.contains("privilegeHeld"))
         machine.privilegeHeld = read.Boolean(root["privilegeHeld"], "/privilegeHeld");
@@ -207,33 +207,20 @@ MachineDescription ReadMachineFile(const std::string& path) {
     return ParseMachine(text.str(), path);
 }
 
-MachineDescription DefaultMachine() {
-    MachineDescription machine;
-    machine.firmware = {
-        {"CALIBRATE", {0xE8, 0x03, 0x2C, 0x01}},
-        {"ALR_CURVE", {0x05, 0x00, 0x0A, 0x00, 0x64, 0x00, 0x96, 0x00, 0xE8, 0x03, 0x20, 0x03, 0xFF, 0xFF,
-                       0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-                       0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}},
-        {"ALS_CS", {0x28, 0x00, 0x00, 0x00}},
-        {"ALS_FLAG", {0x01}},
-    };
-    machine.devices = {emu::MultiString({u"ACPI\\VEN_NOXL&DEV_6120", u"ACPI\\NOXL6120", u"*NOXL6120"})};
-    machine.registryKeys = {
-        "SYSTEM\\CurrentControlSet\\Enum\\ACPI\\NOXL6120\\1&2b3c4d5e&0\\Device Parameters"};
-    return machine;
-}
+MachineDescription DefaultMachine() { return ParseMachine(typicalMachineJson, "examples/typical.json"); }
 
 void ReadEfivars(MachineDescription& machine, const std::string& directory) {
     namespace fs = std::filesystem;
     std::error_code error;
     if (!fs::is_directory(directory, error)) throw MachineFileError(directory + ": not a directory");
-    std::string guid = calibrationGuid;
-    guid = guid.substr(1, guid.size() - 2);
+    std::string guid = emu::Narrow(calibrationVendorGuid);
+    guid = guid.substr(1, guid.size() - 2);  // without its braces
     for (char& c : guid) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
 
     machine.firmware.clear();
-    for (const char* name : firmwareNames) {
-        const fs::path file = fs::path(directory) / (std::string(name) + "-" + guid);
+    for (const WCHAR* variable : calibrationVariables) {
+        const std::string name = emu::Narrow(variable);
+        const fs::path file = fs::path(directory) / (name + "-" + guid);
         const fs::file_status status = fs::status(file, error);
         if (status.type() == fs::file_type::not_found) {
             if (fs::is_symlink(fs::symlink_status(file, error)))
@@ -260,7 +247,7 @@ void Apply(const MachineDescription& machine) {
     emu::SetPrivilegeHeld(machine.privilegeHeld);
     emu::SetEventLogAvailable(machine.eventLog);
     for (const auto& [name, data] : machine.firmware)
-        emu::SetFirmwareVariable(emu::Wide(name), emu::Wide(calibrationGuid), data);
+        emu::SetFirmwareVariable(emu::Wide(name), calibrationVendorGuid, data);
     for (const auto& device : machine.devices) {
         if (device)
             emu::AddDevice(*device);

@@ -20,6 +20,7 @@ struct FaultDescription {
 };
 
 struct MachineDescription {
+    std::optional<std::string> description;  // shown in the report, read by nothing else
     bool uefi = true;
     bool privilegeHeld = true;
     bool eventLog = true;
@@ -37,7 +38,8 @@ public:
 
 MachineDescription ParseMachine(const std::string& text, const std::string& fileName);
 MachineDescription ReadMachineFile(const std::string& path);
-// The typical machine: model 0, one instance, all four variables.
+// The typical machine, examples/typical.json as built in: model 0, one instance, all
+// four variables.
 MachineDescription DefaultMachine();
 // Replaces the firmware with the variables of the calibration GUID found in an
 // efivarfs-style directory (NAME-guid files: 4 attribute bytes, then the data).

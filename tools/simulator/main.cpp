@@ -6,6 +6,7 @@
 #include <iostream>
 #include <string>
 
+#include "calibration/firmware_variables.h"
 #include "tools/simulator/machine_file.h"
 #include "tools/simulator/report.h"
 #include "tools/simulator/run.h"
@@ -17,8 +18,8 @@ const char* const usage =
     "\n"
     "Runs the Noxel ALS calibration service through its life on an emulated machine:\n"
     "started as by the service manager, the worker's attempts, then a stop. Without a\n"
-    "machine file it runs the typical machine: model 0, one instance, all four\n"
-    "firmware variables.\n"
+    "machine file it runs the typical machine, examples/typical.json as built in:\n"
+    "model 0, one instance, all four firmware variables.\n"
     "\n"
     "Options:\n"
     "  --efivars DIR         take the firmware variables from an efivarfs directory\n"
@@ -31,7 +32,8 @@ const char* const usage =
     "  --realtime            run on the real clock, printing each attempt as it happens\n"
     "  --help                show this text\n"
     "\n"
-    "Machine file (JSON): {\"uefi\": true, \"privilegeHeld\": true, \"eventLog\": true,\n"
+    "Machine file (JSON): {\"description\": \"shown atop the report\",\n"
+    "  \"uefi\": true, \"privilegeHeld\": true, \"eventLog\": true,\n"
     "  \"firmware\": {\"CALIBRATE\": \"e8 03 2c 01\", ...},\n"
     "  \"devices\": [{\"hardwareIds\": [\"ACPI\\\\VEN_NOXL&DEV_6120\"]}, {\"hardwareIdBytes\": \"41 00\"}, "
     "{}],\n"
@@ -105,16 +107,17 @@ int main(int argc, char* argv[]) {
     sim::Apply(machine);
     if (options.realtime) {
         options.onFirmwareRead = [](const emu::FirmwareRead& read) {
-            if (read.name != u"CALIBRATE") return;
-            std::fprintf(stderr, "[%llu.%03llu s] attempt: CALIBRATE %s\n",
+            if (read.name != calibrateVariable) return;
+            std::fprintf(stderr, "[%llu.%03llu s] attempt: %s %s\n",
                          static_cast<unsigned long long>(read.timeMs / 1000),
                          static_cast<unsigned long long>(read.timeMs % 1000),
+                         emu::Narrow(calibrateVariable).c_str(),
                          read.bytes ? "read" : ("not read, error " + std::to_string(read.error)).c_str());
         };
     }
     sim::WorkerEnd workerEnd;
     sim::RunServiceProcess(options, &workerEnd);
-    const sim::Report report = sim::CollectReport(workerEnd);
+    const sim::Report report = sim::CollectReport(workerEnd, machine.description);
 
     std::cout << (json ? sim::JsonReport(report) : sim::TextReport(report));
     if (!regPath.empty()) {

@@ -3,21 +3,29 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "calibration/firmware_variables.h"
+#include "calibration/sensor_model.h"
+#include "calibration/text_log.h"
 #include "platform/emulation/state_names.h"
+#include "platform/event_log.h"
 #include "platform/registry.h"
 
 namespace sim {
 
 namespace {
 
-const char16_t* const logPath = u"C:\\Windows\\System32\\Noxel_AlsSvc.log";
-const char16_t* const enumRoot = u"SYSTEM\\CurrentControlSet\\Enum\\ACPI";
+// The key that holds the sensor models' base keys: their parent, without its last backslash.
+emu::String EnumRoot() {
+    emu::String root = sensorModels[0].registryBaseKey;
+    root.pop_back();  // the base key's closing backslash
+    return root.substr(0, root.rfind(u'\\'));
+}
 
 const char* EventTypeName(WORD type) {
     switch (type) {
-        case 1: return "error";
-        case 2: return "warning";
-        case 4: return "information";
+        case EVENTLOG_ERROR_TYPE: return "error";
+        case EVENTLOG_WARNING_TYPE: return "warning";
+        case EVENTLOG_INFORMATION_TYPE: return "information";
         default: return "other";
     }
 }
@@ -81,31 +89,34 @@ std::string ValueText(const emu::RegistryValue& value) {
 
 }  // namespace
 
-const char* OutcomeText(Outcome outcome) {
-    switch (outcome) {
+std::string OutcomeText(const Report& report) {
+    switch (report.outcome) {
         case Outcome::Published: return "published";
-        case Outcome::GaveUp: return "gave up after 30 attempts";
+        case Outcome::GaveUp: return "gave up after " + std::to_string(report.failedAttempts) + " attempts";
         case Outcome::StoppedEarly: return "stopped early";
         case Outcome::NotStarted: return "the service did not start";
     }
     return "";
 }
 
-Report CollectReport(const WorkerEnd& workerEnd) {
+Report CollectReport(const WorkerEnd& workerEnd, const std::optional<std::string>& description) {
     Report report;
+    report.description = description;
     report.statusReports = emu::StatusReports();
     report.events = emu::Events();
-    report.logExists = emu::FileExists(logPath);
-    if (report.logExists) report.logText = emu::Narrow(Utf16(emu::FileBytes(logPath)));
+    report.logExists = emu::FileExists(logFilePath);
+    if (report.logExists) report.logText = emu::Narrow(Utf16(emu::FileBytes(logFilePath)));
+    const emu::String enumRoot = EnumRoot();
     for (const emu::String& device : emu::SubKeys(enumRoot)) {
-        for (const emu::String& instance : emu::SubKeys(emu::String(enumRoot) + u"\\" + device)) {
-            const emu::String path =
-                emu::String(enumRoot) + u"\\" + device + u"\\" + instance + u"\\Device Parameters";
+        for (const emu::String& instance : emu::SubKeys(enumRoot + u"\\" + device)) {
+            const emu::String path = enumRoot + u"\\" + device + u"\\" + instance + u"\\Device Parameters";
             if (emu::KeyExists(path)) report.parameterKeys.push_back({emu::Narrow(path), emu::Values(path)});
         }
     }
+    // One CALIBRATE read opens every attempt.
     for (const emu::FirmwareRead& read : emu::FirmwareReads())
-        if (read.name == u"CALIBRATE") ++report.attempts;
+        if (read.name == calibrateVariable) ++report.attempts;
+    report.failedAttempts = workerEnd.failedAttempts;
     report.console = emu::ConsoleText();
     report.endMs = emu::NowMs();
 
@@ -123,10 +134,9 @@ Report CollectReport(const WorkerEnd& workerEnd) {
 
 std::string TextReport(const Report& report) {
     std::string out;
-    out +=
-        "Outcome: " + std::string(report.outcome == Outcome::Published ? "published" : "not published") +
-        (report.outcome == Outcome::Published ? "" : std::string(" (") + OutcomeText(report.outcome) + ")") +
-        "\n";
+    if (report.description) out += "Machine: " + *report.description + "\n";
+    out += "Outcome: " + std::string(report.outcome == Outcome::Published ? "published" : "not published") +
+           (report.outcome == Outcome::Published ? "" : " (" + OutcomeText(report) + ")") + "\n";
     out += "Attempts: " + std::to_string(report.attempts) + "\n";
     out += "Simulated time: " + Seconds(report.endMs) + "\n";
 
@@ -149,7 +159,7 @@ std::string TextReport(const Report& report) {
                (event.strings.size() > 1 ? emu::Narrow(event.strings[1]) : std::string()) + "\n";
     }
 
-    out += "\nText log C:\\Windows\\System32\\Noxel_AlsSvc.log:\n";
+    out += "\nText log " + emu::Narrow(logFilePath) + ":\n";
     if (!report.logExists) {
         out += "  (no file)\n";
     } else {
@@ -184,6 +194,7 @@ std::string TextReport(const Report& report) {
 std::string JsonReport(const Report& report) {
     using nlohmann::ordered_json;
     ordered_json root;
+    root["description"] = report.description ? ordered_json(*report.description) : ordered_json(nullptr);
     root["outcome"] = report.outcome == Outcome::Published    ? "published"
                       : report.outcome == Outcome::GaveUp     ? "gave-up"
                       : report.outcome == Outcome::NotStarted ? "not-started"
