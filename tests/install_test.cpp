@@ -19,10 +19,9 @@ TEST_F(Install, RegistersTheServiceQuotedAndStartsIt) {
     auto service = emu::FindService(name);
     ASSERT_TRUE(service);
     EXPECT_EQ(N(service->displayName), "Noxel Ambient Light Sensor Service");
-    EXPECT_EQ(service->desiredAccess, 0xF01FFu);
-    EXPECT_EQ(service->serviceType, 0x110u);
-    EXPECT_EQ(service->startType, 3u);
-    EXPECT_EQ(service->errorControl, 1u);
+    EXPECT_EQ(service->serviceType, DWORD{SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS});
+    EXPECT_EQ(service->startType, DWORD{SERVICE_DEMAND_START});
+    EXPECT_EQ(service->errorControl, DWORD{SERVICE_ERROR_NORMAL});
     EXPECT_EQ(N(service->binaryPath), "\"C:\\Program Files\\Noxel ALS\\NoxelAlsSvc.exe\"");
     EXPECT_FALSE(service->loadOrderGroupGiven);
     EXPECT_FALSE(service->tagIdGiven);
@@ -54,13 +53,13 @@ TEST_F(Install, EachFailureHasItsLine) {
          "GetModuleFileName failed w/err 0x0000007a\n", ""},
         // An existing service is neither changed nor started.
         {"already installed", [] { emu::AddService(name, SERVICE_STOPPED); },
-         "CreateService failed w/err 0x00000431\n", "Noxel_ALS_Service, state 1"},
+         "CreateService failed w/err 0x00000431\n", "Noxel_ALS_Service, STOPPED"},
         {"cannot be opened", [] { emu::FailCall("OpenServiceW", ERROR_ACCESS_DENIED); },
          "Noxel_ALS_Service is installed.\nOpen Service Noxel_ALS_Service failed.\n",
-         "Noxel Ambient Light Sensor Service, state 1"},
-        {"cannot be started", [] { emu::FailCall("StartServiceW", 1053); },
+         "Noxel Ambient Light Sensor Service, STOPPED"},
+        {"cannot be started", [] { emu::FailCall("StartServiceW", ERROR_SERVICE_REQUEST_TIMEOUT); },
          "Noxel_ALS_Service is installed.\nStart Service Noxel_ALS_Service failed.\n",
-         "Noxel Ambient Light Sensor Service, state 1"},
+         "Noxel Ambient Light Sensor Service, STOPPED"},
     };
     for (const Case& c : cases) {
         emu::Reset();
@@ -68,7 +67,7 @@ TEST_F(Install, EachFailureHasItsLine) {
         InstallService();
         EXPECT_EQ(emu::ConsoleText(), c.console) << c.name;
         const auto service = emu::FindService(name);
-        EXPECT_EQ(service ? N(service->displayName) + ", state " + std::to_string(service->state) : "",
+        EXPECT_EQ(service ? N(service->displayName) + ", " + emu::StateName(service->state) : "",
                   c.registration)
             << c.name;
         EXPECT_EQ(emu::OpenHandleCount(), 0u) << c.name;
