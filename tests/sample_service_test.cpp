@@ -118,7 +118,8 @@ TEST_F(CalibrationService, StopBeforeTheFirstAttemptMakesNoAttempt) {
     ASSERT_TRUE(emu::WaitForStatus(SERVICE_RUNNING));
 
     emu::SendControl(SERVICE_CONTROL_STOP);
-    ASSERT_TRUE(emu::WaitForIdle());  // OnStop waits, the work item is held
+    ASSERT_TRUE(emu::WaitForIdle());  // OnStop waits for the held work item
+    EXPECT_EQ(ReportedStates(), "START_PENDING/1 RUNNING/0 STOP_PENDING/2");
     emu::HoldWorkItems(false);
     ASSERT_TRUE(run.Finished());
 
