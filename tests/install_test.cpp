@@ -80,36 +80,30 @@ TEST_F(Remove, StopsWithADotPerPendingPollThenDeletes) {
     struct Case {
         const char* name;
         DWORD state;
-        void (*arrange)();
+        unsigned pendingPolls;  // before the stop ends in finalState
+        DWORD finalState;
+        unsigned failingQuery;  // the status query that fails; 0: none
         std::string console;
         uint64_t waitedMs;  // one second, then one per pending poll
         const char* left;
     } cases[] = {
-        {"stops after three polls", SERVICE_RUNNING,
-         [] {
-             emu::ScriptStop(name, {0, 3, SERVICE_STOPPED});
-         },
+        {"stops after three polls", SERVICE_RUNNING, 3, SERVICE_STOPPED, 0,
          std::string("Stopping Noxel_ALS_Service....\n") + stoppedAndRemoved, 4000, "nothing"},
-        {"stops at once", SERVICE_RUNNING, [] {},
+        {"stops at once", SERVICE_RUNNING, 0, SERVICE_STOPPED, 0,
          std::string("Stopping Noxel_ALS_Service.\n") + stoppedAndRemoved, 1000, "nothing"},
         // A service that did not stop is only marked for deletion.
-        {"fails to stop", SERVICE_RUNNING,
-         [] {
-             emu::ScriptStop(name, {0, 1, SERVICE_RUNNING});
-         },
+        {"fails to stop", SERVICE_RUNNING, 1, SERVICE_RUNNING, 0,
          std::string("Stopping Noxel_ALS_Service..\n") + notStoppedButRemoved, 2000, "marked"},
-        {"status query fails", SERVICE_RUNNING,
-         [] {
-             emu::ScriptStop(name, {0, 5, SERVICE_STOPPED});
-             emu::FailCall("QueryServiceStatus", ERROR_ACCESS_DENIED, 2);
-         },
+        {"status query fails", SERVICE_RUNNING, 5, SERVICE_STOPPED, 2,
          std::string("Stopping Noxel_ALS_Service..\n") + notStoppedButRemoved, 2000, "marked"},
-        {"not running", SERVICE_STOPPED, [] {}, "Noxel_ALS_Service is removed.\n", 0, "nothing"},
+        {"not running", SERVICE_STOPPED, 0, SERVICE_STOPPED, 0, "Noxel_ALS_Service is removed.\n", 0,
+         "nothing"},
     };
     for (const Case& c : cases) {
         emu::Reset();
         emu::AddService(name, c.state);
-        c.arrange();
+        emu::ScriptStop(name, {0, c.pendingPolls, c.finalState});
+        if (c.failingQuery) emu::FailCall("QueryServiceStatus", ERROR_ACCESS_DENIED, c.failingQuery);
         RemoveService();
         EXPECT_EQ(emu::ConsoleText(), c.console) << c.name;
         EXPECT_EQ(emu::NowMs(), c.waitedMs) << c.name;
