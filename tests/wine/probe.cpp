@@ -128,8 +128,9 @@ void Devices() {
 // Devices under Enum\ROOT\NOXELPROBE, which platform.sh declares; each instance name
 // tells what its key holds.
 std::string StatusText(const SERVICE_STATUS& status) {
-    return std::string("state ") + emu::StateName(status.dwCurrentState) + " type " + Hex(status.dwServiceType) + " accepted " +
-           Number(status.dwControlsAccepted) + " exit " + Number(status.dwWin32ExitCode);
+    return std::string("state ") + emu::StateName(status.dwCurrentState) + " type " +
+           Hex(status.dwServiceType) + " accepted " + Number(status.dwControlsAccepted) + " exit " +
+           Number(status.dwWin32ExitCode);
 }
 
 // ---- Message text ----------------------------------------------------------------------
