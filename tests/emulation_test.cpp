@@ -20,8 +20,6 @@ using ::testing::UnorderedElementsAre;
 
 namespace {
 
-const DWORD sentinelError = 0xDEADBEEF;
-
 class Emulation : public EmulatedMachine {};
 
 // 0 when CreateEventW succeeds now, else the last error it set.
@@ -52,23 +50,25 @@ HANDLE OpenFile(const WCHAR* path, DWORD share, DWORD disposition) {
 
 TEST_F(Emulation, FaultsHitTheChosenCallsOrArguments) {
     emu::FailCall("CreateEventW", ERROR_NOT_ENOUGH_MEMORY);
-    EXPECT_EQ(CreateEventError(), 8u);
-    EXPECT_EQ(CreateEventError(), 0u);
+    EXPECT_EQ(CreateEventError(), DWORD{ERROR_NOT_ENOUGH_MEMORY});
+    EXPECT_EQ(CreateEventError(), DWORD{ERROR_SUCCESS});
     emu::FailCall("CreateEventW", ERROR_OUTOFMEMORY, 2, 2);  // the second and third from now
-    for (DWORD expected : {0u, 14u, 14u, 0u}) EXPECT_EQ(CreateEventError(), expected);
+    for (DWORD expected : {ERROR_SUCCESS, ERROR_OUTOFMEMORY, ERROR_OUTOFMEMORY, ERROR_SUCCESS})
+        EXPECT_EQ(CreateEventError(), expected);
     EXPECT_EQ(emu::CallCount("CreateEventW"), 6u);  // failed calls count too
 
     emu::FailCall("CreateEventW", ERROR_ACCESS_DENIED, 1, 0);  // for ever
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(CreateEventError(), 5u);
-    EXPECT_THROW(emu::FailCall("RegOpenKey", 5), std::invalid_argument);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(CreateEventError(), DWORD{ERROR_ACCESS_DENIED});
+    EXPECT_THROW(emu::FailCall("RegOpenKey", ERROR_ACCESS_DENIED), std::invalid_argument);
 
     emu::CreateKey(u"SOFTWARE\\Noxel");
     emu::CreateKey(u"SOFTWARE\\Other");
     emu::FailCallsWith("RegOpenKeyExW", u"software\\NOXEL", ERROR_ACCESS_DENIED);  // without case
     UniqueKey key;
     for (int i = 0; i < 2; ++i)
-        EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Noxel", 0, KEY_READ, key.put()), 5);
-    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Other", 0, KEY_READ, key.put()), 0);
+        EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Noxel", 0, KEY_READ, key.put()),
+                  ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Other", 0, KEY_READ, key.put()), ERROR_SUCCESS);
 }
 
 TEST_F(Emulation, EveryHandleIsCountedUntilClosed) {
@@ -86,20 +86,22 @@ TEST_F(Emulation, EveryHandleIsCountedUntilClosed) {
     EXPECT_EQ(emu::OpenHandleCount(), 0u);
     SetLastError(sentinelError);
     EXPECT_FALSE(CloseHandle(event));
-    EXPECT_EQ(GetLastError(), 6u);
-    EXPECT_EQ(RegCloseKey(key), 6);
+    EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_HANDLE});
+    EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);
 }
 
+// The sleeper counts as the process's, so that an idle process proves it still sleeps.
 TEST_F(Emulation, ManualClockWakesSleepersOnlyWhenAdvanced) {
     emu::SetClockMode(emu::ClockMode::Manual);
     std::atomic<bool> woke{false};
     std::thread sleeper([&] {
+        const emu::ProcessThread counted;
         Sleep(10000);
         woke = true;
     });
     ASSERT_TRUE(emu::WaitForSleepers(1));
     emu::AdvanceClock(9999);
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(emu::WaitForIdle());
     EXPECT_FALSE(woke);
     EXPECT_EQ(emu::SleepingThreads(), 1u);
     emu::AdvanceClock(1);
@@ -232,7 +234,7 @@ TEST_F(Emulation, WaitRunsItsCourseWhenAnotherThreadClosesTheHandle) {
     // The handle is gone for a wait that starts after the close.
     SetLastError(sentinelError);
     EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_FAILED);
-    EXPECT_EQ(GetLastError(), 6u);
+    EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_HANDLE});
 }
 
 // The emulated manager starts no process: a started service is taken to run, with the
@@ -250,7 +252,7 @@ TEST_F(Emulation, StartedServiceRunsWithItsRegisteredType) {
     std::fill_n(reinterpret_cast<BYTE*>(&status), sizeof(status), 0xEE);
     ASSERT_TRUE(QueryServiceStatus(service.get(), &status));
     EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
-    EXPECT_EQ(status.dwServiceType, 0x110u);
+    EXPECT_EQ(status.dwServiceType, DWORD{SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS});
     EXPECT_EQ(status.dwControlsAccepted, static_cast<DWORD>(SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN));
     EXPECT_EQ(status.dwWin32ExitCode, 0u);
     SetLastError(sentinelError);
@@ -276,17 +278,17 @@ TEST_F(Emulation, RegistryEnumeratesNamesWithTheWindowsLengthConvention) {
         return RegEnumKeyExW(key.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
     };
     DWORD length = 5;  // capacity with the terminator: one short for "Alpha"
-    EXPECT_EQ(enumerate(0, length), 234);
+    EXPECT_EQ(enumerate(0, length), ERROR_MORE_DATA);
     length = 6;
-    EXPECT_EQ(enumerate(0, length), 0);
+    EXPECT_EQ(enumerate(0, length), ERROR_SUCCESS);
     EXPECT_EQ(length, 5u);
     EXPECT_EQ(std::u16string(name), u"Alpha");
     EXPECT_EQ(name[6], u'#');
     length = 16;
-    EXPECT_EQ(enumerate(1, length), 0);
+    EXPECT_EQ(enumerate(1, length), ERROR_SUCCESS);
     EXPECT_EQ(std::u16string(name), u"beta");  // the name keeps its own case
     length = 16;
-    EXPECT_EQ(enumerate(2, length), 259);
+    EXPECT_EQ(enumerate(2, length), ERROR_NO_MORE_ITEMS);
 
     UniqueKey writable;
     ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SYSTEM\\ENUM\\BETA", 0, KEY_SET_VALUE, writable.put()), 0);
@@ -306,20 +308,20 @@ TEST_F(Emulation, FirmwareVariablesFollowTheWindowsErrors) {
                                                                                             : 0;
     };
     emu::SetUefiPresent(false);
-    EXPECT_EQ(failure(u"CALIBRATE", 8), 1u);
+    EXPECT_EQ(failure(u"CALIBRATE", 8), DWORD{ERROR_INVALID_FUNCTION});
     emu::SetUefiPresent(true);
-    EXPECT_EQ(failure(u"CALIBRATE", 8), 1314u);  // until the privilege is enabled
+    EXPECT_EQ(failure(u"CALIBRATE", 8), DWORD{ERROR_PRIVILEGE_NOT_HELD});  // until the privilege is enabled
 
-    // A privilege the account does not hold is still "adjusted", with 1300 as last error.
+    // A privilege the account does not hold is still "adjusted", with ERROR_NOT_ALL_ASSIGNED.
     emu::SetPrivilegeHeld(false);
     EXPECT_FALSE(EnableFirmwarePrivilege());
-    EXPECT_EQ(GetLastError(), 1300u);
+    EXPECT_EQ(GetLastError(), DWORD{ERROR_NOT_ALL_ASSIGNED});
     emu::SetPrivilegeHeld(true);
     ASSERT_TRUE(EnableFirmwarePrivilege());
     EXPECT_EQ(emu::OpenHandleCount(), 0u);
 
-    EXPECT_EQ(failure(u"ALS_CS", 8), 203u);
-    EXPECT_EQ(failure(u"CALIBRATE", 3), 122u);
+    EXPECT_EQ(failure(u"ALS_CS", 8), DWORD{ERROR_ENVVAR_NOT_FOUND});
+    EXPECT_EQ(failure(u"CALIBRATE", 3), DWORD{ERROR_INSUFFICIENT_BUFFER});
     EXPECT_EQ(buffer[0], 0xAA);
     EXPECT_EQ(GetFirmwareEnvironmentVariableW(u"CALIBRATE", vendorGuid.c_str(), buffer, 8), 4u);
     EXPECT_THAT(buffer, ElementsAre(1, 2, 3, 4, 0xAA, 0xAA, 0xAA, 0xAA));
@@ -330,13 +332,13 @@ TEST_F(Emulation, FirmwareVariablesFollowTheWindowsErrors) {
         const WCHAR* guid;
         DWORD error;
     } lookups[] = {
-        {u"calibrate", vendorGuid.c_str(), 203},
-        {u"Calibrate", vendorGuid.c_str(), 203},
-        {u"CALIBRATE", u"{bf82486a-80f7-4733-b82c-066bd8f2534b}", 0},
-        {u"CALIBRATE", u"BF82486A-80F7-4733-B82C-066BD8F2534B", 87},
-        {u"CALIBRATE", u"{BF82486A-80F7-4733-B82C-066BD8F2534}", 87},
-        {u"CALIBRATE", u"{BF82486A+80F7-4733-B82C-066BD8F2534B}", 87},
-        {u"CALIBRATE", u"{BF82486A-80F7-4733-B82C-066BD8F2534G}", 87},
+        {u"calibrate", vendorGuid.c_str(), ERROR_ENVVAR_NOT_FOUND},
+        {u"Calibrate", vendorGuid.c_str(), ERROR_ENVVAR_NOT_FOUND},
+        {u"CALIBRATE", u"{bf82486a-80f7-4733-b82c-066bd8f2534b}", ERROR_SUCCESS},
+        {u"CALIBRATE", u"BF82486A-80F7-4733-B82C-066BD8F2534B", ERROR_INVALID_PARAMETER},
+        {u"CALIBRATE", u"{BF82486A-80F7-4733-B82C-066BD8F2534}", ERROR_INVALID_PARAMETER},
+        {u"CALIBRATE", u"{BF82486A+80F7-4733-B82C-066BD8F2534B}", ERROR_INVALID_PARAMETER},
+        {u"CALIBRATE", u"{BF82486A-80F7-4733-B82C-066BD8F2534G}", ERROR_INVALID_PARAMETER},
     };
     for (const auto& lookup : lookups) {
         SetLastError(sentinelError);
@@ -355,21 +357,23 @@ TEST_F(Emulation, FilesKeepCreateAndShareRules) {
     ASSERT_TRUE(first);
     const WCHAR* otherCase = u"c:\\windows\\system32\\NOXEL_ALSSVC.LOG";
     EXPECT_EQ(OpenFile(otherCase, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), 32u);  // opened without sharing
+    EXPECT_EQ(GetLastError(), DWORD{ERROR_SHARING_VIOLATION});  // opened without sharing
 
     first.reset();
     EXPECT_EQ(OpenFile(logPath.c_str(), FILE_SHARE_READ, CREATE_NEW), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), 80u);
+    EXPECT_EQ(GetLastError(), DWORD{ERROR_FILE_EXISTS});
     EXPECT_TRUE(UniqueFile(OpenFile(otherCase, FILE_SHARE_READ, OPEN_EXISTING)));
     EXPECT_EQ(OpenFile(u"C:\\Missing\\file.log", 0, CREATE_NEW), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), 3u);
+    EXPECT_EQ(GetLastError(), DWORD{ERROR_PATH_NOT_FOUND});
 }
 
 TEST_F(Emulation, MessageTextsEndInALineBreakAndUnknownCodesFail) {
     const DWORD flags =
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
     LPWSTR text = nullptr;
-    EXPECT_EQ(FormatMessageW(flags, nullptr, 5, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr), 19u);
+    EXPECT_EQ(
+        FormatMessageW(flags, nullptr, ERROR_ACCESS_DENIED, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr),
+        19u);
     ASSERT_NE(text, nullptr);
     EXPECT_EQ(std::u16string(text), u"Access is denied.\r\n");
     EXPECT_EQ(LocalFree(text), nullptr);
@@ -378,6 +382,6 @@ TEST_F(Emulation, MessageTextsEndInALineBreakAndUnknownCodesFail) {
     text = nullptr;
     SetLastError(sentinelError);
     EXPECT_EQ(FormatMessageW(flags, nullptr, 0x12345, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr), 0u);
-    EXPECT_EQ(GetLastError(), 317u);
+    EXPECT_EQ(GetLastError(), DWORD{ERROR_MR_MID_NOT_FOUND});
     EXPECT_EQ(text, nullptr);
 }

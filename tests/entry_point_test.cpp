@@ -1,6 +1,5 @@
 // The command line: which argument runs which path, and what the console shows.
 #include "service/console.h"
-#include "service/entry_point.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -9,17 +8,7 @@ const std::string usage =
     "Parameters:\n -install  to install the service.\n -remove   to remove the service.\n";
 const std::string installed = "Noxel_ALS_Service is installed.\nNoxel_ALS_Service start running.\n";
 
-class CommandLine : public EmulatedMachine {
-protected:
-    int Run(const std::vector<const char*>& arguments) {
-        std::vector<emu::String> texts{u"C:\\Noxel\\NoxelAlsSvc.exe"};
-        for (const char* argument : arguments) texts.push_back(W(argument));
-        std::vector<WCHAR*> argv;
-        for (emu::String& text : texts) argv.push_back(text.data());
-        argv.push_back(nullptr);
-        return wmain(static_cast<int>(texts.size()), argv.data());
-    }
-};
+class CommandLine : public EmulatedMachine {};
 
 }  // namespace
 
@@ -61,7 +50,7 @@ TEST_F(CommandLine, EachArgumentRunsItsPathAndEveryPathEndsWithZero) {
         if (c.machine == ServiceObjectFails) emu::FailCall("CreateEventW", ERROR_NOT_ENOUGH_MEMORY);
         emu::SetStartedByServiceManager(c.machine == StartedByServiceManager ||
                                         c.machine == ServiceObjectFails);
-        EXPECT_EQ(Run(c.arguments), 0) << name;
+        EXPECT_EQ(RunEntryPoint(c.arguments), 0) << name;
         EXPECT_EQ(emu::ConsoleText(), c.console) << name;
         EXPECT_EQ(emu::FindService(u"Noxel_ALS_Service").has_value(), c.registered) << name;
         EXPECT_TRUE(emu::StatusReports().empty()) << name;

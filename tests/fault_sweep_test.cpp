@@ -1,17 +1,9 @@
 // The fault sweep's own judgement: what counts as a whole log, and which findings
 // its table of expected outcomes lets pass.
-#include <gtest/gtest.h>
-
+#include "tests/test_support.h"
 #include "tools/fault_sweep/sweep.h"
 
 namespace {
-
-emu::Bytes Utf16(std::u16string_view text) {
-    emu::Bytes bytes;
-    for (char16_t c : text)
-        bytes.insert(bytes.end(), {static_cast<uint8_t>(c & 0xFF), static_cast<uint8_t>(c >> 8)});
-    return bytes;
-}
 
 TEST(FaultSweep, LogOfWholeEntriesOnly) {
     struct Case {
@@ -29,7 +21,7 @@ TEST(FaultSweep, LogOfWholeEntriesOnly) {
         {u"SOURCE LUX: 1000\r\n", false},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(sweep::CheckLog(Utf16(c.log)).empty(), c.whole) << emu::Narrow(c.log);
+        EXPECT_EQ(sweep::CheckLog(Utf16le(c.log)).empty(), c.whole) << emu::Narrow(c.log);
 }
 
 TEST(FaultSweep, OnlyTheTableMakesAFindingExpected) {

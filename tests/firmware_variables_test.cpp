@@ -2,7 +2,6 @@
 // erased bytes, and the ALR curve's text and failure lines.
 #include <gmock/gmock.h>
 
-#include <functional>
 #include <map>
 
 #include "tests/test_support.h"
@@ -143,49 +142,44 @@ TEST_F(FirmwareVariables, FailedAlrReadAfterSuccessKeepsTheCurveAndLogsTheSystem
     EXPECT_THAT(LeakedHandles(), IsEmpty());  // the system text is freed
 }
 
-struct AlrFailure {
-    const char* name;
-    std::function<void()> arrange;
-    const char* line;
-};
-void PrintTo(const AlrFailure& failure, std::ostream* out) { *out << failure.name; }
-
-class FirmwareAlrCurveFailure : public FirmwareVariables, public ::testing::WithParamInterface<AlrFailure> {};
-
-TEST_P(FirmwareAlrCurveFailure, LogsTheCodeAndItsText) {
-    GetParam().arrange();
-
-    EXPECT_FALSE(service->ReadAlrCurve());
-
-    EXPECT_EQ(LogText(),
-              std::string("[20260314-09:30:00]Error to Retrieve ALR Curve! ErrorCode: ") + GetParam().line);
-    EXPECT_EQ(CalibrationParameters.alrPresent, 0u);
-    EXPECT_EQ(AlrText(), "");
-    EXPECT_THAT(LeakedHandles(), IsEmpty());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    FirmwareAlr, FirmwareAlrCurveFailure,
-    ::testing::Values(
-        AlrFailure{"Missing", [] {},
-                   "203: The system could not find the environment option that was entered.\r\n"},
-        AlrFailure{"TooLong", [] { emu::SetFirmwareVariable(u"ALR_CURVE", vendorGuid, emu::Bytes(44, 1)); },
-                   "122: The data area passed to a system call is too small.\r\n"},
+TEST_F(FirmwareVariables, FailedAlrReadLogsTheCodeAndItsText) {
+    struct Case {
+        const char* name;
+        void (*arrange)();
+        const char* line;
+    } cases[] = {
+        {"missing", [] {}, "203: The system could not find the environment option that was entered.\r\n"},
+        {"too long", [] { emu::SetFirmwareVariable(u"ALR_CURVE", vendorGuid, emu::Bytes(44, 1)); },
+         "122: The data area passed to a system call is too small.\r\n"},
         // A short variable is read without error; the line names it as invalid data.
-        AlrFailure{"TooShort", [] { emu::SetFirmwareVariable(u"ALR_CURVE", vendorGuid, emu::Bytes(36, 1)); },
-                   "13: The data is invalid.\r\n"},
-        AlrFailure{"NoUefi", [] { emu::SetUefiPresent(false); }, "1: Incorrect function.\r\n"},
-        AlrFailure{"PrivilegeNotHeld",
-                   [] {
-                       emu::SetFirmwareVariable(u"ALR_CURVE", vendorGuid, Curve({}));
-                       emu::SetPrivilegeHeld(false);
-                   },
-                   "1314: A required privilege is not held by the client.\r\n"},
-        AlrFailure{"CodeWithoutSystemText",
-                   [] { emu::FailCallsWith("GetFirmwareEnvironmentVariableW", u"ALR_CURVE", 4242); },
-                   "4242: Unknown error.\r\n"},
-        AlrFailure{"SystemTextUnavailable", [] { emu::FailCall("FormatMessageW", ERROR_NOT_ENOUGH_MEMORY); },
-                   "203: Unknown error.\r\n"}),
-    [](const ::testing::TestParamInfo<AlrFailure>& info) { return std::string(info.param.name); });
+        {"too short", [] { emu::SetFirmwareVariable(u"ALR_CURVE", vendorGuid, emu::Bytes(36, 1)); },
+         "13: The data is invalid.\r\n"},
+        {"no UEFI", [] { emu::SetUefiPresent(false); }, "1: Incorrect function.\r\n"},
+        {"privilege not held",
+         [] {
+             emu::SetFirmwareVariable(u"ALR_CURVE", vendorGuid, Curve({}));
+             emu::SetPrivilegeHeld(false);
+         },
+         "1314: A required privilege is not held by the client.\r\n"},
+        {"code without a system text",
+         [] { emu::FailCallsWith("GetFirmwareEnvironmentVariableW", u"ALR_CURVE", 4242); },
+         "4242: Unknown error.\r\n"},
+        {"system text unavailable", [] { emu::FailCall("FormatMessageW", ERROR_NOT_ENOUGH_MEMORY); },
+         "203: Unknown error.\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FreshMachine();
+        c.arrange();
+
+        EXPECT_FALSE(service->ReadAlrCurve());
+
+        EXPECT_EQ(LogText(),
+                  std::string("[20260314-09:30:00]Error to Retrieve ALR Curve! ErrorCode: ") + c.line);
+        EXPECT_EQ(CalibrationParameters.alrPresent, 0u);
+        EXPECT_EQ(AlrText(), "");
+        EXPECT_THAT(LeakedHandles(), IsEmpty());
+    }
+}
 
 }  // namespace

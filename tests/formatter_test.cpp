@@ -15,7 +15,7 @@ const WCHAR sentinel = u'#';
 
 // Pre-filled with the sentinel, so that any write past the terminator shows.
 struct Buffer {
-    std::array<WCHAR, 48> chars;
+    std::array<WCHAR, 1040> chars;
     Buffer() { chars.fill(sentinel); }
     WCHAR* get() { return chars.data(); }
     std::u16string Text() const { return std::u16string(chars.data()); }
@@ -38,7 +38,10 @@ TEST(Formatter, BoundedPrintfReportsCutsAndNeverWritesPastTheCapacity) {
         HRESULT result;
         const char16_t* written;  // nullptr: the buffer is not touched at all
         size_t untouchedFrom;
-    } cases[] = {
+    };
+    // The console's limit: 1024 characters with the terminator.
+    const std::u16string x1023(1023, u'x'), x1024(1024, u'x');
+    const Case cases[] = {
         {"capacity 0", 0, TEXT("%s"), TEXT("text"), 0, invalidParameter, nullptr, 0},
         // Above 0x7FFFFFFF characters the capacity is refused, but the destination is emptied.
         {"capacity 0x80000000", size_t{0x80000000}, TEXT("%s"), TEXT("text"), 0, invalidParameter, u"", 1},
@@ -51,6 +54,9 @@ TEST(Formatter, BoundedPrintfReportsCutsAndNeverWritesPastTheCapacity) {
         {"cut", 6, TEXT("%s-%lu"), TEXT("abcd"), 123, insufficientBuffer, u"abcd-", 6},
         {"event text cut", 16, TEXT("%s failed w/err 0x%08lx"), TEXT("Op"), 5, insufficientBuffer,
          u"Op failed w/err", 16},
+        {"1023 characters into 1024", 1024, TEXT("%s"), x1023.c_str(), 0, S_OK, x1023.c_str(), 1024},
+        {"1024 characters into 1024", 1024, TEXT("%s"), x1024.c_str(), 0, insufficientBuffer, x1023.c_str(),
+         1024},
     };
     for (const Case& c : cases) {
         Buffer buffer;

@@ -19,10 +19,9 @@ TEST_F(Install, RegistersTheServiceQuotedAndStartsIt) {
     auto service = emu::FindService(name);
     ASSERT_TRUE(service);
     EXPECT_EQ(N(service->displayName), "Noxel Ambient Light Sensor Service");
-    EXPECT_EQ(service->desiredAccess, 0xF01FFu);
-    EXPECT_EQ(service->serviceType, 0x110u);
-    EXPECT_EQ(service->startType, 3u);
-    EXPECT_EQ(service->errorControl, 1u);
+    EXPECT_EQ(service->serviceType, DWORD{SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS});
+    EXPECT_EQ(service->startType, DWORD{SERVICE_DEMAND_START});
+    EXPECT_EQ(service->errorControl, DWORD{SERVICE_ERROR_NORMAL});
     EXPECT_EQ(N(service->binaryPath), "\"C:\\Program Files\\Noxel ALS\\NoxelAlsSvc.exe\"");
     EXPECT_FALSE(service->loadOrderGroupGiven);
     EXPECT_FALSE(service->tagIdGiven);
@@ -54,13 +53,13 @@ TEST_F(Install, EachFailureHasItsLine) {
          "GetModuleFileName failed w/err 0x0000007a\n", ""},
         // An existing service is neither changed nor started.
         {"already installed", [] { emu::AddService(name, SERVICE_STOPPED); },
-         "CreateService failed w/err 0x00000431\n", "Noxel_ALS_Service, state 1"},
+         "CreateService failed w/err 0x00000431\n", "Noxel_ALS_Service, STOPPED"},
         {"cannot be opened", [] { emu::FailCall("OpenServiceW", ERROR_ACCESS_DENIED); },
          "Noxel_ALS_Service is installed.\nOpen Service Noxel_ALS_Service failed.\n",
-         "Noxel Ambient Light Sensor Service, state 1"},
-        {"cannot be started", [] { emu::FailCall("StartServiceW", 1053); },
+         "Noxel Ambient Light Sensor Service, STOPPED"},
+        {"cannot be started", [] { emu::FailCall("StartServiceW", ERROR_SERVICE_REQUEST_TIMEOUT); },
          "Noxel_ALS_Service is installed.\nStart Service Noxel_ALS_Service failed.\n",
-         "Noxel Ambient Light Sensor Service, state 1"},
+         "Noxel Ambient Light Sensor Service, STOPPED"},
     };
     for (const Case& c : cases) {
         emu::Reset();
@@ -68,7 +67,7 @@ TEST_F(Install, EachFailureHasItsLine) {
         InstallService();
         EXPECT_EQ(emu::ConsoleText(), c.console) << c.name;
         const auto service = emu::FindService(name);
-        EXPECT_EQ(service ? N(service->displayName) + ", state " + std::to_string(service->state) : "",
+        EXPECT_EQ(service ? N(service->displayName) + ", " + emu::StateName(service->state) : "",
                   c.registration)
             << c.name;
         EXPECT_EQ(emu::OpenHandleCount(), 0u) << c.name;
@@ -81,36 +80,30 @@ TEST_F(Remove, StopsWithADotPerPendingPollThenDeletes) {
     struct Case {
         const char* name;
         DWORD state;
-        void (*arrange)();
+        unsigned pendingPolls;  // before the stop ends in finalState
+        DWORD finalState;
+        unsigned failingQuery;  // the status query that fails; 0: none
         std::string console;
         uint64_t waitedMs;  // one second, then one per pending poll
         const char* left;
     } cases[] = {
-        {"stops after three polls", SERVICE_RUNNING,
-         [] {
-             emu::ScriptStop(name, {0, 3, SERVICE_STOPPED});
-         },
+        {"stops after three polls", SERVICE_RUNNING, 3, SERVICE_STOPPED, 0,
          std::string("Stopping Noxel_ALS_Service....\n") + stoppedAndRemoved, 4000, "nothing"},
-        {"stops at once", SERVICE_RUNNING, [] {},
+        {"stops at once", SERVICE_RUNNING, 0, SERVICE_STOPPED, 0,
          std::string("Stopping Noxel_ALS_Service.\n") + stoppedAndRemoved, 1000, "nothing"},
         // A service that did not stop is only marked for deletion.
-        {"fails to stop", SERVICE_RUNNING,
-         [] {
-             emu::ScriptStop(name, {0, 1, SERVICE_RUNNING});
-         },
+        {"fails to stop", SERVICE_RUNNING, 1, SERVICE_RUNNING, 0,
          std::string("Stopping Noxel_ALS_Service..\n") + notStoppedButRemoved, 2000, "marked"},
-        {"status query fails", SERVICE_RUNNING,
-         [] {
-             emu::ScriptStop(name, {0, 5, SERVICE_STOPPED});
-             emu::FailCall("QueryServiceStatus", ERROR_ACCESS_DENIED, 2);
-         },
+        {"status query fails", SERVICE_RUNNING, 5, SERVICE_STOPPED, 2,
          std::string("Stopping Noxel_ALS_Service..\n") + notStoppedButRemoved, 2000, "marked"},
-        {"not running", SERVICE_STOPPED, [] {}, "Noxel_ALS_Service is removed.\n", 0, "nothing"},
+        {"not running", SERVICE_STOPPED, 0, SERVICE_STOPPED, 0, "Noxel_ALS_Service is removed.\n", 0,
+         "nothing"},
     };
     for (const Case& c : cases) {
         emu::Reset();
         emu::AddService(name, c.state);
-        c.arrange();
+        emu::ScriptStop(name, {0, c.pendingPolls, c.finalState});
+        if (c.failingQuery) emu::FailCall("QueryServiceStatus", ERROR_ACCESS_DENIED, c.failingQuery);
         RemoveService();
         EXPECT_EQ(emu::ConsoleText(), c.console) << c.name;
         EXPECT_EQ(emu::NowMs(), c.waitedMs) << c.name;

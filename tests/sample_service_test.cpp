@@ -1,10 +1,7 @@
 // The calibration service run whole through the emulated dispatcher, on the virtual
 // clock: what the service manager, the event log, the registry and the text log see.
-#include <thread>
-
 #include <gmock/gmock.h>
 
-#include "service/entry_point.h"
 #include "tests/test_support.h"
 
 using ::testing::ElementsAre;
@@ -37,14 +34,6 @@ size_t Occurrences(const std::string& text, const std::string& part) {
     return count;
 }
 
-// Whoever stops the worker (OnStop, or the service object's end) has set the flag
-// once it waits for the stopped event.
-bool WaitUntilStopFlagIsSet() {
-    for (int i = 0; i < 5000 && emu::CallCount("WaitForSingleObject") == 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    return emu::CallCount("WaitForSingleObject") == 1;
-}
-
 class CalibrationService : public EmulatedMachine {};
 
 }  // namespace
@@ -60,12 +49,13 @@ TEST_F(CalibrationService, EmptyFirmwareMakesThirtyAttemptsTenSecondsApartAndSta
     EXPECT_EQ(emu::NowMs(), 300000u);                                   // the thirtieth failure still sleeps
     EXPECT_TRUE(emu::Values(parametersKey).empty());
     EXPECT_FALSE(emu::FileExists(logPath));
-    EXPECT_EQ(ReportedStates(), (Texts{"2/1", "4/0"}));
-    EXPECT_FALSE(run.Finished(std::chrono::milliseconds(50)));
+    ASSERT_TRUE(emu::WaitForIdle());
+    EXPECT_EQ(ReportedStates(), "START_PENDING/1 RUNNING/0");
+    EXPECT_TRUE(emu::DispatcherRunning());
 
     emu::SendControl(SERVICE_CONTROL_STOP);
     ASSERT_TRUE(run.Finished());
-    EXPECT_EQ(ReportedStates(), (Texts{"2/1", "4/0", "3/2", "1/0"}));
+    EXPECT_EQ(ReportedStates(), "START_PENDING/1 RUNNING/0 STOP_PENDING/2 STOPPED/0");
     EXPECT_EQ(EventMessages(), (Texts{"I Noxel ALS Service in OnStart", "I Noxel ALS Service in OnStop"}));
 }
 
@@ -106,8 +96,9 @@ TEST_F(CalibrationService, StopDuringTheSleepWaitsForTheSleepToEnd) {
 
     emu::AdvanceClock(3000);
     emu::SendControl(SERVICE_CONTROL_STOP);
-    ASSERT_TRUE(WaitUntilStopFlagIsSet());
-    EXPECT_FALSE(run.Finished(std::chrono::milliseconds(100)));
+    ASSERT_TRUE(emu::WaitForIdle());
+    EXPECT_EQ(ReportedStates(), "START_PENDING/1 RUNNING/0 STOP_PENDING/2");
+    EXPECT_TRUE(emu::DispatcherRunning());
 
     emu::AdvanceClock(7000);
     ASSERT_TRUE(run.Finished());
@@ -127,34 +118,25 @@ TEST_F(CalibrationService, StopBeforeTheFirstAttemptMakesNoAttempt) {
     ASSERT_TRUE(emu::WaitForStatus(SERVICE_RUNNING));
 
     emu::SendControl(SERVICE_CONTROL_STOP);
-    ASSERT_TRUE(WaitUntilStopFlagIsSet());
+    ASSERT_TRUE(emu::WaitForIdle());  // OnStop waits for the held work item
+    EXPECT_EQ(ReportedStates(), "START_PENDING/1 RUNNING/0 STOP_PENDING/2");
     emu::HoldWorkItems(false);
     ASSERT_TRUE(run.Finished());
 
     EXPECT_EQ(emu::CallCount("GetFirmwareEnvironmentVariableW"), 0u);
     EXPECT_FALSE(emu::FileExists(logPath));  // still deleted
     EXPECT_TRUE(emu::Values(parametersKey).empty());
-    EXPECT_EQ(ReportedStates().back(), "1/0");
+    EXPECT_EQ(ReportedStates(), "START_PENDING/1 RUNNING/0 STOP_PENDING/2 STOPPED/0");
 }
 
 // The entry point run as the service manager runs it: no arguments, the dispatcher
 // connected.
-class ServiceProcess : public EmulatedMachine {
-protected:
-    std::future<int> StartProcess() {
-        emu::SetStartedByServiceManager(true);
-        return std::async(std::launch::async, [] {
-            emu::String program = u"NoxelAlsSvc.exe";
-            WCHAR* argv[] = {program.data(), nullptr};
-            return wmain(1, argv);
-        });
-    }
-};
+class ServiceProcess : public EmulatedMachine {};
 
 TEST_F(ServiceProcess, CompleteFirmwareIsPublishedOnTheFirstAttemptWithoutSleeping) {
     InstallSensor();
     SetAllVariables();
-    auto process = StartProcess();
+    auto process = StartServiceProcess();
     ASSERT_TRUE(emu::WaitForStatus(SERVICE_RUNNING));
     ASSERT_TRUE(emu::WaitForWorkItems());
 
@@ -164,13 +146,13 @@ TEST_F(ServiceProcess, CompleteFirmwareIsPublishedOnTheFirstAttemptWithoutSleepi
     EXPECT_THAT(Described(parametersKey),
                 ElementsAre("ALS_SRC dword 1000", "ALS_CAL dword 300", "ALR_CURVE sz 5,10,100,150\\0",
                             "ALS_CS dword 40", "ALS_FLAG dword 0"));
-    EXPECT_EQ(ReportedStates(), (Texts{"2/1", "4/0"}));
+    EXPECT_EQ(ReportedStates(), "START_PENDING/1 RUNNING/0");
 
     // The worker has ended, so a stop completes at once.
     emu::SendControl(SERVICE_CONTROL_STOP);
     ASSERT_EQ(process.wait_for(std::chrono::seconds(5)), std::future_status::ready);
     EXPECT_EQ(process.get(), 0);
-    EXPECT_EQ(ReportedStates(), (Texts{"2/1", "4/0", "3/2", "1/0"}));
+    EXPECT_EQ(ReportedStates(), "START_PENDING/1 RUNNING/0 STOP_PENDING/2 STOPPED/0");
     EXPECT_EQ(emu::OpenHandleCount(), 0u);
     EXPECT_EQ(emu::ConsoleText(),
               "Parameters:\n -install  to install the service.\n -remove   to remove the service.\n");
@@ -179,15 +161,17 @@ TEST_F(ServiceProcess, CompleteFirmwareIsPublishedOnTheFirstAttemptWithoutSleepi
 TEST_F(ServiceProcess, ShutdownReportsStoppedAtOnceAndTheProcessOutlivesItsWorker) {
     InstallSensor();
     emu::SetClockMode(emu::ClockMode::Manual);
-    auto process = StartProcess();
+    auto process = StartServiceProcess();
     ASSERT_TRUE(emu::WaitForSleepers(1) && emu::WaitForStatus(SERVICE_RUNNING));
 
     emu::SendControl(SERVICE_CONTROL_SHUTDOWN);
     ASSERT_TRUE(emu::WaitForStatus(SERVICE_STOPPED));
-    EXPECT_EQ(ReportedStates(), (Texts{"2/1", "4/0", "1/0"}));
-    // The worker still sleeps; the process keeps the service object until it ends.
-    ASSERT_TRUE(WaitUntilStopFlagIsSet());
-    EXPECT_EQ(process.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
+    EXPECT_EQ(ReportedStates(), "START_PENDING/1 RUNNING/0 STOPPED/0");
+    // The worker still sleeps; the process keeps the service object, and with it the
+    // stopped event, until the worker ends.
+    ASSERT_TRUE(emu::WaitForIdle());
+    EXPECT_THAT(emu::OpenHandleKinds(), ElementsAre("event"));
+    EXPECT_EQ(process.wait_for(std::chrono::seconds(0)), std::future_status::timeout);
 
     emu::AdvanceClock(10000);
     ASSERT_EQ(process.wait_for(std::chrono::seconds(5)), std::future_status::ready);
@@ -200,10 +184,10 @@ TEST_F(ServiceProcess, ShutdownReportsStoppedAtOnceAndTheProcessOutlivesItsWorke
 
 TEST_F(ServiceProcess, FailedQueuingStopsTheServiceWithTheCodeAndEndsTheProcess) {
     emu::FailCall("QueueUserWorkItem", ERROR_NOT_ENOUGH_MEMORY);
-    auto process = StartProcess();
+    auto process = StartServiceProcess();
     ASSERT_EQ(process.wait_for(std::chrono::seconds(5)), std::future_status::ready);
     EXPECT_EQ(process.get(), 0);
-    EXPECT_EQ(ReportedStates(), (Texts{"2/1", "1/0"}));
+    EXPECT_EQ(ReportedStates(), "START_PENDING/1 STOPPED/0");
     EXPECT_EQ(emu::StatusReports().back().status.dwWin32ExitCode, DWORD{ERROR_NOT_ENOUGH_MEMORY});
     EXPECT_EQ(EventMessages(),
               (Texts{"I Noxel ALS Service in OnStart", "E Service Start failed w/err 0x00000008"}));

@@ -1,12 +1,15 @@
 // Shared pieces of the host tests: a fresh emulated machine per test, the dispatcher
-// run on a thread of its own as the service manager would run it, and readers for
-// what the calibration service leaves behind (text log, registry values, handles).
+// and the entry point run on a thread of their own as the service manager would run
+// them, and readers for what the calibration service leaves behind (status reports,
+// text log, registry values, handles).
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
+#include <functional>
 #include <future>
 #include <initializer_list>
 #include <memory>
@@ -18,7 +21,9 @@
 #include "calibration/sample_service.h"
 #include "calibration/sensor_model.h"
 #include "platform/emulation/emulation.h"
+#include "platform/emulation/state_names.h"
 #include "platform/registry.h"
+#include "service/entry_point.h"
 #include "service/service_base.h"
 
 class EmulatedMachine : public ::testing::Test {
@@ -26,15 +31,29 @@ protected:
     void SetUp() override { emu::Reset(); }
 };
 
+// Preset as the last error before a call whose error is checked, so that a call that
+// sets none shows.
+inline constexpr DWORD sentinelError = 0xDEADBEEF;
+
 inline emu::String W(const char* utf8) { return emu::Wide(utf8); }
 inline std::string N(const emu::String& wide) { return emu::Narrow(wide); }
 
-// States and checkpoints of every status report, as "state/checkpoint".
-inline std::vector<std::string> ReportedStates() {
-    std::vector<std::string> states;
-    for (const emu::StatusReport& report : emu::StatusReports())
-        states.push_back(std::to_string(report.status.dwCurrentState) + "/" +
-                         std::to_string(report.status.dwCheckPoint));
+// State and checkpoint of every status report, as "START_PENDING/1 RUNNING/0". Each
+// test runs in a process of its own, where the checkpoint counter starts at 1; cases
+// of a table share a process, so `renumbered` counts checkpoints from this case's
+// first pending report, and the cases read the same whichever runs first.
+inline std::string ReportedStates(bool renumbered = false) {
+    std::string states;
+    DWORD first = 0;
+    for (const emu::StatusReport& report : emu::StatusReports()) {
+        DWORD checkpoint = report.status.dwCheckPoint;
+        if (renumbered && checkpoint != 0) {
+            if (first == 0) first = checkpoint;
+            checkpoint = checkpoint - first + 1;
+        }
+        states += (states.empty() ? "" : " ") + std::string(emu::StateName(report.status.dwCurrentState)) +
+                  "/" + std::to_string(checkpoint);
+    }
     return states;
 }
 
@@ -52,14 +71,24 @@ inline std::vector<std::string> EventMessages() {
     return messages;
 }
 
-// RunService on a thread of its own; the test plays the service manager. A case that
-// fails halfway still stops the dispatcher, so that the failure cannot hang the run.
+// RunService on a thread of its own, counted as the service process's, so that
+// emu::WaitForIdle waits for it too; the test plays the service manager. `atReturn`
+// runs on that thread as soon as RunService has returned. A case that fails halfway
+// still stops the dispatcher, so that the failure cannot hang the run.
 class DispatcherRun {
 public:
-    explicit DispatcherRun(CServiceBase& service) {
+    explicit DispatcherRun(
+        CServiceBase& service, std::function<void()> atReturn = [] {}) {
         emu::SetStartedByServiceManager(true);
-        result_ = std::async(std::launch::async,
-                             [&service] { return CServiceBase::RunService(service) ? 0 : GetLastError(); });
+        // Counted from here, before the thread runs, so that no wait finds it missing.
+        auto counted = std::make_unique<emu::ProcessThread>();
+        result_ =
+            std::async(std::launch::async, [&service, atReturn, counted = std::move(counted)]() mutable {
+                const DWORD error = CServiceBase::RunService(service) ? 0 : GetLastError();
+                atReturn();
+                counted.reset();
+                return error;
+            });
     }
     ~DispatcherRun() {
         for (int attempt = 0; attempt < 10 && !Finished(std::chrono::milliseconds(0)); ++attempt) {
@@ -81,8 +110,29 @@ public:
 private:
     std::future<DWORD> result_;
     bool finished_ = false;
-    DWORD error_ = 0xDEADBEEF;
+    DWORD error_ = sentinelError;
 };
+
+// wmain with these arguments after the program's path, as a console starts it.
+inline int RunEntryPoint(const std::vector<const char*>& arguments = {}) {
+    std::vector<emu::String> texts{u"C:\\Noxel\\NoxelAlsSvc.exe"};
+    for (const char* argument : arguments) texts.push_back(W(argument));
+    std::vector<WCHAR*> argv;
+    for (emu::String& text : texts) argv.push_back(text.data());
+    argv.push_back(nullptr);
+    return wmain(static_cast<int>(texts.size()), argv.data());
+}
+
+// The process as the service manager starts it, without arguments, on a thread of its
+// own that counts as the process's: wmain's result.
+inline std::future<int> StartServiceProcess() {
+    emu::SetStartedByServiceManager(true);
+    return std::async(std::launch::async, [counted = std::make_unique<emu::ProcessThread>()]() mutable {
+        const int exitCode = RunEntryPoint();
+        counted.reset();
+        return exitCode;
+    });
+}
 
 // ---- What the calibration service leaves behind ----------------------------------
 

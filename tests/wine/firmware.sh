@@ -72,8 +72,7 @@ expect_log() {
 }
 
 log_size() { stat -c %s "$log" 2>/dev/null || echo 0; }
-is_running() { [[ "$(service_status $name)" == "ok state 4 "* ]]; }
-service_gone() { [ "$(service_status $name)" = "fail 1060" ]; }
+service_gone() { [ "$(service_status $name)" = "$not_installed" ]; }
 published() { events | grep -q '|Update parameters successfully!$'; }
 
 # remove_within MIN MAX WHAT: -remove stops and deletes the service, taking MIN to MAX s.
@@ -152,7 +151,7 @@ expect_equal "-install again: console text" \
   "Noxel_ALS_Service is installed.
 Noxel_ALS_Service start running.
 x" "$(console -install)"
-wait_until 20 is_running || true
+wait_until 20 is_running $name || true
 # The platform's own text for 203 goes into the line as it is: Wine's words are no
 # fact about Windows, and the conformance run holds only that they end in "\r\n".
 text_203=$(wine "$probe" message 203 2>/dev/null; printf x)

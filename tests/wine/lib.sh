@@ -165,6 +165,12 @@ service_state() {
 # probe ($probe): "ok state S type T accepted A exit E", or "fail ERROR".
 service_status() { wine "$probe" service "$1" 2>/dev/null | tr -d '\r' | sed 's/^[A-Za-z]* = //'; }
 
+# The probe's answer for a service the manager does not know.
+readonly not_installed="fail 1060"  # ERROR_SERVICE_DOES_NOT_EXIST
+
+# is_running NAME: whether the service manager reports the service RUNNING.
+is_running() { [[ "$(service_status "$1")" == "ok state RUNNING "* ]]; }
+
 # events: every ReportEventW entry in services.log as "class|first string|second string",
 # pairing the lines of one thread (each entry prints its strings one per line).
 events() {

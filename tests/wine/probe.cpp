@@ -17,7 +17,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/emulation/state_names.h"
+
 namespace {
+
+// Preset as the last error, so that a call that sets none shows.
+constexpr DWORD sentinelError = 0xDEADBEEF;
 
 std::string output;
 
@@ -66,7 +71,7 @@ std::string Outcome(BOOL succeeded, DWORD error) { return succeeded ? "ok" : "fa
 // Makes a BOOL-returning call with a sentinel in the last error, and tells its outcome.
 template <typename Call>
 std::string Try(Call call) {
-    SetLastError(0xDEADBEEF);
+    SetLastError(sentinelError);
     const BOOL succeeded = call();
     return Outcome(succeeded, GetLastError());
 }
@@ -82,7 +87,7 @@ void Flush() {
 
 std::vector<BYTE> HardwareIdProperty(HDEVINFO set, SP_DEVINFO_DATA& device, DWORD& error) {
     DWORD size = 0;
-    SetLastError(0xDEADBEEF);
+    SetLastError(sentinelError);
     if (!SetupDiGetDeviceRegistryPropertyW(set, &device, SPDRP_HARDWAREID, nullptr, nullptr, 0, &size) &&
         GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
         error = GetLastError();
@@ -123,8 +128,9 @@ void Devices() {
 // Devices under Enum\ROOT\NOXELPROBE, which platform.sh declares; each instance name
 // tells what its key holds.
 std::string StatusText(const SERVICE_STATUS& status) {
-    return "state " + Number(status.dwCurrentState) + " type " + Hex(status.dwServiceType) + " accepted " +
-           Number(status.dwControlsAccepted) + " exit " + Number(status.dwWin32ExitCode);
+    return std::string("state ") + emu::StateName(status.dwCurrentState) + " type " +
+           Hex(status.dwServiceType) + " accepted " + Number(status.dwControlsAccepted) + " exit " +
+           Number(status.dwWin32ExitCode);
 }
 
 // ---- Message text ----------------------------------------------------------------------
@@ -179,7 +185,7 @@ int Values(const WCHAR* path) {
 
 int Service(const WCHAR* name) {
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-    SetLastError(0xDEADBEEF);
+    SetLastError(sentinelError);
     SC_HANDLE service = OpenServiceW(manager, name, SERVICE_QUERY_STATUS);
     if (!service) {
         Line("OpenServiceW", "fail " + Number(GetLastError()));
@@ -196,7 +202,7 @@ int Service(const WCHAR* name) {
 // The service manager's own record of a service, as QueryServiceConfigW gives it.
 int ServiceConfig(const WCHAR* name) {
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-    SetLastError(0xDEADBEEF);
+    SetLastError(sentinelError);
     SC_HANDLE service = OpenServiceW(manager, name, SERVICE_QUERY_CONFIG);
     int status = 1;
     if (!service) {
@@ -206,7 +212,7 @@ int ServiceConfig(const WCHAR* name) {
         QueryServiceConfigW(service, nullptr, 0, &size);
         std::vector<BYTE> buffer(size ? size : 1);
         auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
-        SetLastError(0xDEADBEEF);
+        SetLastError(sentinelError);
         if (!QueryServiceConfigW(service, config, size, &size)) {
             Line("QueryServiceConfigW", "fail " + Number(GetLastError()));
         } else {
@@ -248,14 +254,14 @@ std::string VersionText(DWORD high, DWORD low) {
 
 int Version(const WCHAR* path) {
     DWORD ignored = 0;
-    SetLastError(0xDEADBEEF);
+    SetLastError(sentinelError);
     const DWORD size = GetFileVersionInfoSizeW(path, &ignored);
     if (size == 0) {
         Line("GetFileVersionInfoSizeW", "fail " + Number(GetLastError()));
         return 1;
     }
     std::vector<BYTE> info(size);
-    SetLastError(0xDEADBEEF);
+    SetLastError(sentinelError);
     if (!GetFileVersionInfoW(path, 0, size, info.data())) {
         Line("GetFileVersionInfoW", "fail " + Number(GetLastError()));
         return 1;

@@ -24,21 +24,20 @@ reg_value() {
     sed -n "s/^ *$1 \{4\}\(REG_[A-Z_]*\) \{4\}\(.*\)$/\1 \2/p"
 }
 
-is_running() { [[ "$(service_status $name)" == "ok state 4 "* ]]; }
 log_absent() { [ ! -e "$log" ]; }
-service_gone() { [ "$(service_status $name)" = "fail 1060" ] && ! wine reg query "$key" >/dev/null 2>&1; }
+service_gone() { [ "$(service_status $name)" = "$not_installed" ] && ! wine reg query "$key" >/dev/null 2>&1; }
 
 step "-install from a directory whose path holds a space"
 expect_equal "-install: console text" \
   "Noxel_ALS_Service is installed.
 Noxel_ALS_Service start running.
 x" "$(console -install)"
-wait_until 20 is_running || true
+wait_until 20 is_running $name || true
 running_at=$(now)
 expect_equal "sc query: state" RUNNING "$(service_state $name)"
 # The type is the service manager's own (Wine keeps the registered 0x110).
 expect_match "QueryServiceStatus: running, accepting stop and shutdown" \
-  'ok state 4 type 0x[0-9a-f]{8} accepted 5 exit 0' "$(service_status $name)"
+  'ok state RUNNING type 0x[0-9a-f]{8} accepted 5 exit 0' "$(service_status $name)"
 
 step "the registration"
 expect_equal "Type" "REG_DWORD 0x110" "$(reg_value Type)"
@@ -81,7 +80,7 @@ else
   fail "-remove took $remove_seconds s; expected 3 to 12 s (about 6 for the sleep, 1 for the poll)"
 fi
 wait_until 10 service_gone || true
-expect_equal "OpenServiceW after -remove" "fail 1060" "$(service_status $name)"
+expect_equal "OpenServiceW after -remove" "$not_installed" "$(service_status $name)"
 expect_equal "the service's key after -remove" gone \
   "$(wine reg query "$key" >/dev/null 2>&1 && echo present || echo gone)"
 

@@ -123,8 +123,7 @@ wine msiexec /i 'C:\packages\signed.msi' /qn >"$work/msiexec.out" 2>&1
 code=$?
 set -e
 expect_equal "msiexec /i of the signed package: exit status" 0 "$code"
-is_running() { [[ "$(service_status $name)" == "ok state 4 "* ]]; }
-wait_until 20 is_running || true
+wait_until 20 is_running $name || true
 expect_equal "sc query: state" RUNNING "$(service_state $name)"
 expect_same_file "the installed executable is the signed one" \
   "$out/NoxelAlsSvc.exe" "$WINEPREFIX/drive_c/Program Files/Noxel ALS/NoxelAlsSvc.exe"
