@@ -153,7 +153,6 @@ void WriteFileBytes(const String& windowsPath, const Bytes& data);
 
 // ---- Console (standard output) ---------------------------------------------------
 std::string ConsoleText();
-void SetConsoleEcho(bool echo);
 
 // ---- Service manager, console side -----------------------------------------------
 void SetAdministrator(bool administrator);

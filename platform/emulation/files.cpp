@@ -144,11 +144,7 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID data, DWORD bytes, LPDWORD written, L
     if (written) *written = 0;
     if (auto error = Fault(s, Operation::WriteFile)) return FailWith(*error, FALSE);
     if (file == standardOutput) {
-        const std::string text(static_cast<const char*>(data), bytes);
-        s.console += text;
-        if (s.consoleEcho) {
-            if (::write(1, text.data(), text.size()) < 0) return FailWith(ERROR_INVALID_HANDLE, FALSE);
-        }
+        s.console.append(static_cast<const char*>(data), bytes);
         if (written) *written = bytes;
         return TRUE;
     }
@@ -248,12 +244,6 @@ std::string ConsoleText() {
     State& s = Machine();
     std::lock_guard guard(s.lock);
     return s.console;
-}
-
-void SetConsoleEcho(bool echo) {
-    State& s = Machine();
-    std::lock_guard guard(s.lock);
-    s.consoleEcho = echo;
 }
 
 }  // namespace emu

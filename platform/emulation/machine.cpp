@@ -203,7 +203,6 @@ void ResetState(State& s) {
     s.files.clear();
     s.finds.clear();
     s.console.clear();
-    s.consoleEcho = false;
     s.administrator = true;
     s.moduleFileName = u"C:\\Program Files\\Noxel\\NoxelAlsSvc.exe";
     s.services.clear();

@@ -116,7 +116,6 @@ struct State {
     std::map<const void*, std::string> finds;
 
     std::string console;
-    bool consoleEcho = false;
 
     bool administrator = true;
     String moduleFileName;
