@@ -8,7 +8,7 @@
 
 #ifdef NOXEL_FIRMWARE_DIRECTORY
 // Test builds only: firmware variables come from a directory in the Linux efivarfs
-// layout (platform/firmware_directory.cpp), for machines without them, such as Wine.
+// layout (tests/wine/firmware_directory.cpp), for machines without them, such as Wine.
 DWORD WINAPI FirmwareDirectoryVariableW(LPCWSTR name, LPCWSTR guid, PVOID buffer, DWORD size);
 #define GetFirmwareEnvironmentVariableW FirmwareDirectoryVariableW
 #endif
