@@ -13,6 +13,7 @@
 
 #include "platform/firmware.h"
 #include "platform/handles.h"
+#include "platform/messages.h"
 #include "tests/test_support.h"
 
 using ::testing::ElementsAre;

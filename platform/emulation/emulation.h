@@ -12,6 +12,7 @@
 #include "platform/emulation/operations.h"
 #include "platform/event_log.h"
 #include "platform/files.h"
+#include "platform/local_time.h"
 #include "platform/service_control.h"
 
 namespace emu {

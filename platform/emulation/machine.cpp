@@ -1,90 +1,20 @@
-// The emulated machine: its state, last error, handle counting, fault injection, the
-// clock and the string helpers the other families share.
+// The emulated machine: its state, last error, fault injection, the clock and the
+// string helpers the other families share.
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <algorithm>
 #include <stdexcept>
 
 #include "platform/emulation/state.h"
-
-namespace emu::detail {
-
-void ResetState(State& s);
-
-State& Machine() {
-    static State* machine = [] {
-        auto* fresh = new State;
-        ResetState(*fresh);
-        return fresh;
-    }();
-    return *machine;
-}
-
-const void* NewHandle(State& s, const std::string& kind) {
-    const void* handle = reinterpret_cast<const void*>(s.nextHandle);
-    s.nextHandle += 4;
-    s.handles[handle] = kind;
-    return handle;
-}
-
-void TrackHandle(State& s, const void* handle, const std::string& kind) { s.handles[handle] = kind; }
-
-bool ReleaseHandle(State& s, const void* handle, const std::string& kind) {
-    auto it = s.handles.find(handle);
-    if (it == s.handles.end() || it->second != kind) return false;
-    s.handles.erase(it);
-    return true;
-}
-
-std::optional<DWORD> Fault(State& s, Operation operation,
-                           std::initializer_list<std::u16string_view> arguments) {
-    const unsigned call = ++s.calls[static_cast<size_t>(operation)];
-    for (const FaultRule& rule : s.faults) {
-        if (rule.operation != operation) continue;
-        if (rule.argument) {
-            for (std::u16string_view argument : arguments)
-                if (EqualNoCase(argument, *rule.argument)) return rule.error;
-            continue;
-        }
-        if (call >= rule.firstCall && (rule.times == 0 || call < rule.firstCall + rule.times))
-            return rule.error;
-    }
-    return std::nullopt;
-}
-
-bool Idle(const State& s) {
-    if (s.blocked.size() < s.processThreads) return false;
-    return std::none_of(s.blocked.begin(), s.blocked.end(),
-                        [](const std::function<bool()>* wakes) { return (*wakes)(); });
-}
-
-String Upper(std::u16string_view text) {
-    String upper(text);
-    for (char16_t& c : upper)
-        if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
-    return upper;
-}
-
-bool EqualNoCase(std::u16string_view a, std::u16string_view b) { return Upper(a) == Upper(b); }
-
-size_t WideLength(const WCHAR* text) {
-    size_t length = 0;
-    if (text)
-        while (text[length]) ++length;
-    return length;
-}
-
-String ToString(const WCHAR* text) { return text ? String(text, WideLength(text)) : String(); }
-
-}  // namespace emu::detail
 
 using namespace emu;
 using namespace emu::detail;
 
 namespace {
+
 thread_local DWORD lastError = 0;
 
 std::string createdRoot;
@@ -102,76 +32,6 @@ std::string MakeFileRoot() {
     createdRoot = pattern;
     return pattern;
 }
-}  // namespace
-
-DWORD WINAPI GetLastError() { return lastError; }
-void WINAPI SetLastError(DWORD error) { lastError = error; }
-
-namespace emu {
-
-String Wide(std::string_view utf8) {
-    String out;
-    for (size_t i = 0; i < utf8.size();) {
-        const auto byte = static_cast<unsigned char>(utf8[i]);
-        uint32_t code = byte;
-        size_t extra = 0;
-        if (byte >= 0xF0)
-            code = byte & 0x07, extra = 3;
-        else if (byte >= 0xE0)
-            code = byte & 0x0F, extra = 2;
-        else if (byte >= 0xC0)
-            code = byte & 0x1F, extra = 1;
-        ++i;
-        for (; extra > 0 && i < utf8.size(); --extra, ++i)
-            code = (code << 6) | (static_cast<unsigned char>(utf8[i]) & 0x3F);
-        if (code >= 0x10000) {
-            code -= 0x10000;
-            out += static_cast<char16_t>(0xD800 + (code >> 10));
-            out += static_cast<char16_t>(0xDC00 + (code & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(code);
-        }
-    }
-    return out;
-}
-
-std::string Narrow(std::u16string_view wide) {
-    std::string out;
-    for (size_t i = 0; i < wide.size(); ++i) {
-        uint32_t code = wide[i];
-        if (code >= 0xD800 && code < 0xDC00 && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 &&
-            wide[i + 1] < 0xE000) {
-            code = 0x10000 + ((code - 0xD800) << 10) + (wide[i + 1] - 0xDC00);
-            ++i;
-        }
-        if (code < 0x80) {
-            out += static_cast<char>(code);
-        } else if (code < 0x800) {
-            out += static_cast<char>(0xC0 | (code >> 6));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else if (code < 0x10000) {
-            out += static_cast<char>(0xE0 | (code >> 12));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (code >> 18));
-            out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (code & 0x3F));
-        }
-    }
-    return out;
-}
-
-void Reset() {
-    State& s = Machine();
-    std::lock_guard guard(s.lock);
-    emu::detail::ResetState(s);
-}
-
-}  // namespace emu
-
-namespace emu::detail {
 
 void ResetState(State& s) {
     s.handles.clear();
@@ -217,22 +77,82 @@ void ResetState(State& s) {
     lastError = 0;
 }
 
+Operation KnownOperation(const std::string& name) {
+    if (auto operation = FindOperation(name)) return *operation;
+    throw std::invalid_argument("unknown operation " + name);
+}
+
+}  // namespace
+
+DWORD WINAPI GetLastError() { return lastError; }
+void WINAPI SetLastError(DWORD error) { lastError = error; }
+
+namespace emu::detail {
+
+State& Machine() {
+    static State* machine = [] {
+        auto* fresh = new State;
+        ResetState(*fresh);
+        return fresh;
+    }();
+    return *machine;
+}
+
+std::optional<DWORD> Fault(State& s, Operation operation,
+                           std::initializer_list<std::u16string_view> arguments) {
+    const unsigned call = ++s.calls[static_cast<size_t>(operation)];
+    for (const FaultRule& rule : s.faults) {
+        if (rule.operation != operation) continue;
+        if (rule.argument) {
+            for (std::u16string_view argument : arguments)
+                if (EqualNoCase(argument, *rule.argument)) return rule.error;
+            continue;
+        }
+        if (call >= rule.firstCall && (rule.times == 0 || call < rule.firstCall + rule.times))
+            return rule.error;
+    }
+    return std::nullopt;
+}
+
+bool Idle(const State& s) {
+    if (s.blocked.size() < s.processThreads) return false;
+    return std::none_of(s.blocked.begin(), s.blocked.end(),
+                        [](const std::function<bool()>* wakes) { return (*wakes)(); });
+}
+
+String Upper(std::u16string_view text) {
+    String upper(text);
+    for (char16_t& c : upper)
+        if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+    return upper;
+}
+
+bool EqualNoCase(std::u16string_view a, std::u16string_view b) { return Upper(a) == Upper(b); }
+
+size_t WideLength(const WCHAR* text) {
+    size_t length = 0;
+    if (text)
+        while (text[length]) ++length;
+    return length;
+}
+
+String ToString(const WCHAR* text) { return text ? String(text, WideLength(text)) : String(); }
+
 }  // namespace emu::detail
 
 namespace emu {
+
+void Reset() {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    ResetState(s);
+}
 
 std::optional<Operation> FindOperation(std::string_view name) {
     for (size_t i = 0; i < operationCount; ++i)
         if (name == operations[i].name) return static_cast<Operation>(i);
     return std::nullopt;
 }
-
-namespace {
-Operation KnownOperation(const std::string& name) {
-    if (auto operation = FindOperation(name)) return *operation;
-    throw std::invalid_argument("unknown operation " + name);
-}
-}  // namespace
 
 void FailCall(Operation operation, DWORD error, unsigned nth, unsigned times) {
     State& s = Machine();
@@ -261,20 +181,6 @@ unsigned CallCount(Operation operation) {
 unsigned CallCount(const std::string& operation) { return CallCount(KnownOperation(operation)); }
 
 bool IsKnownOperation(const std::string& operation) { return FindOperation(operation).has_value(); }
-
-size_t OpenHandleCount() {
-    State& s = Machine();
-    std::lock_guard guard(s.lock);
-    return s.handles.size();
-}
-
-std::vector<std::string> OpenHandleKinds() {
-    State& s = Machine();
-    std::lock_guard guard(s.lock);
-    std::vector<std::string> kinds;
-    for (const auto& [handle, kind] : s.handles) kinds.push_back(kind);
-    return kinds;
-}
 
 void SetClockMode(ClockMode mode) {
     State& s = Machine();
@@ -339,12 +245,6 @@ bool WaitForIdle(std::chrono::milliseconds timeout) {
     State& s = Machine();
     std::unique_lock guard(s.lock);
     return s.changed.wait_for(guard, timeout, [&] { return Idle(s); });
-}
-
-void SetLocalTimeBase(const SYSTEMTIME& time) {
-    State& s = Machine();
-    std::lock_guard guard(s.lock);
-    s.timeBase = time;
 }
 
 }  // namespace emu

@@ -158,6 +158,16 @@ const void* NewHandle(State& s, const std::string& kind);
 void TrackHandle(State& s, const void* handle, const std::string& kind);
 bool ReleaseHandle(State& s, const void* handle, const std::string& kind);
 
+// Each family's part of CloseHandle: true when `handle` was one of its own, now closed;
+// call with the lock held.
+bool CloseEvent(State& s, HANDLE handle);  // threads.cpp
+bool CloseToken(State& s, HANDLE handle);  // firmware.cpp
+bool CloseFile(State& s, HANDLE handle);   // files.cpp
+
+// WriteFile's part for standard output (console.cpp); call with the lock held.
+bool IsStandardOutput(HANDLE handle);
+void WriteStandardOutput(State& s, const void* data, DWORD bytes);
+
 // Counts the call and returns the error to fail it with, if a rule says so; call with
 // the lock held.
 std::optional<DWORD> Fault(State& s, Operation operation,

@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/types.h"
 #include "platform/emulation/state.h"
+#include "platform/strings.h"
 
 using namespace emu;
 using namespace emu::detail;
@@ -181,26 +181,6 @@ HRESULT StringCchLengthW(LPCWSTR string, size_t maxCapacity, size_t* length) {
     return S_OK;
 }
 
-HLOCAL WINAPI LocalAlloc(UINT flags, SIZE_T bytes) {
-    (void)flags;
-    State& s = Machine();
-    std::lock_guard guard(s.lock);
-    if (auto error = Fault(s, Operation::LocalAlloc)) return FailWith(*error, nullptr);
-    void* memory = std::calloc(1, bytes == 0 ? 1 : bytes);
-    if (!memory) return FailWith(ERROR_NOT_ENOUGH_MEMORY, nullptr);
-    TrackHandle(s, memory, "local memory");
-    return memory;
-}
-
-HLOCAL WINAPI LocalFree(HLOCAL memory) {
-    if (!memory) return nullptr;
-    State& s = Machine();
-    std::lock_guard guard(s.lock);
-    if (!ReleaseHandle(s, memory, "local memory")) return FailWith(ERROR_INVALID_HANDLE, memory);
-    std::free(memory);
-    return nullptr;
-}
-
 // The emulation's ANSI code page is UTF-8.
 int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideCount, LPSTR narrow,
                                int narrowBytes, LPCSTR defaultChar, BOOL* usedDefault) {
@@ -213,3 +193,61 @@ int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wid
     text.copy(narrow, text.size());
     return static_cast<int>(text.size());
 }
+
+namespace emu {
+
+String Wide(std::string_view utf8) {
+    String out;
+    for (size_t i = 0; i < utf8.size();) {
+        const auto byte = static_cast<unsigned char>(utf8[i]);
+        uint32_t code = byte;
+        size_t extra = 0;
+        if (byte >= 0xF0)
+            code = byte & 0x07, extra = 3;
+        else if (byte >= 0xE0)
+            code = byte & 0x0F, extra = 2;
+        else if (byte >= 0xC0)
+            code = byte & 0x1F, extra = 1;
+        ++i;
+        for (; extra > 0 && i < utf8.size(); --extra, ++i)
+            code = (code << 6) | (static_cast<unsigned char>(utf8[i]) & 0x3F);
+        if (code >= 0x10000) {
+            code -= 0x10000;
+            out += static_cast<char16_t>(0xD800 + (code >> 10));
+            out += static_cast<char16_t>(0xDC00 + (code & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(code);
+        }
+    }
+    return out;
+}
+
+std::string Narrow(std::u16string_view wide) {
+    std::string out;
+    for (size_t i = 0; i < wide.size(); ++i) {
+        uint32_t code = wide[i];
+        if (code >= 0xD800 && code < 0xDC00 && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 &&
+            wide[i + 1] < 0xE000) {
+            code = 0x10000 + ((code - 0xD800) << 10) + (wide[i + 1] - 0xDC00);
+            ++i;
+        }
+        if (code < 0x80) {
+            out += static_cast<char>(code);
+        } else if (code < 0x800) {
+            out += static_cast<char>(0xC0 | (code >> 6));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        } else if (code < 0x10000) {
+            out += static_cast<char>(0xE0 | (code >> 12));
+            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (code >> 18));
+            out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        }
+    }
+    return out;
+}
+
+}  // namespace emu
