@@ -100,11 +100,9 @@ HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_AT
             if (exists) return FailWith(ERROR_FILE_EXISTS, INVALID_HANDLE_VALUE);
             flags = O_CREAT | O_EXCL;
             break;
-        case CREATE_ALWAYS: flags = O_CREAT | O_TRUNC; break;
         case OPEN_EXISTING:
             if (!exists) return FailWith(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
             break;
-        case OPEN_ALWAYS: flags = O_CREAT; break;
         default: SetLastError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE;
     }
     if (exists && SharingConflict(s, *hostPath, access, share))
@@ -113,8 +111,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_AT
     if (fd < 0) return FailWith(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
     auto handle = const_cast<void*>(NewHandle(s, "file"));
     s.files[handle] = {fd, *hostPath, access, share};
-    // CREATE_ALWAYS and OPEN_ALWAYS say in the last error that the file was there.
-    SetLastError(exists && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) ? 183 : 0);
+    SetLastError(ERROR_SUCCESS);
     return handle;
 }
 
@@ -180,12 +177,6 @@ bool emu::detail::CloseFile(State& s, HANDLE handle) {
 }
 
 namespace emu {
-
-void SetFileRoot(const std::string& hostDirectory) {
-    State& s = Machine();
-    std::lock_guard guard(s.lock);
-    s.fileRoot = hostDirectory;
-}
 
 std::string HostPath(const String& windowsPath) {
     State& s = Machine();

@@ -70,8 +70,7 @@ void ResetState(State& s) {
     s.serviceHandles.clear();
     s.holdWorkItems = false;
     std::error_code ignored;
-    if (!s.fileRoot.empty() && s.fileRoot == createdRoot)  // never a root a test chose
-        std::filesystem::remove_all(s.fileRoot, ignored);
+    if (!s.fileRoot.empty()) std::filesystem::remove_all(s.fileRoot, ignored);
     s.fileRoot = MakeFileRoot();
     std::filesystem::create_directories(s.fileRoot + "/c/windows/system32");
     lastError = 0;

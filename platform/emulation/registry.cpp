@@ -206,12 +206,6 @@ std::vector<String> SubKeys(const String& path) {
     return names;
 }
 
-void SetValue(const String& path, const String& name, DWORD type, const Bytes& data) {
-    State& s = Machine();
-    std::lock_guard guard(s.lock);
-    PutValue(Create(&s.registryRoot, path), name, type, data);
-}
-
 std::optional<RegistryValue> GetValue(const String& path, const String& name) {
     State& s = Machine();
     std::lock_guard guard(s.lock);

@@ -359,12 +359,6 @@ bool WaitForControlsTaken(std::chrono::milliseconds timeout) {
     return s.changed.wait_for(guard, timeout, [&] { return s.controls.empty(); });
 }
 
-bool DispatcherRunning() {
-    State& s = Machine();
-    std::lock_guard guard(s.lock);
-    return s.dispatcherRunning;
-}
-
 void SetAdministrator(bool administrator) {
     State& s = Machine();
     std::lock_guard guard(s.lock);

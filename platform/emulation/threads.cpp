@@ -49,16 +49,6 @@ BOOL WINAPI SetEvent(HANDLE event) {
     return TRUE;
 }
 
-BOOL WINAPI ResetEvent(HANDLE event) {
-    State& s = Machine();
-    std::lock_guard guard(s.lock);
-    if (auto error = Fault(s, Operation::ResetEvent)) return FailWith(*error, FALSE);
-    auto it = s.events.find(event);
-    if (it == s.events.end()) return FailWith(ERROR_INVALID_HANDLE, FALSE);
-    it->second->signalled = false;
-    return TRUE;
-}
-
 // Waits on events only; the timeout runs on the real clock.
 DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     State& s = Machine();
