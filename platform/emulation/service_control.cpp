@@ -36,7 +36,7 @@ void FillStatus(const ServiceEntry& entry, LPSERVICE_STATUS status) {
     // The registered type, interactive flag included; a service never started reports
     // ERROR_SERVICE_NEVER_STARTED.
     status->dwServiceType = entry.record.serviceType;
-    status->dwWin32ExitCode = entry.started ? 0 : 1077;
+    status->dwWin32ExitCode = entry.started ? ERROR_SUCCESS : ERROR_SERVICE_NEVER_STARTED;
     status->dwCurrentState = entry.record.state;
     status->dwControlsAccepted =
         entry.record.state == SERVICE_RUNNING || entry.record.state == SERVICE_STOP_PENDING

@@ -55,7 +55,7 @@ struct ServiceEntry {
     InstalledService record;
     StopScript stopScript;
     unsigned pendingPollsLeft = 0;
-    bool started = false;  // since it was created; until then its exit code is 1077
+    bool started = false;  // since it was created; until then its exit code is ERROR_SERVICE_NEVER_STARTED
 };
 
 struct FaultRule {
