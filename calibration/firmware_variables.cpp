@@ -7,6 +7,8 @@
 #include "calibration/text_log.h"
 #include "platform/firmware.h"
 #include "platform/handles.h"
+#include "platform/messages.h"
+#include "platform/strings.h"
 
 CalibrationRecord CalibrationParameters;
 

@@ -5,6 +5,7 @@
 #include "calibration/sensor_model.h"
 #include "calibration/text_log.h"
 #include "platform/handles.h"
+#include "platform/strings.h"
 
 namespace {
 

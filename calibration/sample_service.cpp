@@ -7,6 +7,7 @@
 #include "calibration/service_identity.h"
 #include "calibration/text_log.h"
 #include "platform/files.h"
+#include "platform/handles.h"
 
 std::atomic<DWORD> retryCount{0};
 

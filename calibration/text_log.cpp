@@ -4,6 +4,8 @@
 
 #include "calibration/sample_service.h"
 #include "platform/handles.h"
+#include "platform/local_time.h"
+#include "platform/strings.h"
 
 WCHAR logMessage[logMessageCapacity];
 WCHAR logScratch[logScratchCapacity];

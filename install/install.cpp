@@ -2,6 +2,7 @@
 
 #include "calibration/service_identity.h"
 #include "platform/handles.h"
+#include "platform/strings.h"
 #include "service/console.h"
 
 namespace {

@@ -1,4 +1,4 @@
-// Files, standard output and local time.
+// Files: find, create or open, seek, write, delete.
 #pragma once
 
 #include "platform/types.h"
@@ -8,17 +8,6 @@
 typedef struct _OVERLAPPED OVERLAPPED, *LPOVERLAPPED;
 typedef struct _SECURITY_ATTRIBUTES SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
 typedef struct _FILETIME FILETIME;
-
-typedef struct _SYSTEMTIME {
-    WORD wYear;
-    WORD wMonth;
-    WORD wDayOfWeek;
-    WORD wDay;
-    WORD wHour;
-    WORD wMinute;
-    WORD wSecond;
-    WORD wMilliseconds;
-} SYSTEMTIME, *LPSYSTEMTIME;
 
 typedef struct _WIN32_FIND_DATAW {
     DWORD dwFileAttributes;
@@ -39,15 +28,12 @@ typedef struct _WIN32_FIND_DATAW {
 #define FILE_SHARE_WRITE 0x00000002
 #define FILE_SHARE_DELETE 0x00000004
 #define CREATE_NEW 1
-#define CREATE_ALWAYS 2
 #define OPEN_EXISTING 3
-#define OPEN_ALWAYS 4
 #define FILE_ATTRIBUTE_NORMAL 0x00000080
 #define FILE_BEGIN 0
 #define FILE_CURRENT 1
 #define FILE_END 2
 #define INVALID_SET_FILE_POINTER (static_cast<DWORD>(-1))
-#define STD_OUTPUT_HANDLE (static_cast<DWORD>(-11))
 
 HANDLE WINAPI FindFirstFileW(LPCWSTR path, LPWIN32_FIND_DATAW data);
 BOOL WINAPI FindClose(HANDLE find);
@@ -56,7 +42,5 @@ HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_AT
 DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD method);
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID data, DWORD bytes, LPDWORD written, LPOVERLAPPED overlapped);
 BOOL WINAPI DeleteFileW(LPCWSTR path);
-HANDLE WINAPI GetStdHandle(DWORD which);
-void WINAPI GetLocalTime(LPSYSTEMTIME time);
 
 #endif

@@ -1,5 +1,4 @@
-// Firmware environment variables, the token privilege that guards them, and the
-// system's message texts for error codes.
+// Firmware environment variables and the token privilege that guards them.
 #pragma once
 
 #include "platform/types.h"
@@ -8,7 +7,7 @@
 
 #ifdef NOXEL_FIRMWARE_DIRECTORY
 // Test builds only: firmware variables come from a directory in the Linux efivarfs
-// layout (platform/firmware_directory.cpp), for machines without them, such as Wine.
+// layout (tests/wine/firmware_directory.cpp), for machines without them, such as Wine.
 DWORD WINAPI FirmwareDirectoryVariableW(LPCWSTR name, LPCWSTR guid, PVOID buffer, DWORD size);
 #define GetFirmwareEnvironmentVariableW FirmwareDirectoryVariableW
 #endif
@@ -35,17 +34,11 @@ typedef struct _TOKEN_PRIVILEGES {
 #define SE_PRIVILEGE_ENABLED 0x00000002
 #define SE_SYSTEM_ENVIRONMENT_NAME TEXT("SeSystemEnvironmentPrivilege")
 
-#define FORMAT_MESSAGE_ALLOCATE_BUFFER 0x00000100
-#define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200
-#define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000
-
 HANDLE WINAPI GetCurrentProcess();
 BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access, PHANDLE token);
 BOOL WINAPI LookupPrivilegeValueW(LPCWSTR system, LPCWSTR name, PLUID luid);
 BOOL WINAPI AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES newState,
                                   DWORD bufferLength, PTOKEN_PRIVILEGES previousState, LPDWORD returnLength);
 DWORD WINAPI GetFirmwareEnvironmentVariableW(LPCWSTR name, LPCWSTR guid, PVOID buffer, DWORD size);
-DWORD WINAPI FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPWSTR buffer,
-                            DWORD size, va_list* args);
 
 #endif

@@ -8,9 +8,15 @@
 #include "platform/devices.h"
 #include "platform/event_log.h"
 #include "platform/files.h"
+#include "platform/memory.h"
 #include "platform/registry.h"
 #include "platform/service_control.h"
 #include "platform/threads.h"
+
+#ifndef _WIN32
+// Closes a kernel handle: an event, a token or a file.
+BOOL WINAPI CloseHandle(HANDLE handle);
+#endif
 
 template <typename Traits>
 class UniqueHandle {

@@ -1,4 +1,4 @@
-// Win32 base types, wide strings, last error and the string formatters.
+// Win32 base types, error codes and the thread's last error.
 #pragma once
 
 #ifdef _WIN32
@@ -11,7 +11,6 @@
 
 #else
 
-#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 
@@ -56,9 +55,6 @@ typedef HANDLE HMODULE;
 #define S_OK static_cast<HRESULT>(0)
 #define SUCCEEDED(hr) (static_cast<HRESULT>(hr) >= 0)
 #define FAILED(hr) (static_cast<HRESULT>(hr) < 0)
-#define STRSAFE_E_INSUFFICIENT_BUFFER static_cast<HRESULT>(0x8007007AU)
-#define STRSAFE_E_INVALID_PARAMETER static_cast<HRESULT>(0x80070057U)
-#define STRSAFE_MAX_CCH 2147483647
 
 // Win32 error codes the service and its tests meet.
 #define ERROR_SUCCESS 0L
@@ -77,6 +73,7 @@ typedef HANDLE HMODULE;
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_INVALID_NAME 123L
+#define ERROR_BAD_PATHNAME 161L
 #define ERROR_ENVVAR_NOT_FOUND 203L
 #define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_ITEMS 259L
@@ -91,6 +88,7 @@ typedef HANDLE HMODULE;
 #define ERROR_SERVICE_ALREADY_RUNNING 1056L
 #define ERROR_SERVICE_MARKED_FOR_DELETE 1072L
 #define ERROR_SERVICE_EXISTS 1073L
+#define ERROR_SERVICE_NEVER_STARTED 1077L
 #define ERROR_SERVICE_NOT_IN_EXE 1083L
 #define ERROR_NOT_ALL_ASSIGNED 1300L
 #define ERROR_NO_SUCH_PRIVILEGE 1313L
@@ -102,21 +100,5 @@ typedef HANDLE HMODULE;
 
 DWORD WINAPI GetLastError();
 void WINAPI SetLastError(DWORD error);
-
-int WINAPI lstrlenW(LPCWSTR string);
-HRESULT StringCchPrintfW(LPWSTR dest, size_t capacity, LPCWSTR format, ...);
-HRESULT StringCchVPrintfW(LPWSTR dest, size_t capacity, LPCWSTR format, va_list args);
-HRESULT StringCchCopyW(LPWSTR dest, size_t capacity, LPCWSTR source);
-HRESULT StringCchCatW(LPWSTR dest, size_t capacity, LPCWSTR source);
-HRESULT StringCchLengthW(LPCWSTR string, size_t maxCapacity, size_t* length);
-
-#define LMEM_FIXED 0
-HLOCAL WINAPI LocalAlloc(UINT flags, SIZE_T bytes);
-HLOCAL WINAPI LocalFree(HLOCAL memory);
-
-#define CP_ACP 0
-#define CP_UTF8 65001
-int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideCount, LPSTR narrow,
-                               int narrowBytes, LPCSTR defaultChar, BOOL* usedDefault);
 
 #endif

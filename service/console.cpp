@@ -3,7 +3,9 @@
 #include <cstdarg>
 #include <vector>
 
+#include "platform/console.h"
 #include "platform/files.h"
+#include "platform/strings.h"
 
 namespace {
 

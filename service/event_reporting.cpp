@@ -1,6 +1,7 @@
 // The service's event-log writers. No message file is registered, so every entry
 // carries identifier 0 and category 0 and says everything in its two strings.
 #include "platform/handles.h"
+#include "platform/strings.h"
 #include "service/service_base.h"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/types.h"
+#include "platform/strings.h"
 
 namespace {
 

@@ -14,9 +14,6 @@ namespace {
 
 class TextLog : public CalibrationMachine {
 protected:
-    // emu::Reset keeps the local time base, and tests may share a process.
-    void TearDown() override { emu::SetLocalTimeBase(SYSTEMTIME{2026, 3, 0, 14, 9, 30, 0, 0}); }
-
     void Append(const char* message) {
         const emu::String text = W(message);
         ASSERT_LT(text.size(), logMessageCapacity);

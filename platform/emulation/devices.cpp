@@ -3,6 +3,7 @@
 
 #include "platform/devices.h"
 #include "platform/emulation/state.h"
+#include "platform/registry.h"
 
 using namespace emu;
 using namespace emu::detail;
@@ -48,7 +49,7 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, PSP_DEVINFO_DATA dat
     if (property != SPDRP_HARDWAREID || !device.hardwareId) return FailWith(ERROR_INVALID_DATA, FALSE);
     const Bytes& value = *device.hardwareId;
     if (requiredSize) *requiredSize = static_cast<DWORD>(value.size());
-    if (propertyType) *propertyType = 7;  // REG_MULTI_SZ
+    if (propertyType) *propertyType = REG_MULTI_SZ;
     if (!buffer || bufferSize < value.size()) return FailWith(ERROR_INSUFFICIENT_BUFFER, FALSE);
     if (!value.empty()) std::memcpy(buffer, value.data(), value.size());
     return TRUE;

@@ -12,6 +12,7 @@
 #include "platform/emulation/operations.h"
 #include "platform/event_log.h"
 #include "platform/files.h"
+#include "platform/local_time.h"
 #include "platform/service_control.h"
 
 namespace emu {
@@ -89,7 +90,6 @@ struct StatusReport {
 std::vector<StatusReport> StatusReports();
 // Waits until `count` reports with `state` have been made.
 bool WaitForStatus(DWORD state, size_t count = 1, std::chrono::milliseconds timeout = 5s);
-bool DispatcherRunning();
 
 // ---- Event log -------------------------------------------------------------------
 struct EventEntry {
@@ -137,7 +137,6 @@ struct RegistryValue {
 void CreateKey(const String& path);
 bool KeyExists(const String& path);
 std::vector<String> SubKeys(const String& path);
-void SetValue(const String& path, const String& name, DWORD type, const Bytes& data);
 std::optional<RegistryValue> GetValue(const String& path, const String& name);
 std::vector<std::pair<String, RegistryValue>> Values(const String& path);
 Bytes DwordBytes(DWORD value);
@@ -145,7 +144,6 @@ Bytes StringBytes(const String& text);  // with its terminator
 
 // ---- Files -----------------------------------------------------------------------
 // Windows paths (drive-absolute) map to lower-case host paths under the root.
-void SetFileRoot(const std::string& hostDirectory);
 std::string HostPath(const String& windowsPath);
 bool FileExists(const String& windowsPath);
 Bytes FileBytes(const String& windowsPath);
@@ -153,7 +151,6 @@ void WriteFileBytes(const String& windowsPath, const Bytes& data);
 
 // ---- Console (standard output) ---------------------------------------------------
 std::string ConsoleText();
-void SetConsoleEcho(bool echo);
 
 // ---- Service manager, console side -----------------------------------------------
 void SetAdministrator(bool administrator);

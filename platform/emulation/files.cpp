@@ -1,10 +1,8 @@
-// Files under a host directory, with Windows' create and share rules; standard
-// output; local time from the emulated clock.
+// Files under a host directory, with Windows' create and share rules.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -16,8 +14,6 @@ using namespace emu;
 using namespace emu::detail;
 
 namespace {
-
-HANDLE const standardOutput = reinterpret_cast<HANDLE>(static_cast<intptr_t>(-11));
 
 // Drive-absolute paths only; the file system is case-insensitive, so names are kept
 // in lower case.
@@ -104,11 +100,9 @@ HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_AT
             if (exists) return FailWith(ERROR_FILE_EXISTS, INVALID_HANDLE_VALUE);
             flags = O_CREAT | O_EXCL;
             break;
-        case CREATE_ALWAYS: flags = O_CREAT | O_TRUNC; break;
         case OPEN_EXISTING:
             if (!exists) return FailWith(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
             break;
-        case OPEN_ALWAYS: flags = O_CREAT; break;
         default: SetLastError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE;
     }
     if (exists && SharingConflict(s, *hostPath, access, share))
@@ -117,8 +111,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_AT
     if (fd < 0) return FailWith(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
     auto handle = const_cast<void*>(NewHandle(s, "file"));
     s.files[handle] = {fd, *hostPath, access, share};
-    // CREATE_ALWAYS and OPEN_ALWAYS say in the last error that the file was there.
-    SetLastError(exists && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) ? 183 : 0);
+    SetLastError(ERROR_SUCCESS);
     return handle;
 }
 
@@ -143,12 +136,8 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID data, DWORD bytes, LPDWORD written, L
     std::lock_guard guard(s.lock);
     if (written) *written = 0;
     if (auto error = Fault(s, Operation::WriteFile)) return FailWith(*error, FALSE);
-    if (file == standardOutput) {
-        const std::string text(static_cast<const char*>(data), bytes);
-        s.console += text;
-        if (s.consoleEcho) {
-            if (::write(1, text.data(), text.size()) < 0) return FailWith(ERROR_INVALID_HANDLE, FALSE);
-        }
+    if (IsStandardOutput(file)) {
+        WriteStandardOutput(s, data, bytes);
         if (written) *written = bytes;
         return TRUE;
     }
@@ -178,48 +167,16 @@ BOOL WINAPI DeleteFileW(LPCWSTR path) {
     return TRUE;
 }
 
-HANDLE WINAPI GetStdHandle(DWORD which) {
-    if (which != STD_OUTPUT_HANDLE) return FailWith(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
-    return standardOutput;
-}
-
-void WINAPI GetLocalTime(LPSYSTEMTIME time) {
-    State& s = Machine();
-    std::lock_guard guard(s.lock);
-    std::tm parts{};
-    unsigned milliseconds = 0;
-    if (s.clockMode == emu::ClockMode::Real) {
-        timespec now{};
-        clock_gettime(CLOCK_REALTIME, &now);
-        localtime_r(&now.tv_sec, &parts);
-        milliseconds = static_cast<unsigned>(now.tv_nsec / 1000000);
-    } else {
-        parts.tm_year = s.timeBase.wYear - 1900;
-        parts.tm_mon = s.timeBase.wMonth - 1;
-        parts.tm_mday = s.timeBase.wDay;
-        parts.tm_hour = s.timeBase.wHour;
-        parts.tm_min = s.timeBase.wMinute;
-        parts.tm_sec = s.timeBase.wSecond + static_cast<int>(s.nowMs / 1000);
-        milliseconds = static_cast<unsigned>(s.nowMs % 1000);
-        timegm(&parts);  // normalises the fields
-    }
-    time->wYear = static_cast<WORD>(parts.tm_year + 1900);
-    time->wMonth = static_cast<WORD>(parts.tm_mon + 1);
-    time->wDayOfWeek = static_cast<WORD>(parts.tm_wday);
-    time->wDay = static_cast<WORD>(parts.tm_mday);
-    time->wHour = static_cast<WORD>(parts.tm_hour);
-    time->wMinute = static_cast<WORD>(parts.tm_min);
-    time->wSecond = static_cast<WORD>(parts.tm_sec);
-    time->wMilliseconds = static_cast<WORD>(milliseconds);
+bool emu::detail::CloseFile(State& s, HANDLE handle) {
+    auto file = s.files.find(handle);
+    if (file == s.files.end()) return false;
+    ::close(file->second.fd);
+    s.files.erase(file);
+    ReleaseHandle(s, handle, "file");
+    return true;
 }
 
 namespace emu {
-
-void SetFileRoot(const std::string& hostDirectory) {
-    State& s = Machine();
-    std::lock_guard guard(s.lock);
-    s.fileRoot = hostDirectory;
-}
 
 std::string HostPath(const String& windowsPath) {
     State& s = Machine();
@@ -242,18 +199,6 @@ void WriteFileBytes(const String& windowsPath, const Bytes& data) {
     std::filesystem::create_directories(std::filesystem::path(hostPath).parent_path());
     std::ofstream out(hostPath, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-}
-
-std::string ConsoleText() {
-    State& s = Machine();
-    std::lock_guard guard(s.lock);
-    return s.console;
-}
-
-void SetConsoleEcho(bool echo) {
-    State& s = Machine();
-    std::lock_guard guard(s.lock);
-    s.consoleEcho = echo;
 }
 
 }  // namespace emu

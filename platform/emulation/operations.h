@@ -47,7 +47,6 @@
     X(DeleteFileW, ERROR_SHARING_VIOLATION)                                    \
     X(CreateEventW, ERROR_NO_SYSTEM_RESOURCES)                                 \
     X(SetEvent, ERROR_INVALID_HANDLE)                                          \
-    X(ResetEvent, ERROR_INVALID_HANDLE)                                        \
     X(WaitForSingleObject, ERROR_INVALID_HANDLE)                               \
     X(CloseHandle, ERROR_INVALID_HANDLE)                                       \
     X(QueueUserWorkItem, ERROR_NO_SYSTEM_RESOURCES)                            \

@@ -79,7 +79,7 @@ LONG WINAPI RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access
     RegistryNode* parent = NodeOf(s, key);
     if (!parent) return ERROR_INVALID_HANDLE;
     if (!result) return ERROR_INVALID_PARAMETER;
-    if (!path.empty() && path[0] == u'\\') return 161;  // ERROR_BAD_PATHNAME: paths are relative
+    if (!path.empty() && path[0] == u'\\') return ERROR_BAD_PATHNAME;  // paths are relative
     RegistryNode* node = Find(parent, path);
     if (!node) return ERROR_FILE_NOT_FOUND;
     auto handle = const_cast<void*>(NewHandle(s, "registry key"));
@@ -160,7 +160,7 @@ LONG WINAPI RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD ty
     if (!data && size > 0) return ERROR_NOACCESS;
     // Windows keeps the terminator of a string whose size leaves it out, when the data
     // is followed by one (Wine copies this: "yes NT does this").
-    const bool text = type == REG_SZ || type == 2 /* REG_EXPAND_SZ */ || type == REG_MULTI_SZ;
+    const bool text = type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
     if (data && text && size >= sizeof(WCHAR)) {
         WCHAR last = 0, next = 0;
         std::memcpy(&last, data + (size / sizeof(WCHAR) - 1) * sizeof(WCHAR), sizeof(WCHAR));
@@ -204,12 +204,6 @@ std::vector<String> SubKeys(const String& path) {
     if (RegistryNode* node = Find(&s.registryRoot, path))
         for (const auto& [upper, child] : node->children) names.push_back(child->name);
     return names;
-}
-
-void SetValue(const String& path, const String& name, DWORD type, const Bytes& data) {
-    State& s = Machine();
-    std::lock_guard guard(s.lock);
-    PutValue(Create(&s.registryRoot, path), name, type, data);
 }
 
 std::optional<RegistryValue> GetValue(const String& path, const String& name) {

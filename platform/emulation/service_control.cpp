@@ -36,7 +36,7 @@ void FillStatus(const ServiceEntry& entry, LPSERVICE_STATUS status) {
     // The registered type, interactive flag included; a service never started reports
     // ERROR_SERVICE_NEVER_STARTED.
     status->dwServiceType = entry.record.serviceType;
-    status->dwWin32ExitCode = entry.started ? 0 : 1077;
+    status->dwWin32ExitCode = entry.started ? ERROR_SUCCESS : ERROR_SERVICE_NEVER_STARTED;
     status->dwCurrentState = entry.record.state;
     status->dwControlsAccepted =
         entry.record.state == SERVICE_RUNNING || entry.record.state == SERVICE_STOP_PENDING
@@ -357,12 +357,6 @@ bool WaitForControlsTaken(std::chrono::milliseconds timeout) {
     State& s = Machine();
     std::unique_lock guard(s.lock);
     return s.changed.wait_for(guard, timeout, [&] { return s.controls.empty(); });
-}
-
-bool DispatcherRunning() {
-    State& s = Machine();
-    std::lock_guard guard(s.lock);
-    return s.dispatcherRunning;
 }
 
 void SetAdministrator(bool administrator) {

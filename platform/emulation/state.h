@@ -55,7 +55,7 @@ struct ServiceEntry {
     InstalledService record;
     StopScript stopScript;
     unsigned pendingPollsLeft = 0;
-    bool started = false;  // since it was created; until then its exit code is 1077
+    bool started = false;  // since it was created; until then its exit code is ERROR_SERVICE_NEVER_STARTED
 };
 
 struct FaultRule {
@@ -116,7 +116,6 @@ struct State {
     std::map<const void*, std::string> finds;
 
     std::string console;
-    bool consoleEcho = false;
 
     bool administrator = true;
     String moduleFileName;
@@ -158,6 +157,16 @@ State& Machine();
 const void* NewHandle(State& s, const std::string& kind);
 void TrackHandle(State& s, const void* handle, const std::string& kind);
 bool ReleaseHandle(State& s, const void* handle, const std::string& kind);
+
+// Each family's part of CloseHandle: true when `handle` was one of its own, now closed;
+// call with the lock held.
+bool CloseEvent(State& s, HANDLE handle);  // threads.cpp
+bool CloseToken(State& s, HANDLE handle);  // firmware.cpp
+bool CloseFile(State& s, HANDLE handle);   // files.cpp
+
+// WriteFile's part for standard output (console.cpp); call with the lock held.
+bool IsStandardOutput(HANDLE handle);
+void WriteStandardOutput(State& s, const void* data, DWORD bytes);
 
 // Counts the call and returns the error to fail it with, if a rule says so; call with
 // the lock held.

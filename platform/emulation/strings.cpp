@@ -1,47 +1,34 @@
-// Wide-string operations and the Win32 bounded formatter: %s takes a wide string, the
-// l prefix means 32 bits (as on Windows, where long is 32 bits), and the formatter
-// keeps the StringCchPrintfW contract.
-#include <cstdlib>
+// Wide-string operations, the conversion to the code page (UTF-8 here), and the Win32
+// bounded formatter: %s takes a wide string, the l prefix means 32 bits (as on
+// Windows, where long is 32 bits), and the formatter keeps the StringCchPrintfW
+// contract.
 #include <string>
 
-#include "platform/types.h"
 #include "platform/emulation/state.h"
+#include "platform/strings.h"
 
 using namespace emu;
 using namespace emu::detail;
 
 namespace {
 
-void Pad(std::u16string& out, const std::u16string& body, size_t width, bool left, char16_t fill) {
-    if (body.size() >= width) {
-        out += body;
-        return;
-    }
-    const std::u16string padding(width - body.size(), fill);
-    if (left) {
-        out += body;
-        out += std::u16string(width - body.size(), u' ');
-    } else if (fill == u'0' && !body.empty() && body[0] == u'-') {
-        out += u'-';
-        out += padding;
-        out.append(body, 1);
-    } else {
-        out += padding;
-        out += body;
-    }
+// Right-aligned in `width`, as every field the service formats is.
+void Pad(std::u16string& out, const std::u16string& body, size_t width, char16_t fill) {
+    if (body.size() < width) out.append(width - body.size(), fill);
+    out += body;
 }
 
-std::u16string Digits(uint64_t value, unsigned base, bool upper) {
-    const char* digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
+std::u16string Digits(uint32_t value, unsigned base) {
     std::u16string text;
     do {
-        text.insert(text.begin(), static_cast<char16_t>(digits[value % base]));
+        text.insert(text.begin(), static_cast<char16_t>(u"0123456789abcdef"[value % base]));
         value /= base;
     } while (value != 0);
     return text;
 }
 
-// Formats like the Windows wide formatters. Returns false on a format it does not
+// Formats like the Windows wide formatters, for the conversions the service uses: %s,
+// %lu and %lx, with a width and the 0 flag. Returns false on a format it does not
 // know; what was formatted up to there stays in `out`.
 bool Format(std::u16string& out, const WCHAR* format, va_list args) {
     for (const WCHAR* p = format; *p; ++p) {
@@ -54,68 +41,24 @@ bool Format(std::u16string& out, const WCHAR* format, va_list args) {
             out += u'%';
             continue;
         }
-        bool left = false;
         char16_t fill = u' ';
-        for (;; ++p) {
-            if (*p == u'-')
-                left = true;
-            else if (*p == u'0')
-                fill = u'0';
-            else
-                break;
-        }
+        for (; *p == u'0'; ++p) fill = u'0';
         size_t width = 0;
-        if (*p == u'*') {
-            width = static_cast<size_t>(va_arg(args, int));
-            ++p;
-        }
         while (*p >= u'0' && *p <= u'9') width = width * 10 + static_cast<size_t>(*p++ - u'0');
-        std::optional<size_t> precision;
-        if (*p == u'.') {
-            ++p;
-            precision = 0;
-            while (*p >= u'0' && *p <= u'9') *precision = *precision * 10 + static_cast<size_t>(*p++ - u'0');
-        }
-        bool wide64 = false;
-        if (*p == u'l') {
-            ++p;  // 32 bits, as on Windows
-        } else if (*p == u'h') {
-            ++p;
-        } else if (p[0] == u'I' && p[1] == u'6' && p[2] == u'4') {
-            wide64 = true;
-            p += 3;
-        }
+        if (*p == u'l') ++p;  // 32 bits, as on Windows
         std::u16string body;
         switch (*p) {
             case u's': {
                 const WCHAR* text = va_arg(args, const WCHAR*);
                 body = text ? std::u16string(text) : std::u16string(u"(null)");
-                if (precision && body.size() > *precision) body.resize(*precision);
                 fill = u' ';
                 break;
             }
-            case u'c':
-                body = static_cast<char16_t>(va_arg(args, int));
-                fill = u' ';
-                break;
-            case u'd':
-            case u'i': {
-                const int64_t value = wide64 ? va_arg(args, int64_t) : va_arg(args, int32_t);
-                body = value < 0 ? u"-" + Digits(static_cast<uint64_t>(-(value + 1)) + 1, 10, false)
-                                 : Digits(static_cast<uint64_t>(value), 10, false);
-                break;
-            }
-            case u'u':
-            case u'x':
-            case u'X': {
-                const uint64_t value = wide64 ? va_arg(args, uint64_t) : va_arg(args, uint32_t);
-                body = Digits(value, *p == u'u' ? 10 : 16, *p == u'X');
-                break;
-            }
+            case u'u': body = Digits(va_arg(args, uint32_t), 10); break;
+            case u'x': body = Digits(va_arg(args, uint32_t), 16); break;
             default: return false;
         }
-        if (left) fill = u' ';
-        Pad(out, body, width, left, fill);
+        Pad(out, body, width, fill);
     }
     return true;
 }
@@ -166,41 +109,6 @@ HRESULT StringCchCatW(LPWSTR dest, size_t capacity, LPCWSTR source) {
     return StringCchCopyW(dest + length, capacity - length, source);
 }
 
-HRESULT StringCchLengthW(LPCWSTR string, size_t maxCapacity, size_t* length) {
-    if (!string || maxCapacity == 0 || maxCapacity > STRSAFE_MAX_CCH) {
-        if (length) *length = 0;
-        return STRSAFE_E_INVALID_PARAMETER;
-    }
-    size_t count = 0;
-    while (count < maxCapacity && string[count]) ++count;
-    if (count == maxCapacity) {
-        if (length) *length = 0;
-        return STRSAFE_E_INVALID_PARAMETER;
-    }
-    if (length) *length = count;
-    return S_OK;
-}
-
-HLOCAL WINAPI LocalAlloc(UINT flags, SIZE_T bytes) {
-    (void)flags;
-    State& s = Machine();
-    std::lock_guard guard(s.lock);
-    if (auto error = Fault(s, Operation::LocalAlloc)) return FailWith(*error, nullptr);
-    void* memory = std::calloc(1, bytes == 0 ? 1 : bytes);
-    if (!memory) return FailWith(ERROR_NOT_ENOUGH_MEMORY, nullptr);
-    TrackHandle(s, memory, "local memory");
-    return memory;
-}
-
-HLOCAL WINAPI LocalFree(HLOCAL memory) {
-    if (!memory) return nullptr;
-    State& s = Machine();
-    std::lock_guard guard(s.lock);
-    if (!ReleaseHandle(s, memory, "local memory")) return FailWith(ERROR_INVALID_HANDLE, memory);
-    std::free(memory);
-    return nullptr;
-}
-
 // The emulation's ANSI code page is UTF-8.
 int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideCount, LPSTR narrow,
                                int narrowBytes, LPCSTR defaultChar, BOOL* usedDefault) {
@@ -213,3 +121,61 @@ int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wid
     text.copy(narrow, text.size());
     return static_cast<int>(text.size());
 }
+
+namespace emu {
+
+String Wide(std::string_view utf8) {
+    String out;
+    for (size_t i = 0; i < utf8.size();) {
+        const auto byte = static_cast<unsigned char>(utf8[i]);
+        uint32_t code = byte;
+        size_t extra = 0;
+        if (byte >= 0xF0)
+            code = byte & 0x07, extra = 3;
+        else if (byte >= 0xE0)
+            code = byte & 0x0F, extra = 2;
+        else if (byte >= 0xC0)
+            code = byte & 0x1F, extra = 1;
+        ++i;
+        for (; extra > 0 && i < utf8.size(); --extra, ++i)
+            code = (code << 6) | (static_cast<unsigned char>(utf8[i]) & 0x3F);
+        if (code >= 0x10000) {
+            code -= 0x10000;
+            out += static_cast<char16_t>(0xD800 + (code >> 10));
+            out += static_cast<char16_t>(0xDC00 + (code & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(code);
+        }
+    }
+    return out;
+}
+
+std::string Narrow(std::u16string_view wide) {
+    std::string out;
+    for (size_t i = 0; i < wide.size(); ++i) {
+        uint32_t code = wide[i];
+        if (code >= 0xD800 && code < 0xDC00 && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 &&
+            wide[i + 1] < 0xE000) {
+            code = 0x10000 + ((code - 0xD800) << 10) + (wide[i + 1] - 0xDC00);
+            ++i;
+        }
+        if (code < 0x80) {
+            out += static_cast<char>(code);
+        } else if (code < 0x800) {
+            out += static_cast<char>(0xC0 | (code >> 6));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        } else if (code < 0x10000) {
+            out += static_cast<char>(0xE0 | (code >> 12));
+            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (code >> 18));
+            out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        }
+    }
+    return out;
+}
+
+}  // namespace emu

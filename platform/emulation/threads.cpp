@@ -1,6 +1,4 @@
 // Events, the thread pool, Sleep on the emulated clock, and the end of the process.
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
@@ -51,16 +49,6 @@ BOOL WINAPI SetEvent(HANDLE event) {
     return TRUE;
 }
 
-BOOL WINAPI ResetEvent(HANDLE event) {
-    State& s = Machine();
-    std::lock_guard guard(s.lock);
-    if (auto error = Fault(s, Operation::ResetEvent)) return FailWith(*error, FALSE);
-    auto it = s.events.find(event);
-    if (it == s.events.end()) return FailWith(ERROR_INVALID_HANDLE, FALSE);
-    it->second->signalled = false;
-    return TRUE;
-}
-
 // Waits on events only; the timeout runs on the real clock.
 DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     State& s = Machine();
@@ -81,28 +69,11 @@ DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     return WAIT_OBJECT_0;
 }
 
-BOOL WINAPI CloseHandle(HANDLE handle) {
-    State& s = Machine();
-    std::lock_guard guard(s.lock);
-    if (auto error = Fault(s, Operation::CloseHandle)) return FailWith(*error, FALSE);
-    if (s.events.erase(handle)) {
-        ReleaseHandle(s, handle, "event");
-        s.changed.notify_all();
-        return TRUE;
-    }
-    if (s.tokens.erase(handle)) {
-        ReleaseHandle(s, handle, "token");
-        return TRUE;
-    }
-    auto file = s.files.find(handle);
-    if (file != s.files.end()) {
-        ::close(file->second.fd);
-        s.files.erase(file);
-        ReleaseHandle(s, handle, "file");
-        return TRUE;
-    }
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
+bool emu::detail::CloseEvent(State& s, HANDLE handle) {
+    if (!s.events.erase(handle)) return false;
+    ReleaseHandle(s, handle, "event");
+    s.changed.notify_all();
+    return true;
 }
 
 void WINAPI Sleep(DWORD milliseconds) {

@@ -7,7 +7,11 @@
 #include <utility>
 #include <vector>
 
+#include "platform/console.h"
 #include "platform/handles.h"
+#include "platform/local_time.h"
+#include "platform/messages.h"
+#include "platform/strings.h"
 
 namespace conformance {
 

@@ -100,8 +100,6 @@ void FileQuestions(Answers& answers) {
     answers.Add("WriteFile through a handle opened for reading", Written(file.get(), "x", 1));
     file.reset();
 
-    Open(answers, "CreateFileW create-always of an existing file", path, GENERIC_WRITE, 0, CREATE_ALWAYS);
-    Open(answers, "CreateFileW open-always of an existing file", path, GENERIC_WRITE, 0, OPEN_ALWAYS);
     answers.Add("DeleteFileW of an existing file", Deleted(path));
     answers.Add("DeleteFileW of a missing file", Deleted(missing));
     answers.Add("DeleteFileW in a missing directory", Deleted(inMissingDirectory));

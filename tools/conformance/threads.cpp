@@ -67,6 +67,12 @@ DWORD WINAPI TakeTheLock(LPVOID context) {
     return 0;
 }
 
+// A fresh unsignalled event in place of one a work item has set.
+void Renew(UniqueKernelHandle& event, HANDLE& workerEvent) {
+    event.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    workerEvent = event.get();
+}
+
 }  // namespace
 
 void ThreadQuestions(Answers& answers) {
@@ -78,8 +84,6 @@ void ThreadQuestions(Answers& answers) {
     answers.Add("SetEvent", Outcome(SetEvent(manual.get())));
     answers.Add("WaitForSingleObject without limit once it is set", Waited(manual.get(), INFINITE));
     answers.Add("WaitForSingleObject of 0 ms again", Waited(manual.get(), 0));
-    answers.Add("ResetEvent", Outcome(ResetEvent(manual.get())));
-    answers.Add("WaitForSingleObject of 0 ms after ResetEvent", Waited(manual.get(), 0));
 
     UniqueKernelHandle automatic(CreateEventW(nullptr, FALSE, TRUE, nullptr));
     answers.Add("WaitForSingleObject on an auto-reset event created signalled", Waited(automatic.get(), 0));
@@ -98,18 +102,19 @@ void ThreadQuestions(Answers& answers) {
                 ran + (worker.context == &worker ? ", its context" : ", another context"));
 
     // OnStop's wait: the worker sets the event while the wait is under way.
-    ResetEvent(finished.get());
-    worker.event = manual.get();
+    Renew(finished, worker.finished);
+    UniqueKernelHandle stopped(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    worker.event = stopped.get();
     QueueUserWorkItem(SignalAfterAPause, &worker, WT_EXECUTELONGFUNCTION);
     WaitForSingleObject(started.get(), patienceMs);
     answers.Add("WaitForSingleObject without limit, set by another thread during the wait",
-                Waited(manual.get(), INFINITE));
+                Waited(stopped.get(), INFINITE));
     WaitForSingleObject(finished.get(), patienceMs);
 
     // The handle goes while another thread waits on it; the object stays until the wait
     // ends, so that wait runs its course.
-    ResetEvent(started.get());
-    ResetEvent(finished.get());
+    Renew(started, worker.started);
+    Renew(finished, worker.finished);
     worker.event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     QueueUserWorkItem(WaitTwoSeconds, &worker, WT_EXECUTELONGFUNCTION);
     WaitForSingleObject(started.get(), patienceMs);
@@ -122,8 +127,8 @@ void ThreadQuestions(Answers& answers) {
                                                      : Hex(worker.result));
 
     // The transitions' lock, held by one thread while another asks for it.
-    ResetEvent(started.get());
-    ResetEvent(finished.get());
+    Renew(started, worker.started);
+    Renew(finished, worker.finished);
     AcquireSRWLockExclusive(&transitionLock);
     QueueUserWorkItem(TakeTheLock, &worker, WT_EXECUTELONGFUNCTION);
     WaitForSingleObject(started.get(), patienceMs);

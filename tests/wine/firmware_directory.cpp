@@ -13,6 +13,7 @@
 
 #include "platform/firmware.h"
 #include "platform/handles.h"
+#include "platform/strings.h"
 
 namespace {
 
