@@ -51,7 +51,7 @@ TEST_F(CalibrationService, EmptyFirmwareMakesThirtyAttemptsTenSecondsApartAndSta
     EXPECT_FALSE(emu::FileExists(logPath));
     ASSERT_TRUE(emu::WaitForIdle());
     EXPECT_EQ(ReportedStates(), "START_PENDING/1 RUNNING/0");
-    EXPECT_TRUE(emu::DispatcherRunning());
+    EXPECT_FALSE(run.Finished(std::chrono::milliseconds(0)));
 
     emu::SendControl(SERVICE_CONTROL_STOP);
     ASSERT_TRUE(run.Finished());
@@ -98,7 +98,7 @@ TEST_F(CalibrationService, StopDuringTheSleepWaitsForTheSleepToEnd) {
     emu::SendControl(SERVICE_CONTROL_STOP);
     ASSERT_TRUE(emu::WaitForIdle());
     EXPECT_EQ(ReportedStates(), "START_PENDING/1 RUNNING/0 STOP_PENDING/2");
-    EXPECT_TRUE(emu::DispatcherRunning());
+    EXPECT_FALSE(run.Finished(std::chrono::milliseconds(0)));
 
     emu::AdvanceClock(7000);
     ASSERT_TRUE(run.Finished());
