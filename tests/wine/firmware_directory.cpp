@@ -14,6 +14,7 @@
 #include "platform/firmware.h"
 #include "platform/handles.h"
 #include "platform/strings.h"
+#include "tests/wine/token_privilege.h"
 
 namespace {
 
@@ -40,24 +41,7 @@ bool EfivarfsGuid(LPCWSTR guid, WCHAR (&text)[guidTextLength + 1]) {
 
 // Windows reads firmware variables only for a process whose token has
 // SeSystemEnvironmentPrivilege enabled; so does this test build.
-bool SystemEnvironmentPrivilegeEnabled() {
-    UniqueKernelHandle token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
-    LUID privilege{};
-    if (!LookupPrivilegeValueW(nullptr, SE_SYSTEM_ENVIRONMENT_NAME, &privilege)) return false;
-    DWORD size = 0;
-    GetTokenInformation(token.get(), TokenPrivileges, nullptr, 0, &size);
-    if (size == 0) return false;
-    std::vector<BYTE> buffer(size);
-    if (!GetTokenInformation(token.get(), TokenPrivileges, buffer.data(), size, &size)) return false;
-    const auto* privileges = reinterpret_cast<const TOKEN_PRIVILEGES*>(buffer.data());
-    for (DWORD i = 0; i < privileges->PrivilegeCount; ++i) {
-        const LUID_AND_ATTRIBUTES& entry = privileges->Privileges[i];
-        if (entry.Luid.LowPart == privilege.LowPart && entry.Luid.HighPart == privilege.HighPart)
-            return (entry.Attributes & SE_PRIVILEGE_ENABLED) != 0;
-    }
-    return false;
-}
+bool SystemEnvironmentPrivilegeEnabled() { return TokenPrivilegeEnabled(SE_SYSTEM_ENVIRONMENT_NAME); }
 
 DWORD Fail(DWORD error) {
     SetLastError(error);

@@ -2,6 +2,7 @@
 // sets up): the looks at the machine that the service itself never needs.
 #include <vector>
 
+#include "tests/wine/token_privilege.h"
 #include "tools/conformance/conformance.h"
 
 namespace conformance {
@@ -23,24 +24,7 @@ std::string StoredValue(const WCHAR* keyPath, const WCHAR* valueName) {
     return "type " + Number(type) + " size " + Number(size) + " bytes " + HexBytes(data.data(), size);
 }
 
-bool SystemEnvironmentPrivilegeEnabled() {
-    UniqueKernelHandle token;
-    LUID privilege{};
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()) ||
-        !LookupPrivilegeValueW(nullptr, SE_SYSTEM_ENVIRONMENT_NAME, &privilege))
-        return false;
-    DWORD size = 0;
-    GetTokenInformation(token.get(), TokenPrivileges, nullptr, 0, &size);
-    std::vector<BYTE> buffer(size ? size : 1);
-    if (!GetTokenInformation(token.get(), TokenPrivileges, buffer.data(), size, &size)) return false;
-    const auto* privileges = reinterpret_cast<const TOKEN_PRIVILEGES*>(buffer.data());
-    for (DWORD i = 0; i < privileges->PrivilegeCount; ++i) {
-        const LUID_AND_ATTRIBUTES& entry = privileges->Privileges[i];
-        if (entry.Luid.LowPart == privilege.LowPart && entry.Luid.HighPart == privilege.HighPart)
-            return (entry.Attributes & SE_PRIVILEGE_ENABLED) != 0;
-    }
-    return false;
-}
+bool SystemEnvironmentPrivilegeEnabled() { return TokenPrivilegeEnabled(SE_SYSTEM_ENVIRONMENT_NAME); }
 
 bool ReadTextFile(const WCHAR* path, std::string& text) {
     UniqueFile file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
