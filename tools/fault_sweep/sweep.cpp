@@ -13,6 +13,7 @@
 #include "calibration/service_identity.h"
 #include "calibration/text_log.h"
 #include "service/entry_point.h"
+#include "tools/log_entries.h"
 
 namespace sweep {
 
@@ -33,10 +34,6 @@ std::string Render(const emu::RegistryValue& value) {
     static const char digits[] = "0123456789abcdef";
     for (uint8_t byte : value.data) text += {digits[byte >> 4], digits[byte & 15]};
     return text;
-}
-
-bool IsDigits(std::u16string_view text) {
-    return std::all_of(text.begin(), text.end(), [](char16_t c) { return c >= u'0' && c <= u'9'; });
 }
 
 // A whole entry's message: a line the service writes with its line end, or one of
@@ -64,30 +61,15 @@ bool IsWholeMessage(std::u16string_view message) {
 }  // namespace
 
 std::string CheckLog(const emu::Bytes& bytes) {
-    if (bytes.size() % 2 != 0) return "odd byte count " + std::to_string(bytes.size());
-    std::u16string text(bytes.size() / 2, u'\0');
-    for (size_t i = 0; i < text.size(); ++i)
-        text[i] = static_cast<char16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
-    constexpr size_t stampLength = 19;  // [YYYYMMDD-HH:MM:SS]
-    auto stampAt = [&](size_t at) {
-        if (at + stampLength > text.size()) return false;
-        std::u16string_view s(text.data() + at, stampLength);
-        return s[0] == u'[' && IsDigits(s.substr(1, 8)) && s[9] == u'-' && IsDigits(s.substr(10, 2)) &&
-               s[12] == u':' && IsDigits(s.substr(13, 2)) && s[15] == u':' && IsDigits(s.substr(16, 2)) &&
-               s[18] == u']';
-    };
-    for (size_t at = 0; at < text.size();) {
-        if (!stampAt(at)) return "no timestamp at character " + std::to_string(at);
-        size_t next = at + stampLength;
-        while (next < text.size() && !stampAt(next)) ++next;
-        const std::u16string_view message(text.data() + at + stampLength, next - at - stampLength);
+    const logentries::Entries entries = logentries::Read(bytes);
+    if (!entries.fault.empty()) return entries.fault;
+    for (const std::u16string& message : entries.messages) {
         if (!IsWholeMessage(message)) {
             std::string shown;
             for (char16_t c : message)
                 shown += c == u'\r' ? "\\r" : c == u'\n' ? "\\n" : emu::Narrow({&c, 1});
-            return "entry at character " + std::to_string(at) + " is not whole: \"" + shown + "\"";
+            return "entry \"" + shown + "\" is not whole";
         }
-        at = next;
     }
     return "";
 }

@@ -28,6 +28,7 @@
 #include "platform/emulation/emulation.h"
 #include "platform/registry.h"
 #include "tools/fuzz/fuzz_support.h"
+#include "tools/log_entries.h"
 
 namespace {
 
@@ -35,7 +36,6 @@ using fuzz::Broken;
 using fuzz::Check;
 
 const emu::String vendorGuid = u"{BF82486A-80F7-4733-B82C-066BD8F2534B}";
-const emu::String logPath = u"C:\\Windows\\System32\\Noxel_AlsSvc.log";
 const std::string baseKeys[2] = {"SYSTEM\\CurrentControlSet\\Enum\\ACPI\\NOXL6120\\",
                                  "SYSTEM\\CurrentControlSet\\Enum\\ACPI\\NOXL6110\\"};
 
@@ -121,43 +121,13 @@ bool IsAlrText(const std::string& text) {
 
 // ---- The text log ------------------------------------------------------------------
 
-bool Digits(const std::u16string& text, size_t at, size_t count, unsigned maximum, unsigned minimum = 0) {
-    unsigned value = 0;
-    for (size_t i = at; i < at + count; ++i) {
-        if (text[i] < u'0' || text[i] > u'9') return false;
-        value = value * 10 + (text[i] - u'0');
-    }
-    return value >= minimum && value <= maximum;
-}
-
-constexpr size_t timestampLength = 19;  // [YYYYMMDD-HH:MM:SS]
-
-bool TimestampAt(const std::u16string& text, size_t at) {
-    return at + timestampLength <= text.size() && text[at] == u'[' && Digits(text, at + 1, 4, 9999) &&
-           Digits(text, at + 5, 2, 12, 1) && Digits(text, at + 7, 2, 31, 1) && text[at + 9] == u'-' &&
-           Digits(text, at + 10, 2, 23) && text[at + 12] == u':' && Digits(text, at + 13, 2, 59) &&
-           text[at + 15] == u':' && Digits(text, at + 16, 2, 59) && text[at + 18] == u']';
-}
-
-// The messages of the log's entries; breaks unless the file is UTF-16LE made of whole
-// entries, each a timestamp and then a message.
+// The messages of the log's entries; breaks unless the file is made of whole entries.
 std::vector<std::string> LogMessages() {
-    if (!emu::FileExists(logPath)) return {};
-    const emu::Bytes bytes = emu::FileBytes(logPath);
-    if (bytes.size() % 2 != 0) Broken("text log of an odd byte count");
-    std::u16string text;
-    for (size_t i = 0; i < bytes.size(); i += 2) text += static_cast<char16_t>(bytes[i] | bytes[i + 1] << 8);
-
+    if (!emu::FileExists(logFilePath)) return {};
+    const logentries::Entries entries = logentries::Read(emu::FileBytes(logFilePath));
+    if (!entries.fault.empty()) Broken("text log: " + entries.fault);
     std::vector<std::string> messages;
-    size_t at = 0;
-    while (at < text.size()) {
-        if (!TimestampAt(text, at)) Broken("text log entry without its timestamp at " + std::to_string(at));
-        size_t next = at + timestampLength;
-        while (next < text.size() && !TimestampAt(text, next)) ++next;
-        messages.push_back(
-            Narrow(std::u16string_view(text).substr(at + timestampLength, next - at - timestampLength)));
-        at = next;
-    }
+    for (const std::u16string& message : entries.messages) messages.push_back(Narrow(message));
     return messages;
 }
 
