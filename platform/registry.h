@@ -1,4 +1,4 @@
-// Registry: open keys, count and enumerate subkeys, set values.
+// Registry: open, create and delete keys, count and enumerate subkeys, set values.
 #pragma once
 
 #include "platform/types.h"
@@ -9,6 +9,7 @@ struct HKEY__;
 typedef HKEY__* HKEY;
 typedef HKEY* PHKEY;
 typedef DWORD REGSAM;
+typedef struct _SECURITY_ATTRIBUTES SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
 typedef struct _FILETIME {
     DWORD dwLowDateTime;
     DWORD dwHighDateTime;
@@ -21,6 +22,10 @@ typedef struct _FILETIME {
 #define KEY_READ 0x20019
 #define KEY_ALL_ACCESS 0xF003F
 
+#define REG_OPTION_NON_VOLATILE 0x00000000
+#define REG_CREATED_NEW_KEY 0x00000001
+#define REG_OPENED_EXISTING_KEY 0x00000002
+
 #define REG_NONE 0
 #define REG_SZ 1
 #define REG_EXPAND_SZ 2
@@ -29,6 +34,9 @@ typedef struct _FILETIME {
 #define REG_MULTI_SZ 7
 
 LONG WINAPI RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result);
+LONG WINAPI RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR className, DWORD options,
+                            REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY result, LPDWORD disposition);
+LONG WINAPI RegDeleteKeyW(HKEY key, LPCWSTR subKey);
 LONG WINAPI RegQueryInfoKeyW(HKEY key, LPWSTR className, LPDWORD classLength, LPDWORD reserved,
                              LPDWORD subKeys, LPDWORD maxSubKeyLength, LPDWORD maxClassLength, LPDWORD values,
                              LPDWORD maxValueNameLength, LPDWORD maxValueLength, LPDWORD securityDescriptor,

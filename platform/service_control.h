@@ -1,5 +1,5 @@
 // Service Control Manager: the service side (dispatcher, handler, status) and the
-// console side (open, create, start, control, query, delete).
+// console side (open, create, configure, start, control, query, delete).
 #pragma once
 
 #include "platform/types.h"
@@ -56,8 +56,36 @@ typedef struct _SERVICE_TABLE_ENTRYW {
 #define SERVICE_ALL_ACCESS 0xF01FF
 #define DELETE 0x00010000
 
+#define SERVICE_CHANGE_CONFIG 0x0002
+
 #define SERVICE_DEMAND_START 0x00000003
 #define SERVICE_ERROR_NORMAL 0x00000001
+
+#define SERVICE_CONFIG_DESCRIPTION 1
+#define SERVICE_CONFIG_FAILURE_ACTIONS 2
+
+typedef struct _SERVICE_DESCRIPTIONW {
+    LPWSTR lpDescription;
+} SERVICE_DESCRIPTIONW;
+
+typedef enum _SC_ACTION_TYPE {
+    SC_ACTION_NONE = 0,
+    SC_ACTION_RESTART = 1,
+    SC_ACTION_REBOOT = 2
+} SC_ACTION_TYPE;
+
+typedef struct _SC_ACTION {
+    SC_ACTION_TYPE Type;
+    DWORD Delay;
+} SC_ACTION;
+
+typedef struct _SERVICE_FAILURE_ACTIONSW {
+    DWORD dwResetPeriod;
+    LPWSTR lpRebootMsg;
+    LPWSTR lpCommand;
+    DWORD cActions;
+    SC_ACTION* lpsaActions;
+} SERVICE_FAILURE_ACTIONSW;
 
 BOOL WINAPI StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* table);
 SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerW(LPCWSTR serviceName, LPHANDLER_FUNCTION handler);
@@ -69,6 +97,7 @@ SC_HANDLE WINAPI CreateServiceW(SC_HANDLE manager, LPCWSTR serviceName, LPCWSTR 
                                 LPCWSTR loadOrderGroup, LPDWORD tagId, LPCWSTR dependencies, LPCWSTR account,
                                 LPCWSTR password);
 SC_HANDLE WINAPI OpenServiceW(SC_HANDLE manager, LPCWSTR serviceName, DWORD access);
+BOOL WINAPI ChangeServiceConfig2W(SC_HANDLE service, DWORD infoLevel, LPVOID info);
 BOOL WINAPI StartServiceW(SC_HANDLE service, DWORD argc, LPCWSTR* argv);
 BOOL WINAPI ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status);
 BOOL WINAPI QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status);

@@ -155,6 +155,12 @@ std::string ConsoleText();
 // ---- Service manager, console side -----------------------------------------------
 void SetAdministrator(bool administrator);
 void SetModuleFileName(const String& path);
+// What ChangeServiceConfig2W stored: the reset period in seconds, each action's type
+// and delay in milliseconds.
+struct FailureActions {
+    DWORD resetPeriod;
+    std::vector<std::pair<DWORD, DWORD>> actions;
+};
 struct InstalledService {
     String name;
     String displayName;
@@ -170,6 +176,8 @@ struct InstalledService {
     bool passwordGiven;
     DWORD state;
     bool markedForDeletion;
+    std::optional<String> description;
+    std::optional<FailureActions> failureActions;
 };
 std::optional<InstalledService> FindService(const String& name);
 void AddService(const String& name, DWORD state);

@@ -16,6 +16,7 @@
     X(OpenSCManagerW, RPC_S_SERVER_UNAVAILABLE)                                \
     X(CreateServiceW, ERROR_SERVICE_EXISTS)                                    \
     X(OpenServiceW, ERROR_SERVICE_DOES_NOT_EXIST)                              \
+    X(ChangeServiceConfig2W, ERROR_ACCESS_DENIED)                              \
     X(StartServiceW, ERROR_SERVICE_ALREADY_RUNNING)                            \
     X(ControlService, ERROR_SERVICE_CANNOT_ACCEPT_CTRL)                        \
     X(QueryServiceStatus, ERROR_INVALID_HANDLE)                                \
@@ -35,6 +36,8 @@
     X(SetupDiGetDeviceRegistryPropertyW, ERROR_INVALID_DATA)                   \
     X(SetupDiDestroyDeviceInfoList, ERROR_INVALID_HANDLE)                      \
     X(RegOpenKeyExW, ERROR_FILE_NOT_FOUND)                                     \
+    X(RegCreateKeyExW, ERROR_ACCESS_DENIED)                                    \
+    X(RegDeleteKeyW, ERROR_ACCESS_DENIED)                                      \
     X(RegQueryInfoKeyW, ERROR_INVALID_HANDLE)                                  \
     X(RegEnumKeyExW, ERROR_NO_MORE_ITEMS)                                      \
     X(RegSetValueExW, ERROR_BADKEY)                                            \

@@ -58,6 +58,17 @@ RegistryNode* NodeOf(State& s, HKEY key, DWORD* access = nullptr) {
     return it->second.node;
 }
 
+// Why NodeOf found nothing: a handle whose key was deleted stays open, but every call
+// through it fails.
+LONG KeyError(State& s, HKEY key) { return s.keys.count(key) ? ERROR_KEY_DELETED : ERROR_INVALID_HANDLE; }
+
+LONG NewKeyHandle(State& s, RegistryNode* node, REGSAM access, PHKEY result) {
+    auto handle = const_cast<void*>(NewHandle(s, "registry key"));
+    s.keys[handle] = {node, access};
+    *result = static_cast<HKEY>(handle);
+    return ERROR_SUCCESS;
+}
+
 void PutValue(RegistryNode* node, const String& name, DWORD type, const emu::Bytes& data) {
     for (auto& [existing, value] : node->values) {
         if (EqualNoCase(existing, name)) {
@@ -77,14 +88,57 @@ LONG WINAPI RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access
     const String path = ToString(subKey);
     if (auto error = Fault(s, Operation::RegOpenKeyExW, {path})) return static_cast<LONG>(*error);
     RegistryNode* parent = NodeOf(s, key);
-    if (!parent) return ERROR_INVALID_HANDLE;
+    if (!parent) return KeyError(s, key);
     if (!result) return ERROR_INVALID_PARAMETER;
     if (!path.empty() && path[0] == u'\\') return ERROR_BAD_PATHNAME;  // paths are relative
     RegistryNode* node = Find(parent, path);
     if (!node) return ERROR_FILE_NOT_FOUND;
-    auto handle = const_cast<void*>(NewHandle(s, "registry key"));
-    s.keys[handle] = {node, access};
-    *result = static_cast<HKEY>(handle);
+    return NewKeyHandle(s, node, access, result);
+}
+
+LONG WINAPI RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR className, DWORD options,
+                            REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY result,
+                            LPDWORD disposition) {
+    (void)className, (void)options, (void)security;
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    const String path = ToString(subKey);
+    if (auto error = Fault(s, Operation::RegCreateKeyExW, {path})) return static_cast<LONG>(*error);
+    if (reserved) return ERROR_INVALID_PARAMETER;
+    RegistryNode* parent = NodeOf(s, key);
+    if (!parent) return KeyError(s, key);
+    if (!result) return ERROR_INVALID_PARAMETER;
+    if (!path.empty() && path[0] == u'\\') return ERROR_BAD_PATHNAME;
+    // Every missing key on the way is created too.
+    RegistryNode* node = Find(parent, path);
+    if (disposition) *disposition = node ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
+    if (!node) node = Create(parent, path);
+    return NewKeyHandle(s, node, access, result);
+}
+
+LONG WINAPI RegDeleteKeyW(HKEY key, LPCWSTR subKey) {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    const String path = ToString(subKey);
+    if (auto error = Fault(s, Operation::RegDeleteKeyW, {path})) return static_cast<LONG>(*error);
+    RegistryNode* parent = NodeOf(s, key);
+    if (!parent) return KeyError(s, key);
+    std::vector<String> parts = Components(path);
+    if (parts.empty()) return ERROR_BAD_PATHNAME;  // a key does not delete itself here
+    const String last = Upper(parts.back());
+    parts.pop_back();
+    for (const String& part : parts) {
+        auto it = parent->children.find(Upper(part));
+        if (it == parent->children.end()) return ERROR_FILE_NOT_FOUND;
+        parent = it->second.get();
+    }
+    auto it = parent->children.find(last);
+    if (it == parent->children.end()) return ERROR_FILE_NOT_FOUND;
+    // Only a key without subkeys is deleted, its values with it.
+    if (!it->second->children.empty()) return ERROR_ACCESS_DENIED;
+    for (auto& [handle, open] : s.keys)
+        if (open.node == it->second.get()) open.node = nullptr;
+    parent->children.erase(it);
     return ERROR_SUCCESS;
 }
 
@@ -97,7 +151,7 @@ LONG WINAPI RegQueryInfoKeyW(HKEY key, LPWSTR className, LPDWORD classLength, LP
     if (auto error = Fault(s, Operation::RegQueryInfoKeyW)) return static_cast<LONG>(*error);
     if (reserved) return ERROR_INVALID_PARAMETER;
     RegistryNode* node = NodeOf(s, key);
-    if (!node) return ERROR_INVALID_HANDLE;
+    if (!node) return KeyError(s, key);
     if (className && classLength && *classLength > 0) className[0] = 0;  // keys have no class
     if (classLength) *classLength = 0;
     if (subKeys) *subKeys = static_cast<DWORD>(node->children.size());
@@ -129,7 +183,7 @@ LONG WINAPI RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength
     if (auto error = Fault(s, Operation::RegEnumKeyExW)) return static_cast<LONG>(*error);
     if (reserved) return ERROR_INVALID_PARAMETER;
     RegistryNode* node = NodeOf(s, key);
-    if (!node) return ERROR_INVALID_HANDLE;
+    if (!node) return KeyError(s, key);
     if (!name || !nameLength) return ERROR_INVALID_PARAMETER;
     if (index >= node->children.size()) return ERROR_NO_MORE_ITEMS;
     auto it = std::next(node->children.begin(), index);
@@ -155,7 +209,7 @@ LONG WINAPI RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD ty
     if (reserved) return ERROR_INVALID_PARAMETER;
     DWORD access = 0;
     RegistryNode* node = NodeOf(s, key, &access);
-    if (!node) return ERROR_INVALID_HANDLE;
+    if (!node) return KeyError(s, key);
     if ((access & KEY_SET_VALUE) == 0) return ERROR_ACCESS_DENIED;
     if (!data && size > 0) return ERROR_NOACCESS;
     // Windows keeps the terminator of a string whose size leaves it out, when the data

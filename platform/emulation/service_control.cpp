@@ -216,6 +216,44 @@ SC_HANDLE WINAPI OpenServiceW(SC_HANDLE manager, LPCWSTR serviceName, DWORD acce
     return static_cast<SC_HANDLE>(handle);
 }
 
+BOOL WINAPI ChangeServiceConfig2W(SC_HANDLE service, DWORD infoLevel, LPVOID info) {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    if (auto error = Fault(s, Operation::ChangeServiceConfig2W)) return FailWith(*error, FALSE);
+    DWORD error = 0;
+    ServiceEntry* entry = ServiceOf(s, service, SERVICE_CHANGE_CONFIG, error);
+    if (!entry) return FailWith(error, FALSE);
+    if (infoLevel != SERVICE_CONFIG_DESCRIPTION && infoLevel != SERVICE_CONFIG_FAILURE_ACTIONS)
+        return FailWith(ERROR_INVALID_LEVEL, FALSE);
+    if (!info) return FailWith(ERROR_INVALID_PARAMETER, FALSE);
+    if (entry->record.markedForDeletion) return FailWith(ERROR_SERVICE_MARKED_FOR_DELETE, FALSE);
+    InstalledService& record = entry->record;
+    if (infoLevel == SERVICE_CONFIG_DESCRIPTION) {
+        // No text leaves the description as it is; an empty one removes it.
+        const LPWSTR text = static_cast<SERVICE_DESCRIPTIONW*>(info)->lpDescription;
+        if (text) record.description = text[0] ? std::optional(ToString(text)) : std::nullopt;
+        return TRUE;
+    }
+    const auto& failure = *static_cast<SERVICE_FAILURE_ACTIONSW*>(info);
+    // No action list leaves the actions as they are; an empty one removes them. A restart
+    // needs start access too.
+    if (!failure.lpsaActions) return TRUE;
+    FailureActions stored{failure.dwResetPeriod, {}};
+    for (DWORD i = 0; i < failure.cActions; ++i) {
+        const SC_ACTION& action = failure.lpsaActions[i];
+        if (action.Type == SC_ACTION_RESTART &&
+            (s.serviceHandles.at(service).second & SERVICE_START) != SERVICE_START)
+            return FailWith(ERROR_ACCESS_DENIED, FALSE);
+        stored.actions.push_back({static_cast<DWORD>(action.Type), action.Delay});
+    }
+    if (stored.actions.empty()) {
+        record.failureActions.reset();
+    } else {
+        record.failureActions = stored;
+    }
+    return TRUE;
+}
+
 BOOL WINAPI StartServiceW(SC_HANDLE service, DWORD argc, LPCWSTR* argv) {
     (void)argc, (void)argv;
     State& s = Machine();
