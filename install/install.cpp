@@ -1,13 +1,49 @@
 #include "install/install.h"
 
 #include "calibration/service_identity.h"
+#include "install/service_settings.h"
+#include "platform/event_log.h"
 #include "platform/handles.h"
+#include "platform/registry.h"
 #include "platform/strings.h"
 #include "service/console.h"
 
 namespace {
 
 constexpr DWORD stopPollIntervalMs = 1000;
+constexpr DWORD eventTypesSupported = EVENTLOG_ERROR_TYPE | EVENTLOG_INFORMATION_TYPE;
+
+// The event source, so that Windows renders the service's entries with the message
+// table of the executable at `path`. A key this command made and could not fill is
+// taken away again: a source without its message file renders nothing either.
+void AddEventSource(const WCHAR* path) {
+    UniqueKey key;
+    DWORD disposition = 0;
+    LONG result = RegCreateKeyExW(HKEY_LOCAL_MACHINE, calibrationEventSourceKey, 0, nullptr,
+                                  REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, key.put(), &disposition);
+    if (result != ERROR_SUCCESS) {
+        PrintConsole(TEXT("RegCreateKeyEx failed w/err 0x%08lx\n"), static_cast<DWORD>(result));
+        return;
+    }
+    const DWORD pathBytes = static_cast<DWORD>((lstrlenW(path) + 1) * sizeof(WCHAR));
+    result = RegSetValueExW(key.get(), TEXT("EventMessageFile"), 0, REG_EXPAND_SZ,
+                            reinterpret_cast<const BYTE*>(path), pathBytes);
+    if (result == ERROR_SUCCESS)
+        result = RegSetValueExW(key.get(), TEXT("TypesSupported"), 0, REG_DWORD,
+                                reinterpret_cast<const BYTE*>(&eventTypesSupported), sizeof(DWORD));
+    if (result != ERROR_SUCCESS) {
+        PrintConsole(TEXT("RegSetValueEx failed w/err 0x%08lx\n"), static_cast<DWORD>(result));
+        key.reset();
+        if (disposition == REG_CREATED_NEW_KEY) RegDeleteKeyW(HKEY_LOCAL_MACHINE, calibrationEventSourceKey);
+    }
+}
+
+// A source that is not there is no failure: an older -install never made one.
+void DeleteEventSource() {
+    const LONG result = RegDeleteKeyW(HKEY_LOCAL_MACHINE, calibrationEventSourceKey);
+    if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND)
+        PrintConsole(TEXT("RegDeleteKey failed w/err 0x%08lx\n"), static_cast<DWORD>(result));
+}
 
 }  // namespace
 
@@ -41,6 +77,11 @@ void InstallService() {
         return;
     }
     PrintConsole(TEXT("%s is installed.\n"), calibrationServiceName);
+    // Secondary settings: a failure is reported and the service is started all the same.
+    for (BOOL (*set)(SC_HANDLE) : {SetServiceDescription, SetServiceRecovery})
+        if (!set(created.get()))
+            PrintConsole(TEXT("ChangeServiceConfig2 failed w/err 0x%08lx\n"), GetLastError());
+    AddEventSource(path);
 
     UniqueServiceHandle service(OpenServiceW(manager.get(), calibrationServiceName, SERVICE_ALL_ACCESS));
     if (!service) {
@@ -83,9 +124,11 @@ void RemoveService() {
             PrintConsole(TEXT("\n%s failed to stop.\n"), calibrationServiceName);
     }
 
-    if (DeleteService(service.get()))
+    if (DeleteService(service.get())) {
         PrintConsole(TEXT("%s is removed.\n"), calibrationServiceName);
-    else
+        DeleteEventSource();
+    } else {
         PrintConsole(TEXT("DeleteService failed w/err 0x%08lx\n"), GetLastError());
+    }
     manager.reset();  // the manager first, as at install; the service handle outlives it
 }

@@ -6,6 +6,23 @@
 namespace {
 
 const emu::String name = u"Noxel_ALS_Service";
+const emu::String source = u"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Noxel_ALS_Service";
+
+// The event source's values as "EventMessageFile TYPE TEXT, TypesSupported TYPE N", or
+// "none" when the key is not there.
+std::string EventSource() {
+    if (!emu::KeyExists(source)) return "none";
+    std::string text;
+    for (const auto& [valueName, value] : emu::Values(source)) {
+        text += (text.empty() ? "" : ", ") + N(valueName) + " " + std::to_string(value.type) + " ";
+        if (value.type == REG_DWORD && value.data.size() == 4)
+            text += std::to_string(value.data[0] | value.data[1] << 8);
+        else
+            text +=
+                N(emu::String(reinterpret_cast<const char16_t*>(value.data.data()), value.data.size() / 2));
+    }
+    return text;
+}
 
 class Install : public EmulatedMachine {};
 class Remove : public EmulatedMachine {};
@@ -29,6 +46,19 @@ TEST_F(Install, RegistersTheServiceQuotedAndStartsIt) {
     EXPECT_FALSE(service->accountGiven);  // LocalSystem
     EXPECT_FALSE(service->passwordGiven);
     EXPECT_EQ(service->state, DWORD{SERVICE_RUNNING});
+    EXPECT_EQ(
+        N(service->description.value_or(u"none")),
+        "Copies the ambient light sensor's calibration from the UEFI firmware into the sensor's registry "
+        "settings.");
+    // Restarted a minute after the first and the second crash, then left; reset after a day.
+    ASSERT_TRUE(service->failureActions);
+    EXPECT_EQ(service->failureActions->resetPeriod, 86400u);
+    EXPECT_EQ(service->failureActions->actions,
+              (std::vector<std::pair<DWORD, DWORD>>{
+                  {SC_ACTION_RESTART, 60000}, {SC_ACTION_RESTART, 60000}, {SC_ACTION_NONE, 0}}));
+    // The message file is the executable, unquoted, with its terminator.
+    EXPECT_EQ(EventSource(), std::string("EventMessageFile 2 C:\\Program Files\\Noxel ALS\\NoxelAlsSvc.exe") +
+                                 '\0' + ", TypesSupported 4 5");
     EXPECT_EQ(emu::OpenHandleCount(), 0u);
 
     emu::Reset();
@@ -44,6 +74,7 @@ TEST_F(Install, EachFailureHasItsLine) {
         void (*arrange)();
         const char* console;
         const char* registration;  // display name and state afterwards; "" when not registered
+        bool sourceLeft = false;   // the event source's key is there afterwards
     } cases[] = {
         {"not an administrator", [] { emu::SetAdministrator(false); },
          "OpenSCManager failed w/err 0x00000005\n", ""},
@@ -56,10 +87,37 @@ TEST_F(Install, EachFailureHasItsLine) {
          "CreateService failed w/err 0x00000431\n", "Noxel_ALS_Service, STOPPED"},
         {"cannot be opened", [] { emu::FailCall("OpenServiceW", ERROR_ACCESS_DENIED); },
          "Noxel_ALS_Service is installed.\nOpen Service Noxel_ALS_Service failed.\n",
-         "Noxel Ambient Light Sensor Service, STOPPED"},
+         "Noxel Ambient Light Sensor Service, STOPPED", true},
         {"cannot be started", [] { emu::FailCall("StartServiceW", ERROR_SERVICE_REQUEST_TIMEOUT); },
          "Noxel_ALS_Service is installed.\nStart Service Noxel_ALS_Service failed.\n",
-         "Noxel Ambient Light Sensor Service, STOPPED"},
+         "Noxel Ambient Light Sensor Service, STOPPED", true},
+        // The secondary settings: each failure has its line, and the service starts all the same.
+        {"no description", [] { emu::FailCall("ChangeServiceConfig2W", ERROR_ACCESS_DENIED); },
+         "Noxel_ALS_Service is installed.\nChangeServiceConfig2 failed w/err 0x00000005\n"
+         "Noxel_ALS_Service start running.\n",
+         "Noxel Ambient Light Sensor Service, RUNNING", true},
+        {"no recovery", [] { emu::FailCall("ChangeServiceConfig2W", ERROR_INVALID_LEVEL, 2); },
+         "Noxel_ALS_Service is installed.\nChangeServiceConfig2 failed w/err 0x0000007c\n"
+         "Noxel_ALS_Service start running.\n",
+         "Noxel Ambient Light Sensor Service, RUNNING", true},
+        {"no event source key", [] { emu::FailCall("RegCreateKeyExW", ERROR_ACCESS_DENIED); },
+         "Noxel_ALS_Service is installed.\nRegCreateKeyEx failed w/err 0x00000005\n"
+         "Noxel_ALS_Service start running.\n",
+         "Noxel Ambient Light Sensor Service, RUNNING"},
+        // A key made and left without its message file would render nothing: it goes again.
+        {"no message file", [] { emu::FailCall("RegSetValueExW", ERROR_BADKEY); },
+         "Noxel_ALS_Service is installed.\nRegSetValueEx failed w/err 0x000003f2\n"
+         "Noxel_ALS_Service start running.\n",
+         "Noxel Ambient Light Sensor Service, RUNNING"},
+        // A key that was there before is not this command's to delete.
+        {"no types, key there before",
+         [] {
+             emu::CreateKey(source);
+             emu::FailCall("RegSetValueExW", ERROR_BADKEY, 2);
+         },
+         "Noxel_ALS_Service is installed.\nRegSetValueEx failed w/err 0x000003f2\n"
+         "Noxel_ALS_Service start running.\n",
+         "Noxel Ambient Light Sensor Service, RUNNING", true},
     };
     for (const Case& c : cases) {
         emu::Reset();
@@ -70,6 +128,7 @@ TEST_F(Install, EachFailureHasItsLine) {
         EXPECT_EQ(service ? N(service->displayName) + ", " + emu::StateName(service->state) : "",
                   c.registration)
             << c.name;
+        EXPECT_EQ(emu::KeyExists(source), c.sourceLeft) << c.name;
         EXPECT_EQ(emu::OpenHandleCount(), 0u) << c.name;
     }
 }
@@ -102,6 +161,7 @@ TEST_F(Remove, StopsWithADotPerPendingPollThenDeletes) {
     for (const Case& c : cases) {
         emu::Reset();
         emu::AddService(name, c.state);
+        emu::CreateKey(source);
         emu::ScriptStop(name, {0, c.pendingPolls, c.finalState});
         if (c.failingQuery) emu::FailCall("QueryServiceStatus", ERROR_ACCESS_DENIED, c.failingQuery);
         RemoveService();
@@ -113,12 +173,20 @@ TEST_F(Remove, StopsWithADotPerPendingPollThenDeletes) {
                                                   : "unmarked",
                      c.left)
             << c.name;
+        EXPECT_FALSE(emu::KeyExists(source)) << c.name;
         EXPECT_EQ(emu::OpenHandleCount(), 0u) << c.name;
     }
 }
 
 TEST_F(Remove, EachFailureHasItsLine) {
+    // The event source goes only with the service, and stays when it cannot go.
     const std::pair<void (*)(), const char*> cases[] = {
+        {[] {
+             emu::AddService(name, SERVICE_STOPPED);
+             emu::CreateKey(source);
+             emu::FailCall("RegDeleteKeyW", ERROR_ACCESS_DENIED);
+         },
+         "Noxel_ALS_Service is removed.\nRegDeleteKey failed w/err 0x00000005\n"},
         {[] {}, "OpenService failed w/err 0x00000424\n"},
         // Connecting works, opening for stop and delete does not.
         {[] {
@@ -130,6 +198,7 @@ TEST_F(Remove, EachFailureHasItsLine) {
          "OpenSCManager failed w/err 0x00000005\n"},
         {[] {
              emu::AddService(name, SERVICE_STOPPED);
+             emu::CreateKey(source);
              emu::FailCall("DeleteService", ERROR_SERVICE_MARKED_FOR_DELETE);
          },
          "DeleteService failed w/err 0x00000430\n"},
@@ -137,8 +206,10 @@ TEST_F(Remove, EachFailureHasItsLine) {
     for (const auto& [arrange, console] : cases) {
         emu::Reset();
         arrange();
+        const bool sourceBefore = emu::KeyExists(source);
         RemoveService();
         EXPECT_EQ(emu::ConsoleText(), console);
+        EXPECT_EQ(emu::KeyExists(source), sourceBefore) << console;
         EXPECT_EQ(emu::OpenHandleCount(), 0u) << console;
     }
 }

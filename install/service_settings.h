@@ -1,0 +1,28 @@
+// What an administrator sees of the service beside its registration: its description,
+// and what the service manager does when the process ends without reporting STOPPED.
+// -install and the MSI's custom action set both through these.
+#pragma once
+
+#include "calibration/service_identity.h"
+#include "platform/service_control.h"
+
+inline constexpr DWORD recoveryRestartDelayMs = 60 * 1000;
+inline constexpr DWORD recoveryResetPeriodSeconds = 24 * 60 * 60;
+
+inline BOOL SetServiceDescription(SC_HANDLE service) {
+    SERVICE_DESCRIPTIONW description{const_cast<LPWSTR>(calibrationServiceDescription)};
+    return ChangeServiceConfig2W(service, SERVICE_CONFIG_DESCRIPTION, &description);
+}
+
+// A restart a minute after the first and the second unexpected end, then nothing: a
+// service that keeps failing is left stopped for an administrator to look at. The
+// count starts again after a day. The handle needs start access besides change-config.
+inline BOOL SetServiceRecovery(SC_HANDLE service) {
+    SC_ACTION actions[] = {
+        {SC_ACTION_RESTART, recoveryRestartDelayMs},
+        {SC_ACTION_RESTART, recoveryRestartDelayMs},
+        {SC_ACTION_NONE, 0},
+    };
+    SERVICE_FAILURE_ACTIONSW failure{recoveryResetPeriodSeconds, nullptr, nullptr, 3, actions};
+    return ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failure);
+}
