@@ -18,6 +18,15 @@ find_program(WIXL wixl REQUIRED)
 set(upgradeCode "A503D9FF-13E2-4629-AAAE-B33F8894F397")
 string(UUID productCode NAMESPACE "${upgradeCode}" NAME "NoxelAlsSvc ${VERSION}" TYPE SHA1 UPPER)
 
+# The description that -install sets, from its one definition.
+file(READ "${CMAKE_CURRENT_LIST_DIR}/../calibration/service_identity.h" identity)
+if(NOT identity MATCHES "calibrationServiceDescription = TEXT\\(([^;]*)\\);")
+  message(FATAL_ERROR "build-msi.cmake: no calibrationServiceDescription in service_identity.h")
+endif()
+string(REGEX MATCHALL "\"[^\"]*\"" pieces "${CMAKE_MATCH_1}")
+string(REPLACE "\"" "" description "${pieces}")
+string(REPLACE ";" "" description "${description}")
+
 get_filename_component(output "${OUTPUT}" ABSOLUTE)
 set(stage "${output}.files")
 file(REMOVE_RECURSE "${stage}")
@@ -27,7 +36,7 @@ file(COPY_FILE "${ACTIONS}" "${stage}/NoxelAlsInstallerActions.dll")
 
 execute_process(
   COMMAND "${WIXL}" --arch x64 -D "Version=${VERSION}" -D "ProductCode=${productCode}"
-          -D Executable=NoxelAlsSvc.exe -D Actions=NoxelAlsInstallerActions.dll
+          -D Executable=NoxelAlsSvc.exe -D Actions=NoxelAlsInstallerActions.dll -D "Description=${description}"
           -o "${output}" "${CMAKE_CURRENT_LIST_DIR}/NoxelAlsSvc.wxs"
   WORKING_DIRECTORY "${stage}"
   RESULT_VARIABLE result)

@@ -1,8 +1,9 @@
 // Custom actions of the MSI package (NoxelAlsInstallerActions.dll, kept in the package's
 // Binary table and run by Windows Installer, never installed).
 //
-// QuoteServicePath gives the service the registration that -install gives it: the full
-// path of the installed executable in double quotes. Windows Installer builds the image
+// ConfigureService gives the service the registration that -install gives it: the full
+// path of the installed executable in double quotes, and the recovery actions (wixl has
+// no ServiceConfig element to write them). The path: Windows Installer builds the image
 // path of a ServiceInstall row itself, as the key file's full path in double quotes
 // followed by the Arguments column (its verbose log shows the operation as
 // ServiceInstall(...,ImagePath="C:\Program Files\...\x.exe",...)); there the action
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "calibration/service_identity.h"
+#include "install/service_settings.h"
 #include "platform/handles.h"
 
 namespace {
@@ -41,32 +43,38 @@ std::vector<WCHAR> ActionData(MSIHANDLE install) {
     return data;
 }
 
-// Sets the quoted path; false with the error logged.
-bool SetQuotedPath(MSIHANDLE install) {
+// Sets the quoted path and the recovery actions; false with the error logged.
+bool Configure(MSIHANDLE install) {
     const std::vector<WCHAR> path = ActionData(install);
     if (path.empty() || path[0] == 0) {
-        Log(install, L"QuoteServicePath: no executable path given (%lu)", ERROR_INVALID_PARAMETER);
+        Log(install, L"ConfigureService: no executable path given (%lu)", ERROR_INVALID_PARAMETER);
         return false;
     }
     std::vector<WCHAR> quoted(path.size() + 2);
     if (FAILED(StringCchPrintfW(quoted.data(), quoted.size(), L"\"%s\"", path.data()))) {
-        Log(install, L"QuoteServicePath: the path does not fit (%lu)", ERROR_INSUFFICIENT_BUFFER);
+        Log(install, L"ConfigureService: the path does not fit (%lu)", ERROR_INSUFFICIENT_BUFFER);
         return false;
     }
 
     UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     if (!manager) {
-        Log(install, L"QuoteServicePath: OpenSCManagerW failed w/err 0x%08lx", GetLastError());
+        Log(install, L"ConfigureService: OpenSCManagerW failed w/err 0x%08lx", GetLastError());
         return false;
     }
-    UniqueServiceHandle service(OpenServiceW(manager.get(), calibrationServiceName, SERVICE_CHANGE_CONFIG));
+    // Start access too: a restart among the recovery actions asks for it.
+    UniqueServiceHandle service(
+        OpenServiceW(manager.get(), calibrationServiceName, SERVICE_CHANGE_CONFIG | SERVICE_START));
     if (!service) {
-        Log(install, L"QuoteServicePath: OpenServiceW failed w/err 0x%08lx", GetLastError());
+        Log(install, L"ConfigureService: OpenServiceW failed w/err 0x%08lx", GetLastError());
         return false;
     }
     if (!ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
                               quoted.data(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr)) {
-        Log(install, L"QuoteServicePath: ChangeServiceConfigW failed w/err 0x%08lx", GetLastError());
+        Log(install, L"ConfigureService: ChangeServiceConfigW failed w/err 0x%08lx", GetLastError());
+        return false;
+    }
+    if (!SetServiceRecovery(service.get())) {
+        Log(install, L"ConfigureService: ChangeServiceConfig2W failed w/err 0x%08lx", GetLastError());
         return false;
     }
     return true;
@@ -77,8 +85,8 @@ bool SetQuotedPath(MSIHANDLE install) {
 // A failure fails the installation: a service that cannot be given its path is one that
 // the installer could not register, and InstallServices alone does not fail for that
 // here (wixl cannot mark the service vital). No exception leaves for the installer.
-extern "C" __declspec(dllexport) UINT __stdcall QuoteServicePath(MSIHANDLE install) noexcept try {
-    return SetQuotedPath(install) ? ERROR_SUCCESS : ERROR_INSTALL_FAILURE;
+extern "C" __declspec(dllexport) UINT __stdcall ConfigureService(MSIHANDLE install) noexcept try {
+    return Configure(install) ? ERROR_SUCCESS : ERROR_INSTALL_FAILURE;
 } catch (...) {
     return ERROR_INSTALL_FAILURE;
 }

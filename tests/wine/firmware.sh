@@ -39,8 +39,6 @@ device() {
   printf '"ClassGUID"="{5175d334-c371-4806-b3ba-71fd53c9258d}"\n'
 }
 
-# The bytes of a REG_SZ holding TEXT, terminator included, as the probe prints them.
-sz_bytes() { { printf '%s' "$1" | iconv -f UTF-8 -t UTF-16LE; printf '\0\0'; } | od -An -tx1 -v | xargs; }
 
 # The values under an instance's Device Parameters, sorted by name.
 parameters() { wine "$probe" values "$sensor\\$1\\Device Parameters" 2>/dev/null | tr -d '\r' | sort; }

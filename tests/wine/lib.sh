@@ -147,6 +147,9 @@ import_registry() {
   wine reg import "$(wine winepath -w "$1.utf16" 2>/dev/null | tr -d '\r')" >/dev/null 2>&1
 }
 
+# The bytes of a REG_SZ holding TEXT, terminator included, as the probe prints them.
+sz_bytes() { { printf '%s' "$1" | iconv -f UTF-8 -t UTF-16LE; printf '\0\0'; } | od -An -tx1 -v | xargs; }
+
 # The Unix path of a Windows path in this prefix.
 unix_path() { wine winepath -u "$1" 2>/dev/null | tr -d '\r'; }
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The MSI package under Wine's Windows Installer: a silent install registers the service
-# as -install does (quoted path included) and starts it; the next version's package
+# as -install does (quoted path, description and event source included) and starts it; the next version's package
 # replaces it, leaving one service and one file; an older package is refused; a silent
 # uninstall stops the service, deletes it and removes the file and the folder.
 # Usage: msi.sh PACKAGE.msi NoxelAlsSvc.exe NoxelAlsInstallerActions.dll
@@ -63,11 +63,16 @@ products() {
     /^$/ && shown == "Noxel Ambient Light Sensor Service" { print version " " code; shown = "" }
     END { if (shown == "Noxel Ambient Light Sensor Service") print version " " code }'
 }
+event_source() {
+  wine "$probe" values 'SYSTEM\CurrentControlSet\Services\EventLog\Application\Noxel_ALS_Service' 2>/dev/null |
+    tr -d '\r'
+}
 installed_files() { (cd "$install_dir" 2>/dev/null && ls -A) || echo "(no folder)"; }
 
 # Written out as -install registers the service (service.sh checks the same values of
 # -install; Wine adds PreshutdownTimeout to every service it creates).
-expected_registration='DisplayName    REG_SZ    Noxel Ambient Light Sensor Service
+expected_registration='Description    REG_SZ    Copies the ambient light sensor'"'"'s calibration from the UEFI firmware into the sensor'"'"'s registry settings.
+DisplayName    REG_SZ    Noxel Ambient Light Sensor Service
 ErrorControl    REG_DWORD    0x1
 ImagePath    REG_SZ    "C:\Program Files\Noxel ALS\NoxelAlsSvc.exe"
 ObjectName    REG_SZ    LocalSystem
@@ -82,7 +87,12 @@ group = []
 tag = 0
 dependencies = []
 account = [LocalSystem]
-display name = [Noxel Ambient Light Sensor Service]'
+display name = [Noxel Ambient Light Sensor Service]
+description = [Copies the ambient light sensor'"'"'s calibration from the UEFI firmware into the sensor'"'"'s registry settings.]'
+program='C:\Program Files\Noxel ALS\NoxelAlsSvc.exe'
+# The event source as -install registers it: the installed executable, expandable.
+expected_source="EventMessageFile = type 2 size $(( (${#program} + 1) * 2 )) bytes $(sz_bytes "$program")
+TypesSupported = type 4 size 4 bytes 05 00 00 00"
 
 step "msiexec /i of version $version, silent"
 expect_equal "msiexec /i: exit status" 0 "$(msiexec /i 'C:\packages\current.msi' /qn)"
@@ -92,6 +102,7 @@ expect_equal "sc query: state" RUNNING "$(service_state $name)"
 expect_equal "the service's key, as -install writes it" "$expected_registration" "$(registration)"
 expect_equal "QueryServiceConfigW: the service manager holds the quoted path" \
   "$expected_config" "$(service_config)"
+expect_equal "the event source" "$expected_source" "$(event_source)"
 expect_equal "the installed files" "NoxelAlsSvc.exe" "$(installed_files)"
 expect_same_file "the installed executable" "$exe" "$install_dir/NoxelAlsSvc.exe"
 expect_match "one product, version $version" "$version \{[0-9A-F-]{36}\}" "$(products)"
@@ -104,6 +115,7 @@ wait_until 20 is_running $name || true
 expect_equal "sc query: state" RUNNING "$(service_state $name)"
 expect_equal "the service's key, unchanged" "$expected_registration" "$(registration)"
 expect_equal "QueryServiceConfigW, unchanged" "$expected_config" "$(service_config)"
+expect_equal "the event source, unchanged" "$expected_source" "$(event_source)"
 expect_equal "one file" "NoxelAlsSvc.exe" "$(installed_files)"
 expect_same_file "the executable of version $next_version" \
   "$work/next/NoxelAlsSvc.exe" "$install_dir/NoxelAlsSvc.exe"
@@ -133,6 +145,7 @@ expect_equal "sc query: the service is unknown" "exit 1, no output" \
   "$(set +e; out=$(wine sc query $name 2>&1); code=$?; echo "exit $code, ${out:-no output}")"
 expect_equal "OpenServiceW" "$not_installed" "$(service_status $name)"
 expect_equal "the service's key" gone "$(wine reg query "$key" >/dev/null 2>&1 && echo present || echo gone)"
+expect_equal "the event source" "RegOpenKeyExW = 2" "$(event_source)"
 expect_equal "the files and the folder" "(no folder)" "$(installed_files)"
 expect_equal "no product left" "" "$(products)"
 

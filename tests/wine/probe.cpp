@@ -4,7 +4,9 @@
 // lists as present; "service NAME" prints how the service manager answers OpenServiceW
 // and QueryServiceStatus for a service, and "config NAME" its QueryServiceConfigW;
 // "version FILE" reads an executable's version resource and manifest back; "message
-// CODE" prints the system's text for an error code. What the
+// CODE" prints the system's text for an error code; "render FILE TEXT..." renders each
+// text as Event Viewer renders an entry of the service, through the message table of
+// FILE, loaded as data. What the
 // platform answers to the service's own calls is the conformance program's business
 // (tools/conformance/).
 #include <windows.h>
@@ -152,6 +154,30 @@ int Message(const WCHAR* codeText) {
     return 0;
 }
 
+// An entry's text as Event Viewer shows it: message 0 of the file's message table, with
+// the entry's two strings, the service name and the text.
+int Render(const WCHAR* path, WCHAR** texts, int count) {
+    HMODULE module = LoadLibraryExW(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (!module) {
+        Line("LoadLibraryExW", "fail " + Number(GetLastError()));
+        return 1;
+    }
+    int status = 0;
+    for (int i = 0; i < count; ++i) {
+        const WCHAR* strings[2] = {L"Noxel_ALS_Service", texts[i]};
+        WCHAR rendered[512];
+        SetLastError(sentinelError);
+        const DWORD length =
+            FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, module, 0, 0,
+                           rendered, 512, reinterpret_cast<va_list*>(const_cast<WCHAR**>(strings)));
+        if (length == 0) status = 1;
+        Line(Escape(texts[i]),
+             length ? "[" + Escape(rendered, length) + "]" : "fail " + Number(GetLastError()));
+    }
+    FreeLibrary(module);
+    return status;
+}
+
 // ---- Registry values -----------------------------------------------------------------
 
 int Values(const WCHAR* path) {
@@ -237,6 +263,13 @@ int ServiceConfig(const WCHAR* name) {
             Line("dependencies", "[" + dependencies + "]");
             Line("account", text(config->lpServiceStartName));
             Line("display name", text(config->lpDisplayName));
+            QueryServiceConfig2W(service, SERVICE_CONFIG_DESCRIPTION, nullptr, 0, &size);
+            std::vector<BYTE> described(size ? size : 1);
+            SetLastError(sentinelError);
+            Line("description",
+                 QueryServiceConfig2W(service, SERVICE_CONFIG_DESCRIPTION, described.data(), size, &size)
+                     ? text(reinterpret_cast<SERVICE_DESCRIPTIONW*>(described.data())->lpDescription)
+                     : "fail " + Number(GetLastError()));
             status = 0;
         }
         CloseServiceHandle(service);
@@ -335,11 +368,14 @@ int wmain(int argc, WCHAR* argv[]) {
         status = Version(argv[2]);
     } else if (argc == 3 && lstrcmpW(argv[1], L"message") == 0) {
         status = Message(argv[2]);
+    } else if (argc >= 3 && lstrcmpW(argv[1], L"render") == 0) {
+        status = Render(argv[2], argv + 3, argc - 3);
     } else if (argc == 2 && lstrcmpW(argv[1], L"devices") == 0) {
         Devices();
     } else {
         output =
-            "usage: probe values KEY | devices | service NAME | config NAME | version FILE | message CODE\n";
+            "usage: probe values KEY | devices | service NAME | config NAME | version FILE | message CODE | "
+            "render FILE TEXT...\n";
         status = 2;
     }
     Flush();

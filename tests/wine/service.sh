@@ -9,6 +9,7 @@ exe=$1
 probe=$2
 name=Noxel_ALS_Service
 key='HKLM\System\CurrentControlSet\Services\Noxel_ALS_Service'
+source_key='SYSTEM\CurrentControlSet\Services\EventLog\Application\Noxel_ALS_Service'
 
 start_prefix
 install_dir="$WINEPREFIX/drive_c/Program Files/Noxel ALS"
@@ -25,6 +26,7 @@ reg_value() {
 }
 
 log_absent() { [ ! -e "$log" ]; }
+event_source() { wine "$probe" values "$source_key" 2>/dev/null | tr -d '\r'; }
 service_gone() { [ "$(service_status $name)" = "$not_installed" ] && ! wine reg query "$key" >/dev/null 2>&1; }
 
 step "-install from a directory whose path holds a space"
@@ -47,6 +49,14 @@ expect_equal "ObjectName" "REG_SZ LocalSystem" "$(reg_value ObjectName)"
 expect_equal "DisplayName" "REG_SZ Noxel Ambient Light Sensor Service" "$(reg_value DisplayName)"
 # Wine would start an unquoted path with a space as well: the quotes are checked here.
 expect_equal "ImagePath, in quotes" "REG_SZ \"$program\"" "$(reg_value ImagePath)"
+
+step "the description, and the event source with the executable's message table"
+expect_equal "QueryServiceConfig2W: the description" \
+  "description = [Copies the ambient light sensor's calibration from the UEFI firmware into the sensor's registry settings.]" \
+  "$(wine "$probe" config $name 2>/dev/null | tr -d '\r' | grep '^description = ')"
+expect_equal "the event source: the message file, unquoted, and the types" \
+  "EventMessageFile = type 2 size $(( (${#program} + 1) * 2 )) bytes $(sz_bytes "$program")
+TypesSupported = type 4 size 4 bytes 05 00 00 00" "$(event_source)"
 
 step "the worker deletes the stale text log when it starts"
 wait_until 10 log_absent || true
@@ -83,6 +93,7 @@ wait_until 10 service_gone || true
 expect_equal "OpenServiceW after -remove" "$not_installed" "$(service_status $name)"
 expect_equal "the service's key after -remove" gone \
   "$(wine reg query "$key" >/dev/null 2>&1 && echo present || echo gone)"
+expect_equal "the event source after -remove" "RegOpenKeyExW = 2" "$(event_source)"
 
 step "-remove again, with a further argument"
 expect_equal "-REMOVE again: console text" "OpenService failed w/err 0x00000424

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The version resource and the manifest of the shipped NoxelAlsSvc.exe, read back under
-# Wine with GetFileVersionInfoW, VerQueryValueW and FindResourceW, and the program still
-# running from a console with them.
+# The version resource, the manifest and the message table of the shipped
+# NoxelAlsSvc.exe, read back under Wine with GetFileVersionInfoW, VerQueryValueW,
+# FindResourceW and FormatMessageW, and the program still running from a console with
+# them.
 # Usage: version.sh NoxelAlsSvc.exe noxel-wine-probe.exe PROJECT-VERSION (x.y.z)
 source "$(dirname "$0")/lib.sh"
 exe=$1
@@ -45,6 +46,16 @@ expect_match "supported OS: Windows 10 and 11" \
   '.*<supportedOS Id="\{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a\}"/>.*' "$manifest"
 expect_match "its assembly version is the file version" \
   ".*<assemblyIdentity [^>]*version=\"${version//./\\.}\\.0\".*" "$manifest"
+
+step "the message table renders every entry the service writes as its text alone"
+texts=("Noxel ALS Service in OnStart" "Update parameters successfully!" "Noxel ALS Service in OnStop"
+  "Unable to Create Log File" "Service failed to start." "Service failed to stop." "Service failed to pause."
+  "Service failed to resume." "Service failed to shut down.")
+for operation in Start Stop Pause Continue Shutdown; do texts+=("Service $operation failed w/err 0x00000005"); done
+expected=""
+for text in "${texts[@]}"; do expected+="$text = [$text]"$'\n'; done
+expect_equal "FormatMessageW of message 0 with the service name and the text" "${expected%$'\n'}" \
+  "$(wine "$probe" render "$program" "${texts[@]}" 2>/dev/null | tr -d '\r')"
 
 step "the program still loads with its manifest"
 expect_equal "an unknown option: silence, exit code 0" "x" "$(console -unknown)"
