@@ -226,7 +226,6 @@ BOOL WINAPI ChangeServiceConfig2W(SC_HANDLE service, DWORD infoLevel, LPVOID inf
     if (infoLevel != SERVICE_CONFIG_DESCRIPTION && infoLevel != SERVICE_CONFIG_FAILURE_ACTIONS)
         return FailWith(ERROR_INVALID_LEVEL, FALSE);
     if (!info) return FailWith(ERROR_INVALID_PARAMETER, FALSE);
-    if (entry->record.markedForDeletion) return FailWith(ERROR_SERVICE_MARKED_FOR_DELETE, FALSE);
     InstalledService& record = entry->record;
     if (infoLevel == SERVICE_CONFIG_DESCRIPTION) {
         // No text leaves the description as it is; an empty one removes it.

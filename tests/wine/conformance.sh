@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The conformance program (tools/conformance) as the Windows build under Wine, held to
 # the expectations that the emulation is held to: once where Wine answers every
-# question, once where the test build's firmware reader answers the firmware questions.
-# The machine is set up here as machine_emulated.cpp sets the emulated one up.
+# question, once where the test build's firmware reader answers the firmware questions;
+# then what the program made must be gone. The devices and firmware variables are set
+# up here as machine_emulated.cpp sets the emulated ones up; the registry keys the
+# program makes itself.
 # Usage: conformance.sh noxel-conformance.exe noxel-conformance-firmware-directory.exe
 #                       EXPECTATIONS FIRMWARE-DIRECTORY
 source "$(dirname "$0")/lib.sh"
@@ -34,12 +36,9 @@ device() {
   printf '"ClassGUID"="{5175d334-c371-4806-b3ba-71fd53c9258d}"\n'
 }
 
-step "the machine: registry keys, devices, firmware variables"
+step "the machine: devices, firmware variables"
 {
   echo 'Windows Registry Editor Version 5.00'
-  for name in b AZ A_1 a2 Z _x 10 9 '~t' '[y' Ab; do
-    printf '\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\NoxelConformance\\%s]\n' "$name"
-  done
   device 'ROOT\NOXELPROBE\0000' 'ROOT\NOXELPROBE&DEV_0001' '*NOXELPROBE'
   device 'ROOT\NOXELPROBE\0001'
   device 'ACPI\NOXL6120\LOWER-CASE' 'acpi\ven_noxl&dev_6120'
@@ -75,5 +74,12 @@ run "Wine answers as the expectations say" 'C:\noxel-conformance\conformance.exe
 step "the test build's firmware reader answers"
 run "the firmware reader answers as Windows does" 'C:\noxel-conformance\conformance-firmware-directory.exe' \
   'C:\noxel-conformance\expectations.txt' --as firmware-directory firmware
+step "the program took away what it made"
+expect_equal "its registry keys" gone \
+  "$(wine reg query 'HKLM\SOFTWARE\NoxelConformance' >/dev/null 2>&1 && echo present || echo gone)"
+expect_equal "its service" "exit 1, no output" \
+  "$(set +e; out=$(wine sc query NoxelConformance 2>&1); code=$?; echo "exit $code, ${out:-no output}")"
+expect_equal "its file" gone "$([ -e "$WINEPREFIX/drive_c/windows/system32/noxel-conformance.log" ] && echo present || echo gone)"
+
 # A directory outside the prefix outlives it: the variables go.
 rm -f "$firmware/CALIBRATE-$guid" "$firmware/ALS_FLAG-$guid"

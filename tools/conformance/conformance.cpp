@@ -55,12 +55,19 @@ std::string Outcome(BOOL succeeded) { return succeeded ? "ok" : "fail " + Number
 
 const std::vector<Group>& Groups() {
     static const std::vector<Group> groups = {
-        {"registry", RegistryQuestions},     {"firmware", FirmwareQuestions},
-        {"messages", MessageQuestions},      {"files", FileQuestions},
-        {"console", ConsoleQuestions},       {"time", TimeQuestions},
-        {"devices", DeviceQuestions},        {"service-manager", ServiceManagerQuestions},
-        {"dispatcher", DispatcherQuestions}, {"module", ModuleQuestions},
-        {"event-log", EventLogQuestions},    {"threads", ThreadQuestions},
+        {"registry", RegistryQuestions},
+        {"firmware", FirmwareQuestions, true},
+        {"messages", MessageQuestions},
+        {"files", FileQuestions},
+        {"console", ConsoleQuestions},
+        {"time", TimeQuestions},
+        {"devices", DeviceQuestions, true},
+        {"service-manager", ServiceManagerQuestions},
+        {"service-settings", ServiceSettingsQuestions},
+        {"dispatcher", DispatcherQuestions},
+        {"module", ModuleQuestions},
+        {"event-log", EventLogQuestions},
+        {"threads", ThreadQuestions},
         {"formatters", FormatterQuestions},
     };
     return groups;
@@ -106,8 +113,21 @@ int Run(int argc, WCHAR** argv) {
         }
         groupsAsked.insert(argument);
     }
-    if (groupsAsked.empty())
-        for (const Group& group : Groups()) groupsAsked.insert(group.name);
+    if (groupsAsked.empty()) {
+        std::string left;
+        for (const Group& group : Groups()) {
+            if (runner == Runner::Windows && group.needsPreparedMachine) {
+                left += (left.empty() ? "" : ", ") + std::string(group.name);
+                continue;
+            }
+            groupsAsked.insert(group.name);
+        }
+        if (!left.empty())
+            std::printf(
+                "not asked: %s (they need firmware variables and devices that only a prepared machine "
+                "has; name them to ask them)\n",
+                left.c_str());
+    }
 
     std::string text, error;
     Expectations expectations;
@@ -129,19 +149,38 @@ int Run(int argc, WCHAR** argv) {
     }
 
     PrepareMachine();
+    const std::string before = ScratchPresent();
+    if (!before.empty()) {
+        std::printf(
+            "this machine already has %s: the program makes and deletes these, and does not touch "
+            "what it did not make. Remove what an earlier run left, then run it again.\n",
+            before.c_str());
+        return 2;
+    }
     Answers answers;
+    const bool keysMade = MakeScratchKeys();
     for (const Group& group : Groups()) {
         if (!groupsAsked.count(group.name)) continue;
         answers.Group(group.name);
         group.ask(answers);
     }
+    RemoveScratch();
+    const std::string after = ScratchPresent();
     std::string group;
     for (const Answers::Entry& entry : answers.Entries()) {
         if (entry.group != group) std::printf("[%s]\n", (group = entry.group).c_str());
         std::printf("%s = %s\n", entry.question.c_str(), entry.answer.c_str());
     }
     std::printf("----\n");
-    const bool conforms = Compare(expectations, answers, runner, groupsAsked);
+    bool conforms = Compare(expectations, answers, runner, groupsAsked);
+    if (!keysMade) {
+        std::printf("the scratch keys below HKLM\\SOFTWARE\\NoxelConformance could not be made\n");
+        conforms = false;
+    }
+    if (!after.empty()) {
+        std::printf("left behind: %s\n", after.c_str());
+        conforms = false;
+    }
     std::fflush(stdout);
     return conforms ? 0 : 1;
 }

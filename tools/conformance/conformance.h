@@ -51,6 +51,10 @@ std::string Outcome(BOOL succeeded);
 struct Group {
     const char* name;
     void (*ask)(Answers&);
+    // Asks about firmware variables or devices that only a prepared machine has (the
+    // emulated one, or Wine as tests/wine/conformance.sh sets it up); on Windows itself,
+    // only when named.
+    bool needsPreparedMachine = false;
 };
 const std::vector<Group>& Groups();
 
@@ -62,11 +66,23 @@ void ConsoleQuestions(Answers& answers);
 void TimeQuestions(Answers& answers);
 void DeviceQuestions(Answers& answers);
 void ServiceManagerQuestions(Answers& answers);
+void ServiceSettingsQuestions(Answers& answers);
 void DispatcherQuestions(Answers& answers);
 void ModuleQuestions(Answers& answers);
 void EventLogQuestions(Answers& answers);
 void ThreadQuestions(Answers& answers);
 void FormatterQuestions(Answers& answers);
+
+// ---- What the program makes, and takes away again (scratch.cpp) -----------------------
+
+extern const WCHAR* const scratchKey;      // below HKEY_LOCAL_MACHINE, with the keys the questions need
+extern const WCHAR* const scratchService;  // created and deleted by the service-manager questions
+extern const WCHAR* const scratchFile;     // created and deleted by the file questions
+// What of these the machine has, as text; empty when it has none.
+std::string ScratchPresent();
+bool MakeScratchKeys();
+// Removes every one of them that is there.
+void RemoveScratch();
 
 // ---- What the questions need beyond the operations the service calls ----------------
 // Implemented once for the emulated machine (machine_emulated.cpp, through the control
@@ -79,6 +95,9 @@ const char* DefaultRunner();
 void PrepareMachine();
 // The type and bytes of a value below HKEY_LOCAL_MACHINE, or "missing".
 std::string StoredValue(const WCHAR* keyPath, const WCHAR* valueName);
+// A service's description and recovery actions, as the service manager keeps them.
+std::string StoredDescription(const WCHAR* service);
+std::string StoredRecovery(const WCHAR* service);
 // Whether the process token has SeSystemEnvironmentPrivilege enabled.
 bool SystemEnvironmentPrivilegeEnabled();
 // The whole text of a file of the machine that runs the program (not the emulated one).

@@ -8,7 +8,7 @@ namespace conformance {
 
 namespace {
 
-const WCHAR* const path = TEXT("C:\\Windows\\System32\\noxel-conformance.log");
+const WCHAR* const path = scratchFile;
 const WCHAR* const otherCase = TEXT("c:\\WINDOWS\\system32\\NOXEL-CONFORMANCE.LOG");
 const WCHAR* const missing = TEXT("C:\\Windows\\System32\\noxel-conformance-missing.log");
 const WCHAR* const inMissingDirectory = TEXT("C:\\Windows\\System32\\noxel-missing\\file.log");
@@ -54,7 +54,6 @@ std::string Written(HANDLE file, const char* bytes, DWORD count) {
 }  // namespace
 
 void FileQuestions(Answers& answers) {
-    DeleteFileW(path);  // left by an earlier run, if any
     answers.Add("FindFirstFileW of a missing file", Found(missing));
     answers.Add("FindFirstFileW of a file in a missing directory", Found(inMissingDirectory));
 

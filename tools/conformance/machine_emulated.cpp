@@ -13,9 +13,6 @@ namespace conformance {
 const char* DefaultRunner() { return "emulation"; }
 
 void PrepareMachine() {
-    for (const char16_t* name : {u"b", u"AZ", u"A_1", u"a2", u"Z", u"_x", u"10", u"9", u"~t", u"[y", u"Ab"})
-        emu::CreateKey(emu::String(u"SOFTWARE\\NoxelConformance\\") + name);
-
     const emu::String vendor = u"{BF82486A-80F7-4733-B82C-066BD8F2534B}";
     emu::SetFirmwareVariable(u"CALIBRATE", vendor, {0xE8, 0x03, 0x2C, 0x01});
     emu::SetFirmwareVariable(u"ALS_FLAG", vendor, {0x00});
@@ -33,6 +30,22 @@ std::string StoredValue(const WCHAR* keyPath, const WCHAR* valueName) {
     if (!value) return "missing";
     return "type " + Number(value->type) + " size " + Number(static_cast<unsigned long>(value->data.size())) +
            " bytes " + HexBytes(value->data.data(), value->data.size());
+}
+
+std::string StoredDescription(const WCHAR* service) {
+    const auto record = emu::FindService(service);
+    if (!record) return "no service";
+    return record->description ? Escape(record->description->c_str()) : "none";
+}
+
+std::string StoredRecovery(const WCHAR* service) {
+    const auto record = emu::FindService(service);
+    if (!record) return "no service";
+    if (!record->failureActions) return "none";
+    std::string text = "reset " + Number(record->failureActions->resetPeriod);
+    for (const auto& [type, delay] : record->failureActions->actions)
+        text += ", " + Number(type) + "/" + Number(delay);
+    return text;
 }
 
 bool SystemEnvironmentPrivilegeEnabled() { return emu::PrivilegeEnabled(); }

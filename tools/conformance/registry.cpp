@@ -1,6 +1,8 @@
 // The registry as the publication uses it: opening keys by path, counting and
-// enumerating subkeys with the in/out name length, setting REG_DWORD and REG_SZ values.
-// The keys below SOFTWARE\NoxelConformance are made by the machine's set-up.
+// enumerating subkeys with the in/out name length, setting REG_DWORD and REG_SZ values;
+// and as -install and -remove keep the event source: creating a key with the keys on
+// its way, a REG_EXPAND_SZ, deleting a key. The keys below SOFTWARE\NoxelConformance
+// are the program's scratch (scratch.cpp).
 #include <iterator>
 
 #include "tools/conformance/conformance.h"
@@ -9,7 +11,7 @@ namespace conformance {
 
 namespace {
 
-const WCHAR* const base = TEXT("SOFTWARE\\NoxelConformance");
+const WCHAR* const base = scratchKey;
 
 std::string Opened(const WCHAR* path, REGSAM access) {
     UniqueKey key;
@@ -147,12 +149,44 @@ void Values(Answers& answers) {
                 Number(static_cast<unsigned long>(RegCloseKey(closed))));
 }
 
+void CreationAndDeletion(Answers& answers) {
+    const WCHAR* const created = TEXT("SOFTWARE\\NoxelConformance\\created");
+    const WCHAR* const deeper = TEXT("SOFTWARE\\NoxelConformance\\created\\deeper");
+    const auto create = [&](const WCHAR* path, UniqueKey& key) {
+        DWORD disposition = 0xEEEE;
+        const LONG result = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                            KEY_SET_VALUE, nullptr, key.put(), &disposition);
+        return Number(static_cast<unsigned long>(result)) + " disposition " + Number(disposition);
+    };
+    UniqueKey key;
+    answers.Add("RegCreateKeyExW of a key two levels below what is there", create(deeper, key));
+    answers.Add("RegCreateKeyExW of that key again", create(deeper, key));
+    const WCHAR path[] = TEXT("C:\\Program Files\\Noxel ALS\\NoxelAlsSvc.exe");
+    answers.Add("RegSetValueExW of a REG_EXPAND_SZ, as the message file is written",
+                Number(static_cast<unsigned long>(
+                    RegSetValueExW(key.get(), TEXT("EventMessageFile"), 0, REG_EXPAND_SZ,
+                                   reinterpret_cast<const BYTE*>(path), static_cast<DWORD>(sizeof(path))))));
+    answers.Add("the REG_EXPAND_SZ as stored", StoredValue(deeper, TEXT("EventMessageFile")));
+    answers.Add("RegDeleteKeyW of a key with a subkey",
+                Number(static_cast<unsigned long>(RegDeleteKeyW(HKEY_LOCAL_MACHINE, created))));
+    answers.Add("RegDeleteKeyW of a key without subkeys, with a value",
+                Number(static_cast<unsigned long>(RegDeleteKeyW(HKEY_LOCAL_MACHINE, deeper))));
+    answers.Add("RegDeleteKeyW of that key again",
+                Number(static_cast<unsigned long>(RegDeleteKeyW(HKEY_LOCAL_MACHINE, deeper))));
+    const DWORD one = 1;
+    answers.Add("RegSetValueExW through a handle of the deleted key",
+                Number(static_cast<unsigned long>(RegSetValueExW(
+                    key.get(), TEXT("v"), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof(one)))));
+    answers.Add("RegOpenKeyExW of the deleted key", Opened(deeper, KEY_READ));
+}
+
 }  // namespace
 
 void RegistryQuestions(Answers& answers) {
     Enumeration(answers);
     Paths(answers);
     Values(answers);
+    CreationAndDeletion(answers);
 }
 
 }  // namespace conformance

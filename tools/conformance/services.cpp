@@ -1,13 +1,15 @@
-// The service manager's console side as -install and -remove use it, the dispatcher as
+// The service manager's console side as -install and -remove use it, the settings that
+// -install gives beside the registration, the dispatcher as
 // the service calls it from a console, the module's own path, and the event log as the
 // service writes to it.
+#include "install/service_settings.h"
 #include "tools/conformance/conformance.h"
 
 namespace conformance {
 
 namespace {
 
-const WCHAR* const name = TEXT("NoxelConformance");
+const WCHAR* const name = scratchService;
 const WCHAR* const binaryPath = TEXT("\"C:\\Program Files\\Noxel Conformance\\conformance.exe\"");
 
 // With -install's arguments.
@@ -100,6 +102,26 @@ void ServiceManagerQuestions(Answers& answers) {
     service.reset(Create(manager.get()));
     answers.Add("CreateServiceW with connect access only", Handle(service.get()));
     if (service) DeleteService(service.get());
+}
+
+void ServiceSettingsQuestions(Answers& answers) {
+    UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    UniqueServiceHandle service(Create(manager.get()));
+    answers.Add("the description of a new service", StoredDescription(name));
+    answers.Add("ChangeServiceConfig2W of the description, as -install calls it",
+                Try([&] { return SetServiceDescription(service.get()); }));
+    answers.Add("the description as stored", StoredDescription(name));
+    answers.Add("ChangeServiceConfig2W of the recovery actions, as -install calls it",
+                Try([&] { return SetServiceRecovery(service.get()); }));
+    answers.Add("the recovery actions as stored", StoredRecovery(name));
+
+    UniqueServiceHandle queryOnly(OpenServiceW(manager.get(), name, SERVICE_QUERY_STATUS));
+    answers.Add("ChangeServiceConfig2W without change-config access",
+                Try([&] { return SetServiceDescription(queryOnly.get()); }));
+    UniqueServiceHandle changeOnly(OpenServiceW(manager.get(), name, SERVICE_CHANGE_CONFIG));
+    answers.Add("ChangeServiceConfig2W of restarts without start access",
+                Try([&] { return SetServiceRecovery(changeOnly.get()); }));
+    DeleteService(service.get());
 }
 
 namespace {

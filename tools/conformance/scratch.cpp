@@ -1,0 +1,88 @@
+// What the program makes on the machine it asks, and takes away again: the registry
+// keys below SOFTWARE\NoxelConformance, the service NoxelConformance and the file
+// noxel-conformance.log in System32. A machine that has any of them already is not
+// asked at all, since the program cannot tell them from someone else's; whatever the
+// questions answered, the cleanup runs and is checked.
+#include "tools/conformance/conformance.h"
+
+namespace conformance {
+
+const WCHAR* const scratchKey = TEXT("SOFTWARE\\NoxelConformance");
+const WCHAR* const scratchService = TEXT("NoxelConformance");
+const WCHAR* const scratchFile = TEXT("C:\\Windows\\System32\\noxel-conformance.log");
+
+namespace {
+
+// The error of looking for each: ERROR_SUCCESS where it is there.
+DWORD LookForKey() {
+    UniqueKey key;
+    return static_cast<DWORD>(RegOpenKeyExW(HKEY_LOCAL_MACHINE, scratchKey, 0, KEY_READ, key.put()));
+}
+
+DWORD LookForService() {
+    UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager) return GetLastError();
+    UniqueServiceHandle service(OpenServiceW(manager.get(), scratchService, SERVICE_QUERY_STATUS));
+    return service ? ERROR_SUCCESS : GetLastError();
+}
+
+DWORD LookForFile() {
+    WIN32_FIND_DATAW found;
+    UniqueFind find(FindFirstFileW(scratchFile, &found));
+    return find ? ERROR_SUCCESS : GetLastError();
+}
+
+// Subkeys first: a key with subkeys is not deleted.
+void DeleteSubkeys(const WCHAR* path) {
+    UniqueKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return;
+    for (;;) {
+        WCHAR name[256];
+        DWORD length = 256;
+        if (RegEnumKeyExW(key.get(), 0, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            return;
+        WCHAR child[512];
+        StringCchPrintfW(child, 512, TEXT("%s\\%s"), path, name);
+        DeleteSubkeys(child);
+        if (RegDeleteKeyW(HKEY_LOCAL_MACHINE, child) != ERROR_SUCCESS) return;
+    }
+}
+
+}  // namespace
+
+std::string ScratchPresent() {
+    std::string present;
+    const auto add = [&](DWORD error, DWORD absent, const char* what) {
+        if (error == absent) return;
+        present += (present.empty() ? "" : "; ") + std::string(what);
+        if (error != ERROR_SUCCESS) present += " cannot be looked for (error " + Number(error) + ")";
+    };
+    add(LookForKey(), ERROR_FILE_NOT_FOUND, "the key HKLM\\SOFTWARE\\NoxelConformance");
+    add(LookForService(), ERROR_SERVICE_DOES_NOT_EXIST, "the service NoxelConformance");
+    add(LookForFile(), ERROR_FILE_NOT_FOUND, "the file C:\\Windows\\System32\\noxel-conformance.log");
+    return present;
+}
+
+bool MakeScratchKeys() {
+    for (const WCHAR* name : {TEXT("b"), TEXT("AZ"), TEXT("A_1"), TEXT("a2"), TEXT("Z"), TEXT("_x"),
+                              TEXT("10"), TEXT("9"), TEXT("~t"), TEXT("[y"), TEXT("Ab")}) {
+        WCHAR path[128];
+        StringCchPrintfW(path, 128, TEXT("%s\\%s"), scratchKey, name);
+        UniqueKey key;
+        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_READ, nullptr,
+                            key.put(), nullptr) != ERROR_SUCCESS)
+            return false;
+    }
+    return true;
+}
+
+void RemoveScratch() {
+    DeleteSubkeys(scratchKey);
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, scratchKey);
+    UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    UniqueServiceHandle service(OpenServiceW(manager.get(), scratchService, DELETE));
+    if (service) DeleteService(service.get());
+    DeleteFileW(scratchFile);
+}
+
+}  // namespace conformance
