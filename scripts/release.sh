@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds a release from the committed tree and leaves it in dist/: NoxelAlsSvc.exe,
-# NoxelAlsSvc-<version>-x64.msi and SHA256SUMS. The build runs on an export of HEAD in
+# NoxelAlsSvc-<version>-x64.msi, conformance/ (the conformance program's Windows build
+# and its expectations, for a check on a real Windows machine) and SHA256SUMS. The build runs on an export of HEAD in
 # a temporary directory, so nothing uncommitted, untracked or left in build/ reaches it;
 # a tree with uncommitted changes to tracked files is refused, since its release would
 # not be what the tree shows.
@@ -51,7 +52,7 @@ echo "== building $commit in $source_dir"
 cmake --preset mingw -S "$source_dir" >"$temporary/configure.log" 2>&1 ||
   { cat "$temporary/configure.log"; exit 1; }
 build_dir="$source_dir/build/mingw"
-cmake --build "$build_dir" --target msi -j "$(nproc)" | tee "$temporary/build.log"
+cmake --build "$build_dir" --target msi noxel-conformance -j "$(nproc)" | tee "$temporary/build.log"
 
 packages=("$build_dir"/NoxelAlsSvc-*-x64.msi)
 if [ ${#packages[@]} -ne 1 ] || [ ! -f "${packages[0]}" ]; then
@@ -77,11 +78,16 @@ if [ ${#sign_options[@]} -gt 0 ]; then
 else
   cp "${packages[0]}" "$staging/$package_name"
 fi
-(cd "$staging" && sha256sum NoxelAlsSvc.exe "$package_name" >SHA256SUMS)
+# Never signed: it is a test program, run by hand from an elevated prompt.
+mkdir -p "$staging/conformance"
+cp "$build_dir/tests/wine/noxel-conformance.exe" "$staging/conformance/conformance.exe"
+cp "$source_dir/tools/conformance/expectations.txt" "$staging/conformance/expectations.txt"
+(cd "$staging" && sha256sum NoxelAlsSvc.exe "$package_name" conformance/conformance.exe \
+  conformance/expectations.txt >SHA256SUMS)
 
 # dist/ is replaced whole, only once everything above has succeeded.
 rm -rf "$root/dist"
 mv "$staging" "$root/dist"
 echo "== dist/, version $version, commit $commit$([ ${#sign_options[@]} -gt 0 ] && echo ", signed")"
-(cd "$root/dist" && ls -l && cat SHA256SUMS)
+(cd "$root/dist" && ls -lR && cat SHA256SUMS)
 grep -o 'ProductCode {[^}]*}, UpgradeCode {[^}]*}' "$temporary/build.log" | tail -1
