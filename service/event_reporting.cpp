@@ -1,5 +1,6 @@
-// The service's event-log writers. No message file is registered, so every entry
-// carries identifier 0 and category 0 and says everything in its two strings.
+// The service's event-log writers. Every entry carries identifier 0 and category 0 and
+// says everything in its two strings; message 0 of the executable's message table
+// (packaging/messages.mc) renders the second alone.
 #include "platform/handles.h"
 #include "platform/strings.h"
 #include "service/service_base.h"
