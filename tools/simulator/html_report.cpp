@@ -34,18 +34,19 @@ std::string Escape(std::string_view text) {
                               : (lead & 0xF8) == 0xF0 ? 4
                                                       : 0;
         uint32_t code = lead & leadBits[length];
-        bool valid = length != 0 && i + length <= text.size();
-        for (size_t k = 1; valid && k < length; ++k) {
+        bool whole = length != 0 && i + length <= text.size();
+        for (size_t k = 1; whole && k < length; ++k) {
             const auto next = static_cast<unsigned char>(text[i + k]);
-            valid = (next & 0xC0) == 0x80;
+            whole = (next & 0xC0) == 0x80;
             code = code << 6 | (next & 0x3F);
         }
-        valid = valid && code >= smallest[length] && code <= 0x10FFFF && (code < 0xD800 || code >= 0xE000);
-        const bool allowed = valid && (code >= 0x20 || code == '\t' || code == '\n' || code == '\r') &&
+        const bool allowed = whole && code >= smallest[length] && code <= 0x10FFFF &&
+                             (code < 0xD800 || code >= 0xE000) &&
+                             (code >= 0x20 || code == '\t' || code == '\n' || code == '\r') &&
                              (code < 0x7F || code >= 0xA0) && code != 0xFFFE && code != 0xFFFF;
         if (!allowed) {
-            out += "\xEF\xBF\xBD";
-            i += valid ? length : 1;
+            out += "\xEF\xBF\xBD";  // one for a whole sequence, a lone surrogate among them
+            i += whole ? length : 1;
             continue;
         }
         switch (code) {
