@@ -122,6 +122,7 @@ th,td{text-align:left;vertical-align:top;padding:2px 14px 2px 0}
 .missing{color:#cf222e}
 .note,.minor{color:#57606a}
 .no-curve{font-weight:600}
+svg{max-width:100%;height:auto}
 svg text{font:11px system-ui,"Segoe UI",Helvetica,Arial,sans-serif;fill:#1f2328}
 .state,.event,.log{border-left:4px solid;padding-left:5px;margin:1px 0}
 .log{border-color:#8250df}
@@ -477,11 +478,15 @@ std::string LifeSection(const Report& report) {
             "\" data-attempt=\"" + std::to_string(i + 1) + "\">attempt " + std::to_string(i + 1) + ": " +
             Escape(text) + "</div>";
     }
-    for (const emu::EventEntry& event : report.events)
+    for (const emu::EventEntry& event : report.events) {
+        // Information is what most entries are; the others say their type.
+        const std::string type =
+            event.type == EVENTLOG_INFORMATION_TYPE ? "" : std::string(EventTypeName(event.type)) + ": ";
         moments[event.timeMs][eventLane] +=
             std::string("<div class=\"event\" style=\"border-color:") + EventColour(event.type) + "\">" +
-            Escape(event.strings.size() > 1 ? emu::Narrow(event.strings[1]) : std::string()) +
-            " <span class=\"minor\">" + EventTypeName(event.type) + "</span></div>";
+            type + Escape(event.strings.size() > 1 ? emu::Narrow(event.strings[1]) : std::string()) +
+            "</div>";
+    }
     for (const LogEntry& entry : report.logEntries)
         moments[entry.timeMs][logLane] += "<div class=\"log\" title=\"" + Escape(entry.timestamp) + "\">" +
                                           Escape(entry.message) + "</div>";
