@@ -313,12 +313,14 @@ std::string MachineSection(const MachineDescription& machine, const std::string&
     out += "</td></tr>\n<tr><th>Devices</th><td>";
     if (machine.devices.empty()) out += "none";
     for (const auto& device : machine.devices) {
-        out += "<div>";
-        if (!device) out += "no hardware-ID property";
         std::string ids;
-        for (const std::string& id : device ? HardwareIds(*device) : std::vector<std::string>())
-            ids += (ids.empty() ? "" : ", ") + Escape(id);
-        out += ids + "</div>";
+        if (device)
+            for (const std::string& id : HardwareIds(*device)) ids += (ids.empty() ? "" : ", ") + Escape(id);
+        out += "<div>" +
+               (!device       ? "no hardware-ID property"
+                : ids.empty() ? "no hardware IDs"
+                              : ids) +
+               "</div>";
     }
     out += "</td></tr>\n";
     if (!machine.faults.empty()) {
@@ -423,11 +425,11 @@ std::string TimelinePlot(const Report& report) {
     for (size_t i = 0; i < report.attempts.size(); ++i) {
         const uint64_t time = report.attempts[i].timeMs;
         const double at = attempts.Place(x(time));
-        const bool published = AttemptText(report, i) == "published";
+        const std::string text = AttemptText(report, i);
         svg += "<circle class=\"attempt\" data-attempt=\"" + std::to_string(i + 1) + "\" cx=\"" + Number(at) +
                "\" cy=\"" + Number(middle(attemptLane) - 4) + "\" r=\"6\" fill=\"" +
-               (published ? "#1a7f37" : "#cf222e") + "\"><title>" + Seconds(time) + ": attempt " +
-               std::to_string(i + 1) + ", " + Escape(AttemptText(report, i)) + "</title></circle>\n";
+               (text == "published" ? "#1a7f37" : "#cf222e") + "\"><title>" + Seconds(time) + ": attempt " +
+               std::to_string(i + 1) + ", " + Escape(text) + "</title></circle>\n";
         if (at - lastNumbered >= 18 || i + 1 == report.attempts.size()) {
             svg += "<text x=\"" + Number(at) + "\" y=\"" + Number(middle(attemptLane) + 13) +
                    "\" text-anchor=\"middle\" font-size=\"9\">" + std::to_string(i + 1) + "</text>\n";
@@ -527,11 +529,11 @@ std::string HtmlReport(const Report& report, const MachineDescription& machine, 
     out += "<style>" + std::string(style) + "</style>\n</head>\n<body>\n";
     out += "<h1>Noxel ALS calibration service, simulated</h1>\n";
     if (report.description) out += "<p class=\"description\">" + Escape(*report.description) + "</p>\n";
-    out += "<p class=\"summary\"><span class=\"outcome " +
-           std::string(published ? "published" : "not-published") + "\">" +
-           (published ? "published" : "not published") + "</span><span>" +
-           (published ? "" : Escape(OutcomeText(report))) +
-           "</span><span>Attempts: " + std::to_string(report.attempts.size()) +
+    out += std::string("<p class=\"summary\">") +
+           (published ? "<span class=\"outcome published\">published</span>"
+                      : "<span class=\"outcome not-published\">not published</span><span>" +
+                            Escape(OutcomeText(report)) + "</span>") +
+           "<span>Attempts: " + std::to_string(report.attempts.size()) +
            "</span><span>Simulated time: " + Seconds(report.endMs) + "</span></p>\n";
     out += CurveSection(report.alrCurve, report.attempts.size());
     out += RegistrySection(report);
