@@ -1,12 +1,18 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that the build, the tests and the Windows build need,
-# when any is missing.
+# Installs the Debian packages that one set of jobs needs, when any is missing:
+#   run      the simulator alone (scripts/run.sh)
+#   picture  the simulator and headless Chromium (scripts/report-picture.sh)
+#   test     the builds, the tests and the Windows build: everything (the default)
 set -euo pipefail
 
-packages=(
-  cmake ninja-build g++ make          # host build
-  libgtest-dev libgmock-dev           # host tests
+run=(
+  cmake ninja-build g++               # host build
   nlohmann-json3-dev                  # the simulator's machine files
+)
+test=(
+  "${run[@]}" make
+  libgtest-dev libgmock-dev           # host tests
+  python3                             # the tests of the simulator's HTML page
   g++-mingw-w64-x86-64                # Windows build
   wine wine64                         # end-to-end tests under Wine
   binutils-mingw-w64-x86-64           # objdump and strip for the measurements
@@ -15,6 +21,13 @@ packages=(
   clang libclang-rt-14-dev            # the host-clang build and the fuzzers (libFuzzer)
   clang-format                        # the formatting check of the test command
 )
+
+case "${1:-test}" in
+  run) packages=("${run[@]}") ;;
+  picture) packages=("${run[@]}" chromium) ;;
+  test) packages=("${test[@]}") ;;
+  *) echo "usage: install-dependencies.sh [run|picture|test]" >&2; exit 2 ;;
+esac
 
 missing=()
 for package in "${packages[@]}"; do

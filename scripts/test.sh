@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/install-dependencies.sh
+bash scripts/install-dependencies.sh test
 
 echo "==== format"
 # Every tracked C++ source follows .clang-format.

@@ -261,10 +261,14 @@ TEST(Simulator, BrokenMachineFilesAreNamedWithThePlace) {
 }
 
 TEST(Simulator, UsageErrorsAndHelp) {
-    for (const char* wrong : {"--stop-after soon", "--reg", "--frobnicate"})
+    for (const char* wrong : {"--stop-after soon", "--reg", "--html", "--frobnicate"})
         EXPECT_EQ(Simulate(wrong).exitCode, 2) << wrong;
+    const Result unwritable = Simulate("--html /nonexistent/report.html");
+    EXPECT_EQ(unwritable.exitCode, 2);
+    EXPECT_TRUE(Says(unwritable, "noxel-als-sim: /nonexistent/report.html: cannot be written\n"));
     const Result help = Simulate("--help");
     EXPECT_EQ(help.exitCode, 0);
-    for (const char* option : {"--efivars", "--json", "--reg", "--stop-after", "--shutdown", "--realtime"})
+    for (const char* option :
+         {"--efivars", "--json", "--reg", "--html", "--stop-after", "--shutdown", "--realtime"})
         EXPECT_TRUE(Says(help, option));
 }

@@ -1,6 +1,7 @@
 // The text log read back as the service writes it: UTF-16LE, each entry a timestamp
 // [YYYYMMDD-HH:MM:SS] followed by its message. Shared by the fault sweep and the
-// firmware fuzzer, which both judge whether a log is made of whole entries.
+// firmware fuzzer, which both judge whether a log is made of whole entries, and by the
+// simulator's report, which places the entries in time.
 #pragma once
 
 #include <string>
@@ -33,6 +34,7 @@ inline bool TimestampAt(const std::u16string& text, size_t at) {
 // breaks the layout (an odd byte count, text without its timestamp) and is empty if
 // nothing does.
 struct Entries {
+    std::vector<std::u16string> timestamps;  // each entry's, brackets included
     std::vector<std::u16string> messages;
     std::string fault;
 };
@@ -53,6 +55,7 @@ inline Entries Read(const emu::Bytes& bytes) {
         }
         size_t next = at + timestampLength;
         while (next < text.size() && !TimestampAt(text, next)) ++next;
+        entries.timestamps.push_back(text.substr(at, timestampLength));
         entries.messages.push_back(text.substr(at + timestampLength, next - at - timestampLength));
         at = next;
     }

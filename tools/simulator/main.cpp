@@ -7,6 +7,7 @@
 #include <string>
 
 #include "calibration/firmware_variables.h"
+#include "tools/simulator/html_report.h"
 #include "tools/simulator/machine_file.h"
 #include "tools/simulator/report.h"
 #include "tools/simulator/run.h"
@@ -27,6 +28,8 @@ const char* const usage =
     "                        variable absent there is absent for the run\n"
     "  --json                print the report as JSON\n"
     "  --reg FILE            write the resulting registry values as a .reg file\n"
+    "  --html FILE           write the report as one self-contained HTML page too, with\n"
+    "                        the ALR curve plotted and the service's life on a timeline\n"
     "  --stop-after SECONDS  send the stop at this (simulated) time\n"
     "  --shutdown            send a shutdown instead of a stop\n"
     "  --realtime            run on the real clock, printing each attempt as it happens\n"
@@ -52,7 +55,7 @@ int UsageError(const std::string& message) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    std::string machinePath, efivars, regPath;
+    std::string machinePath, efivars, regPath, htmlPath;
     bool json = false;
     sim::RunOptions options;
     for (int i = 1; i < argc; ++i) {
@@ -75,6 +78,8 @@ int main(int argc, char* argv[]) {
                 efivars = value("--efivars");
             } else if (argument == "--reg") {
                 regPath = value("--reg");
+            } else if (argument == "--html") {
+                htmlPath = value("--html");
             } else if (argument == "--stop-after") {
                 const std::string seconds = value("--stop-after");
                 char* end = nullptr;
@@ -120,14 +125,18 @@ int main(int argc, char* argv[]) {
     const sim::Report report = sim::CollectReport(workerEnd, machine.description);
 
     std::cout << (json ? sim::JsonReport(report) : sim::TextReport(report));
-    if (!regPath.empty()) {
-        std::ofstream out(regPath, std::ios::binary | std::ios::trunc);
-        const std::string bytes = sim::RegFile(report);
+    auto write = [](const std::string& path, const std::string& bytes) {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
         out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        if (!out) {
-            std::cerr << "noxel-als-sim: " << regPath << ": cannot be written\n";
-            return 2;
-        }
+        if (!out) std::cerr << "noxel-als-sim: " << path << ": cannot be written\n";
+        return static_cast<bool>(out);
+    };
+    if (!regPath.empty() && !write(regPath, sim::RegFile(report))) return 2;
+    if (!htmlPath.empty()) {
+        std::string origin =
+            machinePath.empty() ? "the built-in typical machine, examples/typical.json" : machinePath;
+        if (!efivars.empty()) origin += ", with the firmware variables of the efivars directory " + efivars;
+        if (!write(htmlPath, sim::HtmlReport(report, machine, origin))) return 2;
     }
     return report.outcome == sim::Outcome::Published ? 0 : 1;
 }

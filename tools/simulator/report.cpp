@@ -1,6 +1,8 @@
 #include "tools/simulator/report.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <nlohmann/json.hpp>
 
 #include "calibration/firmware_variables.h"
@@ -8,7 +10,9 @@
 #include "calibration/text_log.h"
 #include "platform/emulation/state_names.h"
 #include "platform/event_log.h"
+#include "platform/local_time.h"
 #include "platform/registry.h"
+#include "tools/log_entries.h"
 
 namespace sim {
 
@@ -19,22 +23,6 @@ emu::String EnumRoot() {
     emu::String root = sensorModels[0].registryBaseKey;
     root.pop_back();  // the base key's closing backslash
     return root.substr(0, root.rfind(u'\\'));
-}
-
-const char* EventTypeName(WORD type) {
-    switch (type) {
-        case EVENTLOG_ERROR_TYPE: return "error";
-        case EVENTLOG_WARNING_TYPE: return "warning";
-        case EVENTLOG_INFORMATION_TYPE: return "information";
-        default: return "other";
-    }
-}
-
-std::string Seconds(uint64_t milliseconds) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%llu.%03llu s", static_cast<unsigned long long>(milliseconds / 1000),
-                  static_cast<unsigned long long>(milliseconds % 1000));
-    return text;
 }
 
 emu::String Utf16(const emu::Bytes& bytes) {
@@ -56,16 +44,6 @@ std::string StringData(const emu::Bytes& data) {
     return emu::Narrow(text);
 }
 
-std::string TypeName(DWORD type) {
-    switch (type) {
-        case REG_SZ: return "REG_SZ";
-        case REG_DWORD: return "REG_DWORD";
-        case REG_BINARY: return "REG_BINARY";
-        case REG_MULTI_SZ: return "REG_MULTI_SZ";
-        default: return "type " + std::to_string(type);
-    }
-}
-
 std::string HexBytes(const emu::Bytes& data, const char* separator) {
     std::string text;
     char digits[4];
@@ -77,6 +55,97 @@ std::string HexBytes(const emu::Bytes& data, const char* separator) {
     return text;
 }
 
+// As the firmware reader ends the curve.
+constexpr DWORD alrTerminator = 0xFFFF;
+
+// A local time as a count of seconds; only differences between two are used.
+int64_t LocalSeconds(int year, int month, int day, int hour, int minute, int second) {
+    std::tm parts{};
+    parts.tm_year = year - 1900;
+    parts.tm_mon = month - 1;
+    parts.tm_mday = day;
+    parts.tm_hour = hour;
+    parts.tm_min = minute;
+    parts.tm_sec = second;
+    return timegm(&parts);
+}
+
+// "[YYYYMMDD-HH:MM:SS]", already checked by the log's reader.
+int64_t TimestampSeconds(const emu::String& stamp) {
+    auto number = [&](size_t at, size_t count) {
+        int value = 0;
+        for (size_t i = at; i < at + count; ++i) value = value * 10 + (stamp[i] - u'0');
+        return value;
+    };
+    return LocalSeconds(number(1, 4), number(5, 2), number(7, 2), number(10, 2), number(13, 2),
+                        number(16, 2));
+}
+
+// The entries of the text log, each placed on the simulated clock by how long before
+// the end its timestamp lies: the log knows local time only.
+void ReadLogEntries(Report& report) {
+    const logentries::Entries entries = logentries::Read(emu::FileBytes(logFilePath));
+    report.logFault = entries.fault;
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    const int64_t nowSeconds =
+        LocalSeconds(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond);
+    const int64_t endSeconds = static_cast<int64_t>(report.endMs / 1000);
+    for (size_t i = 0; i < entries.messages.size(); ++i) {
+        const int64_t seconds = endSeconds - (nowSeconds - TimestampSeconds(entries.timestamps[i]));
+        const uint64_t timeMs = seconds <= 0 ? 0 : std::min<uint64_t>(seconds * 1000, report.endMs);
+        std::string message = emu::Narrow(entries.messages[i]);
+        while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) message.pop_back();
+        report.logEntries.push_back({timeMs, emu::Narrow(entries.timestamps[i]), message});
+    }
+}
+
+AlrCurve ReadAlrCurve(const std::vector<emu::FirmwareRead>& reads) {
+    AlrCurve curve;
+    for (const emu::FirmwareRead& read : reads)
+        if (read.name == alrCurveVariable) curve.lastRead = read;
+    // The record keeps the last curve the service read whole.
+    const CalibrationRecord& record = CalibrationParameters;
+    if (record.alrPresent) {
+        curve.state = AlrCurve::State::Read;
+        for (const AlrPair& pair : record.alrPairs) {
+            if (pair.lux == alrTerminator && pair.value == alrTerminator) break;
+            curve.pairs.push_back(pair);
+        }
+    } else if (curve.lastRead) {
+        curve.state = AlrCurve::State::NotRead;
+    }
+    return curve;
+}
+
+}  // namespace
+
+const char* EventTypeName(WORD type) {
+    switch (type) {
+        case EVENTLOG_ERROR_TYPE: return "error";
+        case EVENTLOG_WARNING_TYPE: return "warning";
+        case EVENTLOG_INFORMATION_TYPE: return "information";
+        default: return "other";
+    }
+}
+
+std::string Seconds(uint64_t milliseconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%llu.%03llu s", static_cast<unsigned long long>(milliseconds / 1000),
+                  static_cast<unsigned long long>(milliseconds % 1000));
+    return text;
+}
+
+std::string TypeName(DWORD type) {
+    switch (type) {
+        case REG_SZ: return "REG_SZ";
+        case REG_DWORD: return "REG_DWORD";
+        case REG_BINARY: return "REG_BINARY";
+        case REG_MULTI_SZ: return "REG_MULTI_SZ";
+        default: return "type " + std::to_string(type);
+    }
+}
+
 std::string ValueText(const emu::RegistryValue& value) {
     if (value.type == REG_DWORD && value.data.size() == 4) {
         char text[40];
@@ -86,8 +155,6 @@ std::string ValueText(const emu::RegistryValue& value) {
     if (value.type == REG_SZ) return "\"" + StringData(value.data) + "\"";
     return HexBytes(value.data, " ");
 }
-
-}  // namespace
 
 std::string OutcomeText(const Report& report) {
     switch (report.outcome) {
@@ -104,8 +171,12 @@ Report CollectReport(const WorkerEnd& workerEnd, const std::optional<std::string
     report.description = description;
     report.statusReports = emu::StatusReports();
     report.events = emu::Events();
+    report.endMs = emu::NowMs();
     report.logExists = emu::FileExists(logFilePath);
-    if (report.logExists) report.logText = emu::Narrow(Utf16(emu::FileBytes(logFilePath)));
+    if (report.logExists) {
+        report.logText = emu::Narrow(Utf16(emu::FileBytes(logFilePath)));
+        ReadLogEntries(report);
+    }
     const emu::String enumRoot = EnumRoot();
     for (const emu::String& device : emu::SubKeys(enumRoot)) {
         for (const emu::String& instance : emu::SubKeys(enumRoot + u"\\" + device)) {
@@ -114,21 +185,22 @@ Report CollectReport(const WorkerEnd& workerEnd, const std::optional<std::string
         }
     }
     // One CALIBRATE read opens every attempt.
-    for (const emu::FirmwareRead& read : emu::FirmwareReads())
-        if (read.name == calibrateVariable) ++report.attempts;
+    const std::vector<emu::FirmwareRead> reads = emu::FirmwareReads();
+    for (const emu::FirmwareRead& read : reads)
+        if (read.name == calibrateVariable) report.attempts.push_back(read);
+    report.alrCurve = ReadAlrCurve(reads);
     report.failedAttempts = workerEnd.failedAttempts;
     report.console = emu::ConsoleText();
-    report.endMs = emu::NowMs();
 
     bool running = false;
     for (const emu::StatusReport& status : report.statusReports)
         running = running || status.status.dwCurrentState == SERVICE_RUNNING;
     // A worker that ends by itself has either published, its last attempt not counted
     // as failed, or failed every attempt and given up.
-    report.outcome = !running                                     ? Outcome::NotStarted
-                     : !workerEnd.byItself                        ? Outcome::StoppedEarly
-                     : workerEnd.failedAttempts < report.attempts ? Outcome::Published
-                                                                  : Outcome::GaveUp;
+    report.outcome = !running                                            ? Outcome::NotStarted
+                     : !workerEnd.byItself                               ? Outcome::StoppedEarly
+                     : workerEnd.failedAttempts < report.attempts.size() ? Outcome::Published
+                                                                         : Outcome::GaveUp;
     return report;
 }
 
@@ -137,7 +209,7 @@ std::string TextReport(const Report& report) {
     if (report.description) out += "Machine: " + *report.description + "\n";
     out += "Outcome: " + std::string(report.outcome == Outcome::Published ? "published" : "not published") +
            (report.outcome == Outcome::Published ? "" : " (" + OutcomeText(report) + ")") + "\n";
-    out += "Attempts: " + std::to_string(report.attempts) + "\n";
+    out += "Attempts: " + std::to_string(report.attempts.size()) + "\n";
     out += "Simulated time: " + Seconds(report.endMs) + "\n";
 
     out += "\nService status reports:\n";
@@ -200,7 +272,7 @@ std::string JsonReport(const Report& report) {
                       : report.outcome == Outcome::NotStarted ? "not-started"
                                                               : "stopped-early";
     root["published"] = report.outcome == Outcome::Published;
-    root["attempts"] = report.attempts;
+    root["attempts"] = report.attempts.size();
     root["simulatedMs"] = report.endMs;
     root["statusReports"] = ordered_json::array();
     for (const emu::StatusReport& status : report.statusReports)
