@@ -17,6 +17,7 @@ test=(
   wine wine64                         # end-to-end tests under Wine
   binutils-mingw-w64-x86-64           # objdump and strip for the measurements
   wixl                                # the MSI package
+  gcab                                # the driver package's CAB (scripts/release.sh)
   osslsigncode openssl                # signing, and the signing test's throwaway certificate
   clang libclang-rt-14-dev            # the host-clang build and the fuzzers (libFuzzer)
   clang-format                        # the formatting check of the test command

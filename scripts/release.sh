@@ -85,6 +85,26 @@ cp "$source_dir/tools/conformance/expectations.txt" "$staging/conformance/expect
 (cd "$staging" && sha256sum NoxelAlsSvc.exe "$package_name" conformance/conformance.exe \
   conformance/expectations.txt >SHA256SUMS)
 
+# ---- The driver package: dist/driver/ and dist/NoxelAlsSvc-<version>-driver.cab ----
+# The two INFs and the executable (the signed one, when the release is signed), and the
+# CAB of that folder for a hardware submission, checked to hold exactly those files. No
+# catalogs: the submission (or the OEM's Inf2Cat) makes and signs them. The files take
+# the commit's time, so that one commit's CAB is always the same bytes.
+driver_files=(NoxelAlsExtension.inf NoxelAlsComponent.inf NoxelAlsSvc.exe)
+driver_cab="NoxelAlsSvc-$version-driver.cab"
+mkdir "$staging/driver"
+cp "$source_dir/packaging/NoxelAlsExtension.inf" "$source_dir/packaging/NoxelAlsComponent.inf" \
+  "$staging/NoxelAlsSvc.exe" "$staging/driver/"
+touch -d "@$(git log -1 --format=%ct)" "$staging/driver/"*
+(cd "$staging/driver" && gcab --create --zip "../$driver_cab" "${driver_files[@]}")
+if [ "$(gcab --list "$staging/$driver_cab")" != "$(printf '%s\n' "${driver_files[@]}")" ] ||
+  [ "$(ls -A "$staging/driver")" != "$(printf '%s\n' "${driver_files[@]}" | sort)" ]; then
+  echo "release.sh: the driver package is not exactly ${driver_files[*]}:" >&2
+  gcab --list "$staging/$driver_cab" >&2
+  exit 1
+fi
+(cd "$staging" && sha256sum "$driver_cab" "${driver_files[@]/#/driver/}" >>SHA256SUMS)
+
 # dist/ is replaced whole, only once everything above has succeeded.
 rm -rf "$root/dist"
 mv "$staging" "$root/dist"
