@@ -10,4 +10,4 @@ cmake --preset host-asan >/dev/null
 cmake --build --preset host-asan --target noxel-fault-sweep
 export ASAN_OPTIONS="${ASAN_OPTIONS:-halt_on_error=1:detect_leaks=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}"
-exec build/host-asan/tools/noxel-fault-sweep "$@"
+exec build/host-asan/tests/sweep/noxel-fault-sweep "$@"

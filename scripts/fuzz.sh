@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the fuzz preset and runs each libFuzzer target for SECONDS (default 20) from
-# a copy of its seed corpus in tools/fuzz/corpus, so that the repository is left as it
+# a copy of its seed corpus in tests/fuzz/corpus, so that the repository is left as it
 # is. Prints the executions and findings of each target and ends non-zero on any
 # finding; the inputs that broke something are kept under build/fuzz/findings/.
 #
@@ -32,14 +32,14 @@ failed=0
 for target in "${targets[@]}"; do
   corpus="$work/corpus-$target"
   artifacts="$work/findings-$target"
-  cp -r "tools/fuzz/corpus/$target" "$corpus"
+  cp -r "tests/fuzz/corpus/$target" "$corpus"
   mkdir -p "$artifacts" "$work/tmp-$target"
   options=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1
            -artifact_prefix="$artifacts/")
-  [ -f "tools/fuzz/$target.dict" ] && options+=(-dict="tools/fuzz/$target.dict")
+  [ -f "tests/fuzz/$target.dict" ] && options+=(-dict="tests/fuzz/$target.dict")
 
   status=0
-  TMPDIR="$work/tmp-$target" "build/fuzz/tools/fuzz/fuzz_$target" "${options[@]}" "$corpus" \
+  TMPDIR="$work/tmp-$target" "build/fuzz/tests/fuzz/fuzz_$target" "${options[@]}" "$corpus" \
     >"$work/$target.log" 2>&1 || status=$?
 
   execs="$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/$target.log" | tail -n1)"
@@ -60,7 +60,7 @@ for target in "${targets[@]}"; do
 done
 
 if [ "$failed" -ne 0 ]; then
-  echo "fuzzing found faults; replay one with: build/fuzz/tools/fuzz/fuzz_TARGET FILE" >&2
+  echo "fuzzing found faults; replay one with: build/fuzz/tests/fuzz/fuzz_TARGET FILE" >&2
   exit 1
 fi
 echo "no findings in ${seconds} s per target"

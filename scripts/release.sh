@@ -81,7 +81,7 @@ fi
 # Never signed: it is a test program, run by hand from an elevated prompt.
 mkdir -p "$staging/conformance"
 cp "$build_dir/tests/wine/noxel-conformance.exe" "$staging/conformance/conformance.exe"
-cp "$source_dir/tools/conformance/expectations.txt" "$staging/conformance/expectations.txt"
+cp "$source_dir/tests/conformance/expectations.txt" "$staging/conformance/expectations.txt"
 (cd "$staging" && sha256sum NoxelAlsSvc.exe "$package_name" conformance/conformance.exe \
   conformance/expectations.txt >SHA256SUMS)
 

@@ -1,6 +1,6 @@
 // The expectations file's reading and the verdicts on a run's answers: a mark lets only
 // its own run give another answer, and Wine alone may give Windows' answer as well.
-#include "tools/conformance/expectations.h"
+#include "tests/conformance/expectations.h"
 
 #include <gtest/gtest.h>
 

@@ -237,7 +237,7 @@ TEST_F(Emulation, WaitRunsItsCourseWhenAnotherThreadClosesTheHandle) {
 }
 
 // The emulated manager starts no process: a started service is taken to run, with the
-// status Windows reports for a running own-process service (tools/conformance holds the
+// status Windows reports for a running own-process service (tests/conformance holds the
 // never-started one to Wine's).
 TEST_F(Emulation, StartedServiceRunsWithItsRegisteredType) {
     UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));

@@ -1,7 +1,7 @@
 // The fault sweep's own judgement: what counts as a whole log, and which findings
 // its table of expected outcomes lets pass.
 #include "tests/test_support.h"
-#include "tools/fault_sweep/sweep.h"
+#include "tests/sweep/sweep.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The conformance program (tools/conformance) as the Windows build under Wine, held to
+# The conformance program (tests/conformance) as the Windows build under Wine, held to
 # the expectations that the emulation is held to: once where Wine answers every
 # question, once where the test build's firmware reader answers the firmware questions;
 # then what the program made must be gone. The devices and firmware variables are set

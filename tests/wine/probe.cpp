@@ -8,7 +8,7 @@
 // text as Event Viewer renders an entry of the service, through the message table of
 // FILE, loaded as data. What the
 // platform answers to the service's own calls is the conformance program's business
-// (tools/conformance/).
+// (tests/conformance/).
 #include <windows.h>
 #include <setupapi.h>
 #include <strsafe.h>

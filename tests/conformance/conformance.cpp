@@ -1,11 +1,11 @@
 // The conformance program's frame: arguments, the answers as text, the comparison.
 // Usage: noxel-conformance EXPECTATIONS [--as RUNNER] [GROUP...]
-#include "tools/conformance/conformance.h"
+#include "tests/conformance/conformance.h"
 
 #include <cstdio>
 #include <set>
 
-#include "tools/conformance/expectations.h"
+#include "tests/conformance/expectations.h"
 
 namespace conformance {
 

@@ -1,4 +1,4 @@
-#include "tools/conformance/expectations.h"
+#include "tests/conformance/expectations.h"
 
 #include <cstdio>
 #include <sstream>

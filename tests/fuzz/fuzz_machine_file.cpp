@@ -9,7 +9,7 @@
 #include <string>
 
 #include "platform/emulation/emulation.h"
-#include "tools/fuzz/fuzz_support.h"
+#include "tests/fuzz/fuzz_support.h"
 #include "tools/simulator/machine_file.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/conformance/conformance.h"
+#include "tests/conformance/conformance.h"
 
 namespace conformance {
 

@@ -1,6 +1,6 @@
 // Events, waits and the thread pool as the worker and OnStop use them: a manual-reset
 // stopped event, a long-running work item, a wait without limit.
-#include "tools/conformance/conformance.h"
+#include "tests/conformance/conformance.h"
 
 namespace conformance {
 

@@ -4,7 +4,7 @@
 #include <cstdarg>
 #include <vector>
 
-#include "tools/conformance/conformance.h"
+#include "tests/conformance/conformance.h"
 
 namespace conformance {
 

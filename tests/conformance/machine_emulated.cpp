@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/emulation/emulation.h"
-#include "tools/conformance/conformance.h"
+#include "tests/conformance/conformance.h"
 
 namespace conformance {
 

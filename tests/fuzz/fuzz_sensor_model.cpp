@@ -14,7 +14,7 @@
 
 #include "calibration/sensor_model.h"
 #include "platform/emulation/emulation.h"
-#include "tools/fuzz/fuzz_support.h"
+#include "tests/fuzz/fuzz_support.h"
 
 namespace {
 

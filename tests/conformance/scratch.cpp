@@ -3,7 +3,7 @@
 // noxel-conformance.log in System32. A machine that has any of them already is not
 // asked at all, since the program cannot tell them from someone else's; whatever the
 // questions answered, the cleanup runs and is checked.
-#include "tools/conformance/conformance.h"
+#include "tests/conformance/conformance.h"
 
 namespace conformance {
 

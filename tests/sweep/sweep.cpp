@@ -1,4 +1,4 @@
-#include "tools/fault_sweep/sweep.h"
+#include "tests/sweep/sweep.h"
 
 #include <algorithm>
 #include <atomic>

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/fault_sweep/sweep.h"
+#include "tests/sweep/sweep.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // the service calls it from a console, the module's own path, and the event log as the
 // service writes to it.
 #include "install/service_settings.h"
-#include "tools/conformance/conformance.h"
+#include "tests/conformance/conformance.h"
 
 namespace conformance {
 

@@ -27,7 +27,7 @@
 #include "calibration/text_log.h"
 #include "platform/emulation/emulation.h"
 #include "platform/registry.h"
-#include "tools/fuzz/fuzz_support.h"
+#include "tests/fuzz/fuzz_support.h"
 #include "tools/log_entries.h"
 
 namespace {

@@ -1,4 +1,4 @@
-# The conformance program's shared sources, for the host build (tools/conformance) and
+# The conformance program's shared sources, for the host build (tests/conformance) and
 # the Windows builds (tests/wine); each adds its machine_*.cpp.
 set(conformanceSources "")
 foreach(source conformance.cpp expectations.cpp registry.cpp firmware.cpp files.cpp devices.cpp

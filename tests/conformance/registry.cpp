@@ -5,7 +5,7 @@
 // are the program's scratch (scratch.cpp).
 #include <iterator>
 
-#include "tools/conformance/conformance.h"
+#include "tests/conformance/conformance.h"
 
 namespace conformance {
 

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "tests/wine/token_privilege.h"
-#include "tools/conformance/conformance.h"
+#include "tests/conformance/conformance.h"
 
 namespace conformance {
 

@@ -2,7 +2,7 @@
 // create-new open without sharing, the read-write open that shares reading, appending
 // at the end, deleting; standard output and local time as the console and the log's
 // timestamp use them. Everything happens in C:\Windows\System32, as for the log.
-#include "tools/conformance/conformance.h"
+#include "tests/conformance/conformance.h"
 
 namespace conformance {
 

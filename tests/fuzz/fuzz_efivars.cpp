@@ -23,7 +23,7 @@
 #include <optional>
 #include <string>
 
-#include "tools/fuzz/fuzz_support.h"
+#include "tests/fuzz/fuzz_support.h"
 #include "tools/simulator/machine_file.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <iterator>
 
 #include "platform/firmware.h"
-#include "tools/conformance/conformance.h"
+#include "tests/conformance/conformance.h"
 
 namespace conformance {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "calibration/sensor_model.h"
-#include "tools/conformance/conformance.h"
+#include "tests/conformance/conformance.h"
 
 namespace conformance {
 
