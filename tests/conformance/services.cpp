@@ -26,12 +26,6 @@ std::string Status(const SERVICE_STATUS& status) {
            Number(status.dwControlsAccepted) + " exit " + Number(status.dwWin32ExitCode);
 }
 
-template <typename Call>
-std::string Try(Call call) {
-    SetLastError(0xDEADBEEF);
-    return Outcome(call());
-}
-
 }  // namespace
 
 void ServiceManagerQuestions(Answers& answers) {
