@@ -77,6 +77,12 @@ void FirmwareQuestions(Answers& answers) {
          TEXT("BF82486A-80F7-4733-B82C-066BD8F2534B"), 8},
         {"CALIBRATE under another vendor GUID", TEXT("CALIBRATE"),
          TEXT("{8BE4DF61-93CA-11D2-AA0D-00E098032B8C}"), 8},
+        {"CALIBRATE under the vendor GUID one digit short", TEXT("CALIBRATE"),
+         TEXT("{BF82486A-80F7-4733-B82C-066BD8F2534}"), 8},
+        {"CALIBRATE under the vendor GUID with a wrong separator", TEXT("CALIBRATE"),
+         TEXT("{BF82486A+80F7-4733-B82C-066BD8F2534B}"), 8},
+        {"CALIBRATE under the vendor GUID with a digit that is not hexadecimal", TEXT("CALIBRATE"),
+         TEXT("{BF82486A-80F7-4733-B82C-066BD8F2534G}"), 8},
     };
     for (const auto& read : reads) answers.Add(read.question, Read(read.name, read.guid, read.size));
 }

@@ -137,7 +137,10 @@ void ThreadQuestions(Answers& answers) {
     answers.Add("an SRW lock asked for by another thread: its wait while held, then once released",
                 whileHeld + ", " + Waited(finished.get(), patienceMs));
 
-    answers.Add("CloseHandle of an event", Outcome(CloseHandle(manual.release())));
+    const HANDLE closed = manual.release();
+    answers.Add("CloseHandle of an event", Outcome(CloseHandle(closed)));
+    SetLastError(unsetError);
+    answers.Add("WaitForSingleObject on the closed handle", Waited(closed, 0));
 }
 
 }  // namespace conformance
