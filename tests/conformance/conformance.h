@@ -54,6 +54,14 @@ std::string Try(Call call) {
     return Outcome(call());
 }
 
+// Keeps the handle that `open` returns in `kept`; the outcome, with the last error preset.
+template <typename Handle, typename Open>
+std::string Keep(Handle& kept, Open open) {
+    SetLastError(unsetError);
+    kept.reset(open());
+    return Outcome(static_cast<bool>(kept));
+}
+
 // ---- The groups of questions ---------------------------------------------------------
 
 void RegistryQuestions(Answers& answers);
