@@ -74,9 +74,9 @@ void ThreadQuestions(Answers& answers) {
         return queued;
     };
     answers.Add("QueueUserWorkItem of a long-running item", queue([] {}));
-    answers.Add(
-        "the work item ran, with its context",
-        Waited(finished.get(), patienceMs) + (work.context == &work ? ", its context" : ", another context"));
+    const std::string ran = Waited(finished.get(), patienceMs);
+    answers.Add("the work item ran, with its context",
+                ran + (work.context == &work ? ", its context" : ", another context"));
 
     // OnStop's wait: the worker sets the event while the wait is under way.
     UniqueKernelHandle stopped(NewEvent());
