@@ -136,7 +136,7 @@ bool ParseExpectations(const std::string& text, std::vector<Expected>& entries, 
         }
         if (mark && mark->why.empty()) return fail("the mark above has no reason indented below it");
         mark = nullptr;
-        const size_t colon = line.find(": ");
+        const size_t colon = line.find(": "), equals = (line + " ").find(" = ");  // "QUESTION =" is empty
         if (indent == 2 && colon != std::string::npos && IsMarkedRunner(line.substr(2, colon - 2))) {
             if (group.empty()) return fail("a mark before the first [group]");
             const bool ofGroup = entries.empty() || entries.back().group != group;
@@ -146,14 +146,12 @@ bool ParseExpectations(const std::string& text, std::vector<Expected>& entries, 
             mark = &(marks[runner] = Mark{line.substr(colon + 2), ""});
         } else if (indent == 0 && line[0] == '[' && line.back() == ']') {
             group = line.substr(1, line.size() - 2);
-        } else if (indent == 0 && (line + " ").find(" = ") != std::string::npos) {
+        } else if (indent == 0 && equals != std::string::npos) {
             if (group.empty()) return fail("a question before the first [group]");
-            const size_t equals = (line + " ").find(" = ");
             Expected entry;
             entry.group = group;
             entry.question = line.substr(0, equals);
-            entry.windows =
-                equals + 3 <= line.size() ? line.substr(equals + 3) : "";  // "QUESTION =" is empty
+            entry.windows = equals + 3 <= line.size() ? line.substr(equals + 3) : "";
             entry.line = number;
             if (!questions.insert(group + "\n" + entry.question).second)
                 return fail("\"" + entry.question + "\" is there twice");
