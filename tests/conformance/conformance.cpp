@@ -146,6 +146,8 @@ bool ParseExpectations(const std::string& text, std::vector<Expected>& entries, 
             mark = &(marks[runner] = Mark{line.substr(colon + 2), ""});
         } else if (indent == 0 && line[0] == '[' && line.back() == ']') {
             group = line.substr(1, line.size() - 2);
+            // A group the program no longer asks would otherwise pass unnoticed.
+            if (!IsGroup(group)) return fail("no group [" + group + "] is asked");
         } else if (indent == 0 && equals != std::string::npos) {
             if (group.empty()) return fail("a question before the first [group]");
             Expected entry;
@@ -259,24 +261,11 @@ int Run(int argc, WCHAR** argv) {
                 left.c_str());
     }
 
-    const std::string file = Narrow(argv[1]);
-    std::string text, error;
+    std::string text, error = "cannot be read";
     std::vector<Expected> expectations;
-    if (!ReadTextFile(argv[1], text)) {
-        std::printf("cannot read %s\n", file.c_str());
+    if (!ReadTextFile(argv[1], text) || !ParseExpectations(text, expectations, error)) {
+        std::printf("%s: %s\n", Narrow(argv[1]).c_str(), error.c_str());
         return 2;
-    }
-    if (!ParseExpectations(text, expectations, error)) {
-        std::printf("%s: %s\n", file.c_str(), error.c_str());
-        return 2;
-    }
-    // A group the program no longer asks would otherwise pass unnoticed.
-    for (const Expected& entry : expectations) {
-        if (!IsGroup(entry.group)) {
-            std::printf("%s: line %d: no group [%s] is asked\n", file.c_str(), entry.line,
-                        entry.group.c_str());
-            return 2;
-        }
     }
 
     PrepareMachine();
