@@ -4,7 +4,6 @@
 #pragma once
 
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "platform/console.h"
@@ -18,16 +17,15 @@ namespace conformance {
 // The answers of one run, in the order asked, each under its group.
 class Answers {
 public:
-    void Group(const std::string& name) { group_ = name; }
-    void Add(const std::string& question, const std::string& answer) {
-        entries_.push_back({group_, question, answer});
-    }
-
     struct Entry {
         std::string group;
         std::string question;
         std::string answer;
     };
+    void Group(const std::string& name) { group_ = name; }
+    void Add(const std::string& question, const std::string& answer) {
+        entries_.push_back({group_, question, answer});
+    }
     const std::vector<Entry>& Entries() const { return entries_; }
 
 private:
@@ -37,26 +35,34 @@ private:
 
 // ---- Rendering answers -------------------------------------------------------------
 
+// Preset as the last error before a call, so that a call that sets none shows.
+constexpr DWORD unsetError = 0xDEADBEEF;
+
 // Wide text as printable ASCII: \r, \n, \\ and \uXXXX for anything else.
 std::string Escape(const WCHAR* text, size_t length);
 std::string Escape(const WCHAR* text);
 std::string Number(unsigned long value);
 std::string Hex(unsigned long value);                   // 0x%08lx
 std::string HexBytes(const BYTE* bytes, size_t count);  // "e8 03 2c 01"
-// A BOOL call as "ok" or "fail <last error>".
+// A BOOL call, or whether a handle came back, as "ok" or "fail <last error>".
 std::string Outcome(BOOL succeeded);
 
-// ---- The groups of questions ---------------------------------------------------------
+// The call's outcome, with the last error preset.
+template <typename Call>
+std::string Try(Call call) {
+    SetLastError(unsetError);
+    return Outcome(call());
+}
 
-struct Group {
-    const char* name;
-    void (*ask)(Answers&);
-    // Asks about firmware variables or devices that only a prepared machine has (the
-    // emulated one, or Wine as tests/wine/conformance.sh sets it up); on Windows itself,
-    // only when named.
-    bool needsPreparedMachine = false;
-};
-const std::vector<Group>& Groups();
+// Keeps the handle that `open` returns in `kept`; the outcome, with the last error preset.
+template <typename Handle, typename Open>
+std::string Keep(Handle& kept, Open open) {
+    SetLastError(unsetError);
+    kept.reset(open());
+    return Outcome(static_cast<bool>(kept));
+}
+
+// ---- The groups of questions ---------------------------------------------------------
 
 void RegistryQuestions(Answers& answers);
 void FirmwareQuestions(Answers& answers);

@@ -18,7 +18,7 @@ const char* const probeId = "ROOT\\\\NOXELPROBE&DEV_0001";  // as Escape shows i
 // The size query's outcome and the size it gives.
 std::string SizeQuery(HDEVINFO set, SP_DEVINFO_DATA& device, DWORD& size) {
     size = 0xEEEE;
-    SetLastError(0xDEADBEEF);
+    SetLastError(unsetError);
     const BOOL succeeded =
         SetupDiGetDeviceRegistryPropertyW(set, &device, SPDRP_HARDWAREID, nullptr, nullptr, 0, &size);
     return Outcome(succeeded) + " size " + Number(size);
@@ -27,14 +27,14 @@ std::string SizeQuery(HDEVINFO set, SP_DEVINFO_DATA& device, DWORD& size) {
 void ProbeDevice(Answers& answers, HDEVINFO set, SP_DEVINFO_DATA& device, DWORD size) {
     std::vector<BYTE> property(size + 8, 0xEE);
     DWORD required = 0xEEEE;
-    SetLastError(0xDEADBEEF);
+    SetLastError(unsetError);
     const BOOL shortRead = SetupDiGetDeviceRegistryPropertyW(set, &device, SPDRP_HARDWAREID, nullptr,
                                                              property.data(), size - 2, &required);
     answers.Add("the probe device's hardware IDs read into 2 bytes too few",
                 Outcome(shortRead) + " required " + Number(required) +
                     (property[0] == 0xEE ? ", buffer untouched" : ", buffer written"));
     DWORD type = 0xEEEE;
-    SetLastError(0xDEADBEEF);
+    SetLastError(unsetError);
     const BOOL read = SetupDiGetDeviceRegistryPropertyW(set, &device, SPDRP_HARDWAREID, &type,
                                                         property.data(), size, nullptr);
     answers.Add("the probe device's hardware IDs read into their size",
@@ -46,10 +46,10 @@ void ProbeDevice(Answers& answers, HDEVINFO set, SP_DEVINFO_DATA& device, DWORD 
 }  // namespace
 
 void DeviceQuestions(Answers& answers) {
-    SetLastError(0xDEADBEEF);
-    UniqueDeviceSet set(SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES));
-    answers.Add("SetupDiGetClassDevsW of every present device",
-                set ? "ok" : "fail " + Number(GetLastError()));
+    UniqueDeviceSet set;
+    answers.Add("SetupDiGetClassDevsW of every present device", Keep(set, [] {
+                    return SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
+                }));
 
     SP_DEVINFO_DATA device{};
     device.cbSize = sizeof(device);
@@ -76,16 +76,14 @@ void DeviceQuestions(Answers& answers) {
     for (const std::string& outcome : withoutIds) without += (without.empty() ? "" : "; ") + outcome;
     answers.Add("the size query of a present device without hardware IDs", without);
 
-    SetLastError(0xDEADBEEF);
     answers.Add("SetupDiEnumDeviceInfo past the last device",
-                Outcome(SetupDiEnumDeviceInfo(set.get(), index, &device)));
+                Try([&] { return SetupDiEnumDeviceInfo(set.get(), index, &device); }));
     SP_DEVINFO_DATA wrongSize{};
     wrongSize.cbSize = sizeof(wrongSize) - 1;
-    SetLastError(0xDEADBEEF);
     answers.Add("SetupDiEnumDeviceInfo with a wrong cbSize",
-                Outcome(SetupDiEnumDeviceInfo(set.get(), 0, &wrongSize)));
-    SetLastError(0xDEADBEEF);
-    answers.Add("SetupDiDestroyDeviceInfoList", Outcome(SetupDiDestroyDeviceInfoList(set.release())));
+                Try([&] { return SetupDiEnumDeviceInfo(set.get(), 0, &wrongSize); }));
+    answers.Add("SetupDiDestroyDeviceInfoList",
+                Try([&] { return SetupDiDestroyDeviceInfoList(set.release()); }));
 
     // The service's own search over what the platform lists: with case, first ID only.
     SensorModel = 0;

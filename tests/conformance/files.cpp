@@ -2,6 +2,8 @@
 // create-new open without sharing, the read-write open that shares reading, appending
 // at the end, deleting; standard output and local time as the console and the log's
 // timestamp use them. Everything happens in C:\Windows\System32, as for the log.
+#include <utility>
+
 #include "tests/conformance/conformance.h"
 
 namespace conformance {
@@ -12,96 +14,82 @@ const WCHAR* const path = scratchFile;
 const WCHAR* const otherCase = TEXT("c:\\WINDOWS\\system32\\NOXEL-CONFORMANCE.LOG");
 const WCHAR* const missing = TEXT("C:\\Windows\\System32\\noxel-conformance-missing.log");
 const WCHAR* const inMissingDirectory = TEXT("C:\\Windows\\System32\\noxel-missing\\file.log");
+constexpr DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-std::string Opened(HANDLE file) {
-    const DWORD error = GetLastError();
-    return file == INVALID_HANDLE_VALUE ? "fail " + Number(error) : "ok last error " + Number(error);
-}
-
-// Opens, and keeps the handle in `file` for the questions that follow.
-void Open(Answers& answers, const char* question, UniqueFile& file, const WCHAR* name, DWORD access,
-          DWORD share, DWORD disposition) {
-    SetLastError(0xDEADBEEF);
-    file.reset(CreateFileW(name, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
-    answers.Add(question, Opened(file.get()));
-}
-
-void Open(Answers& answers, const char* question, const WCHAR* name, DWORD access, DWORD share,
-          DWORD disposition) {
-    UniqueFile file;
-    Open(answers, question, file, name, access, share, disposition);
+// The open's outcome; the handle goes to `kept` if given, else is closed.
+std::string Open(const WCHAR* name, DWORD access, DWORD share, DWORD disposition,
+                 UniqueFile* kept = nullptr) {
+    SetLastError(unsetError);
+    UniqueFile file(CreateFileW(name, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const std::string outcome = file ? "ok last error " + Number(GetLastError()) : Outcome(FALSE);
+    if (kept) *kept = std::move(file);
+    return outcome;
 }
 
 std::string Found(const WCHAR* name) {
     WIN32_FIND_DATAW found;
-    SetLastError(0xDEADBEEF);
+    SetLastError(unsetError);
     UniqueFind find(FindFirstFileW(name, &found));
-    return find ? "ok" : "fail " + Number(GetLastError());
-}
-
-std::string Deleted(const WCHAR* name) {
-    SetLastError(0xDEADBEEF);
-    return Outcome(DeleteFileW(name));
+    return Outcome(static_cast<bool>(find));
 }
 
 std::string Written(HANDLE file, const char* bytes, DWORD count) {
     DWORD written = 0xEEEE;
-    SetLastError(0xDEADBEEF);
-    const BOOL succeeded = WriteFile(file, bytes, count, &written, nullptr);
-    return Outcome(succeeded) + " written " + Number(written);
+    const std::string outcome = Try([&] { return WriteFile(file, bytes, count, &written, nullptr); });
+    return outcome + " written " + Number(written);
 }
 
 }  // namespace
 
 void FileQuestions(Answers& answers) {
+    const auto deleted = [](const WCHAR* name) { return Try([&] { return DeleteFileW(name); }); };
     answers.Add("FindFirstFileW of a missing file", Found(missing));
     answers.Add("FindFirstFileW of a file in a missing directory", Found(inMissingDirectory));
 
     UniqueFile file;
     // The log's creation: write access, no sharing.
-    Open(answers, "CreateFileW create-new, write, no sharing", file, path, GENERIC_WRITE, 0, CREATE_NEW);
+    answers.Add("CreateFileW create-new, write, no sharing", Open(path, GENERIC_WRITE, 0, CREATE_NEW, &file));
     answers.Add("WriteFile of 6 bytes", Written(file.get(), "ab\0c\0d", 6));
-    Open(answers, "CreateFileW read, sharing everything, while a handle shares nothing", path, GENERIC_READ,
-         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING);
-    Open(answers, "CreateFileW of the path in another case, while a handle shares nothing", otherCase,
-         GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING);
-    answers.Add("DeleteFileW while a handle shares nothing", Deleted(path));
+    answers.Add("CreateFileW read, sharing everything, while a handle shares nothing",
+                Open(path, GENERIC_READ, shareAll, OPEN_EXISTING));
+    answers.Add("CreateFileW of the path in another case, while a handle shares nothing",
+                Open(otherCase, GENERIC_READ, shareAll, OPEN_EXISTING));
+    answers.Add("DeleteFileW while a handle shares nothing", deleted(path));
     answers.Add("CloseHandle of the file", Outcome(CloseHandle(file.release())));
 
-    Open(answers, "CreateFileW create-new of an existing file", path, GENERIC_WRITE, 0, CREATE_NEW);
-    Open(answers, "CreateFileW open-existing of a missing file", missing, GENERIC_READ, 0, OPEN_EXISTING);
-    Open(answers, "CreateFileW open-existing in a missing directory", inMissingDirectory, GENERIC_READ, 0,
-         OPEN_EXISTING);
-    Open(answers, "CreateFileW create-new in a missing directory", inMissingDirectory, GENERIC_WRITE, 0,
-         CREATE_NEW);
+    answers.Add("CreateFileW create-new of an existing file", Open(path, GENERIC_WRITE, 0, CREATE_NEW));
+    answers.Add("CreateFileW open-existing of a missing file", Open(missing, GENERIC_READ, 0, OPEN_EXISTING));
+    answers.Add("CreateFileW open-existing in a missing directory",
+                Open(inMissingDirectory, GENERIC_READ, 0, OPEN_EXISTING));
+    answers.Add("CreateFileW create-new in a missing directory",
+                Open(inMissingDirectory, GENERIC_WRITE, 0, CREATE_NEW));
     answers.Add("FindFirstFileW of an existing file", Found(path));
     answers.Add("FindFirstFileW of an existing file, in another case", Found(otherCase));
 
     // The log's append: read and write, sharing reading; another writer is kept out.
-    Open(answers, "CreateFileW open-existing, read and write, sharing reading", file, path,
-         GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING);
-    SetLastError(0xDEADBEEF);
+    answers.Add("CreateFileW open-existing, read and write, sharing reading",
+                Open(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING, &file));
     answers.Add("SetFilePointer to the end", Number(SetFilePointer(file.get(), 0, nullptr, FILE_END)));
     answers.Add("WriteFile of 4 bytes at the end", Written(file.get(), "efgh", 4));
     answers.Add("SetFilePointer to the end after the write",
                 Number(SetFilePointer(file.get(), 0, nullptr, FILE_END)));
-    Open(answers, "CreateFileW read, sharing reading and writing, beside it", path, GENERIC_READ,
-         FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
-    Open(answers, "CreateFileW read, sharing reading only, beside it", path, GENERIC_READ, FILE_SHARE_READ,
-         OPEN_EXISTING);
-    Open(answers, "CreateFileW write, sharing reading and writing, beside it", path, GENERIC_WRITE,
-         FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
-    answers.Add("DeleteFileW while a handle shares reading", Deleted(path));
+    answers.Add("CreateFileW read, sharing reading and writing, beside it",
+                Open(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING));
+    answers.Add("CreateFileW read, sharing reading only, beside it",
+                Open(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING));
+    answers.Add("CreateFileW write, sharing reading and writing, beside it",
+                Open(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING));
+    answers.Add("DeleteFileW while a handle shares reading", deleted(path));
     file.reset();
 
-    Open(answers, "CreateFileW open-existing, read only", file, path, GENERIC_READ, FILE_SHARE_READ,
-         OPEN_EXISTING);
+    answers.Add("CreateFileW open-existing, read only",
+                Open(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, &file));
     answers.Add("WriteFile through a handle opened for reading", Written(file.get(), "x", 1));
     file.reset();
 
-    answers.Add("DeleteFileW of an existing file", Deleted(path));
-    answers.Add("DeleteFileW of a missing file", Deleted(missing));
-    answers.Add("DeleteFileW in a missing directory", Deleted(inMissingDirectory));
+    answers.Add("DeleteFileW of an existing file", deleted(path));
+    answers.Add("DeleteFileW of a missing file", deleted(missing));
+    answers.Add("DeleteFileW in a missing directory", deleted(inMissingDirectory));
     answers.Add("FindFirstFileW of the deleted file", Found(path));
 }
 
@@ -114,15 +102,15 @@ void ConsoleQuestions(Answers& answers) {
     const WCHAR text[] = TEXT("Noxel_ALS_Service is installed.\n");
     const int length = lstrlenW(text);
     const int bytes = WideCharToMultiByte(CP_ACP, 0, text, length, nullptr, 0, nullptr, nullptr);
-    answers.Add("WideCharToMultiByte size of 32 ASCII characters", Number(static_cast<unsigned long>(bytes)));
+    answers.Add("WideCharToMultiByte size of 32 ASCII characters", Number(bytes));
     char narrow[64];
     for (char& c : narrow) c = '#';
     const int converted = WideCharToMultiByte(CP_ACP, 0, text, length, narrow, bytes, nullptr, nullptr);
     bool same = converted == length && narrow[converted] == '#';
     for (int i = 0; same && i < length; ++i) same = narrow[i] == static_cast<char>(text[i]);
-    answers.Add("WideCharToMultiByte of 32 ASCII characters",
-                Number(static_cast<unsigned long>(converted)) +
-                    (same ? " bytes, the same text, not terminated" : " bytes, another text"));
+    answers.Add(
+        "WideCharToMultiByte of 32 ASCII characters",
+        Number(converted) + (same ? " bytes, the same text, not terminated" : " bytes, another text"));
 }
 
 void TimeQuestions(Answers& answers) {

@@ -13,25 +13,6 @@ const WCHAR* const scratchFile = TEXT("C:\\Windows\\System32\\noxel-conformance.
 
 namespace {
 
-// The error of looking for each: ERROR_SUCCESS where it is there.
-DWORD LookForKey() {
-    UniqueKey key;
-    return static_cast<DWORD>(RegOpenKeyExW(HKEY_LOCAL_MACHINE, scratchKey, 0, KEY_READ, key.put()));
-}
-
-DWORD LookForService() {
-    UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-    if (!manager) return GetLastError();
-    UniqueServiceHandle service(OpenServiceW(manager.get(), scratchService, SERVICE_QUERY_STATUS));
-    return service ? ERROR_SUCCESS : GetLastError();
-}
-
-DWORD LookForFile() {
-    WIN32_FIND_DATAW found;
-    UniqueFind find(FindFirstFileW(scratchFile, &found));
-    return find ? ERROR_SUCCESS : GetLastError();
-}
-
 // Subkeys first: a key with subkeys is not deleted.
 void DeleteSubkeys(const WCHAR* path) {
     UniqueKey key;
@@ -52,14 +33,24 @@ void DeleteSubkeys(const WCHAR* path) {
 
 std::string ScratchPresent() {
     std::string present;
+    // The error of looking for each: ERROR_SUCCESS where it is there.
     const auto add = [&](DWORD error, DWORD absent, const char* what) {
         if (error == absent) return;
         present += (present.empty() ? "" : "; ") + std::string(what);
         if (error != ERROR_SUCCESS) present += " cannot be looked for (error " + Number(error) + ")";
     };
-    add(LookForKey(), ERROR_FILE_NOT_FOUND, "the key HKLM\\SOFTWARE\\NoxelConformance");
-    add(LookForService(), ERROR_SERVICE_DOES_NOT_EXIST, "the service NoxelConformance");
-    add(LookForFile(), ERROR_FILE_NOT_FOUND, "the file C:\\Windows\\System32\\noxel-conformance.log");
+    UniqueKey key;
+    add(RegOpenKeyExW(HKEY_LOCAL_MACHINE, scratchKey, 0, KEY_READ, key.put()), ERROR_FILE_NOT_FOUND,
+        "the key HKLM\\SOFTWARE\\NoxelConformance");
+    UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    UniqueServiceHandle service(manager ? OpenServiceW(manager.get(), scratchService, SERVICE_QUERY_STATUS)
+                                        : nullptr);
+    add(service ? ERROR_SUCCESS : GetLastError(), ERROR_SERVICE_DOES_NOT_EXIST,
+        "the service NoxelConformance");
+    WIN32_FIND_DATAW data;
+    UniqueFind file(FindFirstFileW(scratchFile, &data));
+    add(file ? ERROR_SUCCESS : GetLastError(), ERROR_FILE_NOT_FOUND,
+        "the file C:\\Windows\\System32\\noxel-conformance.log");
     return present;
 }
 

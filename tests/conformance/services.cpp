@@ -1,7 +1,6 @@
 // The service manager's console side as -install and -remove use it, the settings that
-// -install gives beside the registration, the dispatcher as
-// the service calls it from a console, the module's own path, and the event log as the
-// service writes to it.
+// -install gives beside the registration, the dispatcher as the service calls it from a
+// console, the module's own path, and the event log as the service writes to it.
 #include "install/service_settings.h"
 #include "tests/conformance/conformance.h"
 
@@ -12,42 +11,35 @@ namespace {
 const WCHAR* const name = scratchService;
 const WCHAR* const binaryPath = TEXT("\"C:\\Program Files\\Noxel Conformance\\conformance.exe\"");
 
+constexpr DWORD interactive = SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS;
+
 // With -install's arguments.
-SC_HANDLE Create(SC_HANDLE manager, DWORD type = SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS) {
+SC_HANDLE Create(SC_HANDLE manager, DWORD type = interactive) {
     return CreateServiceW(manager, name, TEXT("Noxel Conformance"), SERVICE_ALL_ACCESS, type,
                           SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, binaryPath, nullptr, nullptr, TEXT(""),
                           nullptr, nullptr);
 }
-
-std::string Handle(SC_HANDLE handle) { return handle ? "ok" : "fail " + Number(GetLastError()); }
 
 std::string Status(const SERVICE_STATUS& status) {
     return "state " + Number(status.dwCurrentState) + " type " + Hex(status.dwServiceType) + " accepted " +
            Number(status.dwControlsAccepted) + " exit " + Number(status.dwWin32ExitCode);
 }
 
-template <typename Call>
-std::string Try(Call call) {
-    SetLastError(0xDEADBEEF);
-    return Outcome(call());
-}
-
 }  // namespace
 
 void ServiceManagerQuestions(Answers& answers) {
-    SetLastError(0xDEADBEEF);
-    UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    answers.Add("OpenSCManagerW with all access", Handle(manager.get()));
-    SetLastError(0xDEADBEEF);
-    UniqueServiceHandle service(OpenServiceW(manager.get(), name, SERVICE_ALL_ACCESS));
-    answers.Add("OpenServiceW of a missing service", Handle(service.get()));
-
-    SetLastError(0xDEADBEEF);
-    service.reset(Create(manager.get()));
-    answers.Add("CreateServiceW as -install calls it", Handle(service.get()));
-    SetLastError(0xDEADBEEF);
-    UniqueServiceHandle again(Create(manager.get(), SERVICE_WIN32_OWN_PROCESS));
-    answers.Add("CreateServiceW of an existing service", Handle(again.get()));
+    UniqueServiceHandle manager, service, again, queryOnly, removing, reopened;
+    const auto open = [&](UniqueServiceHandle& kept, DWORD access) {
+        return Keep(kept, [&] { return OpenServiceW(manager.get(), name, access); });
+    };
+    const auto create = [&](UniqueServiceHandle& kept, DWORD type) {
+        return Keep(kept, [&] { return Create(manager.get(), type); });
+    };
+    answers.Add("OpenSCManagerW with all access",
+                Keep(manager, [] { return OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS); }));
+    answers.Add("OpenServiceW of a missing service", open(service, SERVICE_ALL_ACCESS));
+    answers.Add("CreateServiceW as -install calls it", create(service, interactive));
+    answers.Add("CreateServiceW of an existing service", create(again, SERVICE_WIN32_OWN_PROCESS));
 
     SERVICE_STATUS status;
     for (BYTE& b : reinterpret_cast<BYTE(&)[sizeof(status)]>(status)) b = 0xEE;
@@ -58,7 +50,7 @@ void ServiceManagerQuestions(Answers& answers) {
     answers.Add("ControlService shutdown",
                 Try([&] { return ControlService(service.get(), SERVICE_CONTROL_SHUTDOWN, &status); }));
 
-    UniqueServiceHandle queryOnly(OpenServiceW(manager.get(), name, SERVICE_QUERY_STATUS));
+    open(queryOnly, SERVICE_QUERY_STATUS);
     answers.Add("ControlService stop without stop access",
                 Try([&] { return ControlService(queryOnly.get(), SERVICE_CONTROL_STOP, &status); }));
     answers.Add("StartServiceW without start access",
@@ -66,22 +58,16 @@ void ServiceManagerQuestions(Answers& answers) {
     answers.Add("DeleteService without delete access", Try([&] { return DeleteService(queryOnly.get()); }));
 
     // -remove's handle: stop, query and delete.
-    SetLastError(0xDEADBEEF);
-    UniqueServiceHandle removing(
-        OpenServiceW(manager.get(), name, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE));
-    answers.Add("OpenServiceW as -remove calls it", Handle(removing.get()));
+    answers.Add("OpenServiceW as -remove calls it",
+                open(removing, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE));
     answers.Add("DeleteService", Try([&] { return DeleteService(removing.get()); }));
     answers.Add("DeleteService again", Try([&] { return DeleteService(removing.get()); }));
     answers.Add("QueryServiceStatus while marked for deletion",
                 Try([&] { return QueryServiceStatus(removing.get(), &status); }));
     answers.Add("StartServiceW while marked for deletion",
                 Try([&] { return StartServiceW(service.get(), 0, nullptr); }));
-    SetLastError(0xDEADBEEF);
-    UniqueServiceHandle reopened(OpenServiceW(manager.get(), name, SERVICE_QUERY_STATUS));
-    answers.Add("OpenServiceW while marked for deletion", Handle(reopened.get()));
-    SetLastError(0xDEADBEEF);
-    again.reset(Create(manager.get()));
-    answers.Add("CreateServiceW while marked for deletion", Handle(again.get()));
+    answers.Add("OpenServiceW while marked for deletion", open(reopened, SERVICE_QUERY_STATUS));
+    answers.Add("CreateServiceW while marked for deletion", create(again, interactive));
 
     again.reset();
     reopened.reset();
@@ -89,18 +75,13 @@ void ServiceManagerQuestions(Answers& answers) {
     removing.reset();
     answers.Add("CloseServiceHandle of the last handle",
                 Try([&] { return CloseServiceHandle(service.release()); }));
-    SetLastError(0xDEADBEEF);
-    reopened.reset(OpenServiceW(manager.get(), name, SERVICE_QUERY_STATUS));
-    answers.Add("OpenServiceW after the last handle closed", Handle(reopened.get()));
+    answers.Add("OpenServiceW after the last handle closed", open(reopened, SERVICE_QUERY_STATUS));
     answers.Add("CloseServiceHandle of the manager",
                 Try([&] { return CloseServiceHandle(manager.release()); }));
 
-    SetLastError(0xDEADBEEF);
-    manager.reset(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-    answers.Add("OpenSCManagerW with connect access, as -remove calls it", Handle(manager.get()));
-    SetLastError(0xDEADBEEF);
-    service.reset(Create(manager.get()));
-    answers.Add("CreateServiceW with connect access only", Handle(service.get()));
+    answers.Add("OpenSCManagerW with connect access, as -remove calls it",
+                Keep(manager, [] { return OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT); }));
+    answers.Add("CreateServiceW with connect access only", create(service, interactive));
     if (service) DeleteService(service.get());
 }
 
@@ -142,16 +123,16 @@ void ModuleQuestions(Answers& answers) {
 
     WCHAR cut[8];
     for (WCHAR& c : cut) c = '#';
-    SetLastError(0xDEADBEEF);
+    SetLastError(unsetError);
     length = GetModuleFileNameW(nullptr, cut, 5);
     answers.Add("GetModuleFileNameW into 5 characters",
                 Number(length) + " error " + Number(GetLastError()) + " " + Escape(cut, 6));
 }
 
 void EventLogQuestions(Answers& answers) {
-    SetLastError(0xDEADBEEF);
-    UniqueEventSource source(RegisterEventSourceW(nullptr, TEXT("NoxelConformance")));
-    answers.Add("RegisterEventSourceW on this machine", source ? "ok" : "fail " + Number(GetLastError()));
+    UniqueEventSource source;
+    answers.Add("RegisterEventSourceW on this machine",
+                Keep(source, [] { return RegisterEventSourceW(nullptr, TEXT("NoxelConformance")); }));
     // As the service reports: two strings, category and identifier 0.
     LPCWSTR strings[2] = {TEXT("NoxelConformance"), TEXT("Noxel ALS Service in OnStart")};
     answers.Add("ReportEventW of an information entry", Try([&] {

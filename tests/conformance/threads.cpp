@@ -1,5 +1,8 @@
 // Events, waits and the thread pool as the worker and OnStop use them: a manual-reset
 // stopped event, a long-running work item, a wait without limit.
+#include <functional>
+#include <utility>
+
 #include "tests/conformance/conformance.h"
 
 namespace conformance {
@@ -15,129 +18,103 @@ std::string Waited(HANDLE handle, DWORD milliseconds) {
     return result == WAIT_FAILED ? "WAIT_FAILED error " + Number(GetLastError()) : Hex(result);
 }
 
+HANDLE NewEvent(BOOL manualReset = TRUE, BOOL signalled = FALSE) {
+    return CreateEventW(nullptr, manualReset, signalled, nullptr);
+}
+
 // A real-time pause that every platform's clock keeps: a wait that times out.
 void Settle() {
-    UniqueKernelHandle never(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    UniqueKernelHandle never(NewEvent());
     WaitForSingleObject(never.get(), settleMs);
 }
 
-struct Worker {
-    HANDLE event = nullptr;    // what the work item waits on or signals
-    HANDLE started = nullptr;  // set by the work item before it acts
+// What a long-running work item does, as the worker is queued: `started` is set before
+// the body runs and `finished` after it.
+struct Work {
+    std::function<void()> body;
+    HANDLE started = nullptr;
     HANDLE finished = nullptr;
     void* context = nullptr;
-    DWORD result = 0xEEEE;
-    DWORD error = 0xEEEE;
-};
+} work;  // outlives a work item that overstays its wait
 
-DWORD WINAPI RecordContext(LPVOID context) {
-    auto* worker = static_cast<Worker*>(context);
-    worker->context = context;
-    SetEvent(worker->finished);
-    return 0;
-}
-
-DWORD WINAPI SignalAfterAPause(LPVOID context) {
-    auto* worker = static_cast<Worker*>(context);
-    SetEvent(worker->started);
-    Settle();
-    SetEvent(worker->event);
-    SetEvent(worker->finished);
-    return 0;
-}
-
-DWORD WINAPI WaitTwoSeconds(LPVOID context) {
-    auto* worker = static_cast<Worker*>(context);
-    SetEvent(worker->started);
-    SetLastError(0xDEADBEEF);
-    worker->result = WaitForSingleObject(worker->event, 2000);
-    worker->error = GetLastError();
-    SetEvent(worker->finished);
+DWORD WINAPI RunWork(LPVOID context) {
+    work.context = context;
+    SetEvent(work.started);
+    work.body();
+    SetEvent(work.finished);
     return 0;
 }
 
 SRWLOCK transitionLock = SRWLOCK_INIT;
 
-DWORD WINAPI TakeTheLock(LPVOID context) {
-    auto* worker = static_cast<Worker*>(context);
-    SetEvent(worker->started);
-    AcquireSRWLockExclusive(&transitionLock);
-    SetEvent(worker->finished);
-    ReleaseSRWLockExclusive(&transitionLock);
-    return 0;
-}
-
-// A fresh unsignalled event in place of one a work item has set.
-void Renew(UniqueKernelHandle& event, HANDLE& workerEvent) {
-    event.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    workerEvent = event.get();
-}
-
 }  // namespace
 
 void ThreadQuestions(Answers& answers) {
     // The stopped event: manual reset, not signalled at first.
-    UniqueKernelHandle manual(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    answers.Add("CreateEventW manual reset, not signalled", manual ? "ok" : "fail " + Number(GetLastError()));
+    UniqueKernelHandle manual;
+    answers.Add("CreateEventW manual reset, not signalled", Keep(manual, [] { return NewEvent(); }));
     answers.Add("WaitForSingleObject of 0 ms on it", Waited(manual.get(), 0));
+    SetLastError(unsetError);
     answers.Add("WaitForSingleObject of 50 ms on it", Waited(manual.get(), 50));
+    answers.Add("the last error after that wait", Hex(GetLastError()));
     answers.Add("SetEvent", Outcome(SetEvent(manual.get())));
     answers.Add("WaitForSingleObject without limit once it is set", Waited(manual.get(), INFINITE));
     answers.Add("WaitForSingleObject of 0 ms again", Waited(manual.get(), 0));
-
-    UniqueKernelHandle automatic(CreateEventW(nullptr, FALSE, TRUE, nullptr));
+    UniqueKernelHandle automatic(NewEvent(FALSE, TRUE));
     answers.Add("WaitForSingleObject on an auto-reset event created signalled", Waited(automatic.get(), 0));
     answers.Add("WaitForSingleObject on it a second time", Waited(automatic.get(), 0));
 
-    static Worker worker;  // outlives a work item that overstays its wait
-    UniqueKernelHandle started(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    UniqueKernelHandle finished(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    worker.started = started.get();
-    worker.finished = finished.get();
-    SetLastError(0xDEADBEEF);
-    answers.Add("QueueUserWorkItem of a long-running item",
-                Outcome(QueueUserWorkItem(RecordContext, &worker, WT_EXECUTELONGFUNCTION)));
+    UniqueKernelHandle started, finished;
+    // Queues `body` and waits until it has started; the outcome of the queueing.
+    const auto queue = [&](std::function<void()> body) {
+        started.reset(NewEvent());
+        finished.reset(NewEvent());
+        work = {std::move(body), started.get(), finished.get(), nullptr};
+        const std::string queued =
+            Try([] { return QueueUserWorkItem(RunWork, &work, WT_EXECUTELONGFUNCTION); });
+        WaitForSingleObject(started.get(), patienceMs);
+        return queued;
+    };
+    answers.Add("QueueUserWorkItem of a long-running item", queue([] {}));
     const std::string ran = Waited(finished.get(), patienceMs);
     answers.Add("the work item ran, with its context",
-                ran + (worker.context == &worker ? ", its context" : ", another context"));
+                ran + (work.context == &work ? ", its context" : ", another context"));
 
     // OnStop's wait: the worker sets the event while the wait is under way.
-    Renew(finished, worker.finished);
-    UniqueKernelHandle stopped(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    worker.event = stopped.get();
-    QueueUserWorkItem(SignalAfterAPause, &worker, WT_EXECUTELONGFUNCTION);
-    WaitForSingleObject(started.get(), patienceMs);
+    UniqueKernelHandle stopped(NewEvent());
+    queue([&] {
+        Settle();
+        SetEvent(stopped.get());
+    });
     answers.Add("WaitForSingleObject without limit, set by another thread during the wait",
                 Waited(stopped.get(), INFINITE));
     WaitForSingleObject(finished.get(), patienceMs);
 
     // The handle goes while another thread waits on it; the object stays until the wait
     // ends, so that wait runs its course.
-    Renew(started, worker.started);
-    Renew(finished, worker.finished);
-    worker.event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    QueueUserWorkItem(WaitTwoSeconds, &worker, WT_EXECUTELONGFUNCTION);
-    WaitForSingleObject(started.get(), patienceMs);
+    const HANDLE closing = NewEvent();
+    static std::string waited;
+    queue([closing] { waited = Waited(closing, 2000); });
     Settle();
-    answers.Add("CloseHandle of an event while another thread waits on it",
-                Outcome(CloseHandle(worker.event)));
+    answers.Add("CloseHandle of an event while another thread waits on it", Outcome(CloseHandle(closing)));
     WaitForSingleObject(finished.get(), patienceMs);
-    answers.Add("that thread's wait of 2000 ms", worker.result == WAIT_FAILED
-                                                     ? "WAIT_FAILED error " + Number(worker.error)
-                                                     : Hex(worker.result));
+    answers.Add("that thread's wait of 2000 ms", waited);
 
     // The transitions' lock, held by one thread while another asks for it.
-    Renew(started, worker.started);
-    Renew(finished, worker.finished);
     AcquireSRWLockExclusive(&transitionLock);
-    QueueUserWorkItem(TakeTheLock, &worker, WT_EXECUTELONGFUNCTION);
-    WaitForSingleObject(started.get(), patienceMs);
+    queue([] {
+        AcquireSRWLockExclusive(&transitionLock);
+        ReleaseSRWLockExclusive(&transitionLock);
+    });
     const std::string whileHeld = Waited(finished.get(), settleMs);
     ReleaseSRWLockExclusive(&transitionLock);
     answers.Add("an SRW lock asked for by another thread: its wait while held, then once released",
                 whileHeld + ", " + Waited(finished.get(), patienceMs));
 
-    answers.Add("CloseHandle of an event", Outcome(CloseHandle(manual.release())));
+    const HANDLE closed = manual.release();
+    answers.Add("CloseHandle of an event", Outcome(CloseHandle(closed)));
+    SetLastError(unsetError);
+    answers.Add("WaitForSingleObject on the closed handle", Waited(closed, 0));
 }
 
 }  // namespace conformance

@@ -53,19 +53,12 @@ printf '\x07\x00\x00\x00\x00' >"$firmware/ALS_FLAG-$guid"
 
 # run NAME PROGRAM ARGUMENT...: the program's output, shown, and its exit code checked.
 run() {
-  local name=$1 code
+  local name=$1 code=0
   shift
-  set +e
-  wine "$@" >"$work/$name.out" 2>"$work/$name.err"
-  code=$?
-  set -e
+  wine "$@" >"$work/$name.out" 2>"$work/$name.err" || code=$?
   tr -d '\r' <"$work/$name.out" | sed 's/^/   /'
-  if [ "$code" -eq 0 ]; then
-    echo "ok: $name"
-  else
-    fail "$name: exit code $code"
-    sed 's/^/   stderr: /' "$work/$name.err" | head -20
-  fi
+  expect_equal "$name" "exit code 0" "exit code $code"
+  [ "$code" -eq 0 ] || sed 's/^/   stderr: /' "$work/$name.err" | head -20
 }
 
 step "Wine answers"
