@@ -164,15 +164,74 @@ service_state() {
   fi
 }
 
-# service_status NAME: how the service manager answers for the service, through the
-# probe ($probe): "ok state S type T accepted A exit E", or "fail ERROR".
-service_status() { wine "$probe" service "$1" 2>/dev/null | tr -d '\r' | sed 's/^[A-Za-z]* = //'; }
+# ask ARGUMENT...: the answer of the scripts' helper ($probe, tests/wine/probe.cpp).
+ask() { wine "$probe" "$@" 2>/dev/null | tr -d '\r'; }
 
+# service_status NAME: how the service manager answers for the service: "ok state S type
+# T accepted A exit E", or "fail ERROR".
+service_status() { ask service "$1" | sed 's/^[A-Za-z]* = //'; }
+
+readonly name=Noxel_ALS_Service
+readonly event_source='SYSTEM\CurrentControlSet\Services\EventLog\Application\Noxel_ALS_Service'
 # The probe's answer for a service the manager does not know.
 readonly not_installed="fail 1060"  # ERROR_SERVICE_DOES_NOT_EXIST
 
 # is_running NAME: whether the service manager reports the service RUNNING.
 is_running() { [[ "$(service_status "$1")" == "ok state RUNNING "* ]]; }
+is_gone() { [ "$(service_status $name)" = "$not_installed" ]; }
+
+# expect_running WHAT: the service comes up RUNNING within 20 s, as sc.exe shows it.
+expect_running() {
+  wait_until 20 is_running $name || true
+  expect_equal "$1" RUNNING "$(service_state $name)"
+}
+
+# Gone or there: a registry key (reg.exe's path), a file.
+key_state() { wine reg query "$1" >/dev/null 2>&1 && echo present || echo gone; }
+file_state() { [ -e "$1" ] && echo present || echo gone; }
+
+# put_program EXE DIR: EXE copied into the prefix as C:\DIR\NoxelAlsSvc.exe, which $program
+# names from then on.
+put_program() {
+  mkdir -p "$WINEPREFIX/drive_c/${2//\\//}"
+  cp "$1" "$WINEPREFIX/drive_c/${2//\\//}/NoxelAlsSvc.exe"
+  program="C:\\$2\\NoxelAlsSvc.exe"
+}
+
+# What -install and the MSI register, and how the service manager and the registry show
+# it (Wine keeps no failure actions): "config NAME" of the probe for PATH as registered,
+# and the event source's values for the message file FILE.
+expected_config() {
+  printf '%s\n' 'type = 0x00000110' 'start = 3' 'error control = 1' "path = [${1//\\/\\\\}]" 'group = []' \
+    'tag = 0' 'dependencies = []' 'account = [LocalSystem]' 'display name = [Noxel Ambient Light Sensor Service]' \
+    "description = [Copies the ambient light sensor's calibration from the UEFI firmware into the sensor's registry settings.]"
+}
+expected_source() {
+  echo "EventMessageFile = type 2 size $(( (${#1} + 1) * 2 )) bytes $(sz_bytes "$1")"
+  echo "TypesSupported = type 4 size 4 bytes 05 00 00 00"
+}
+
+readonly installed='Noxel_ALS_Service is installed.
+Noxel_ALS_Service start running.
+x'
+
+# remove_within MIN MAX WHAT: -remove stops and deletes the service, taking MIN to MAX s.
+remove_within() {
+  local begin seconds
+  begin=$(now)
+  expect_match "-remove: console text" \
+    'Stopping Noxel_ALS_Service\.\.*
+Noxel_ALS_Service is stopped\.
+Noxel_ALS_Service is removed\.
+x' "$(console -remove)"
+  seconds=$(elapsed "$begin")
+  echo "   -remove took $seconds s"
+  if awk -v s="$seconds" -v low="$1" -v high="$2" 'BEGIN { exit !(s >= low && s <= high) }'; then
+    echo "ok: $3 ($1 to $2 s)"
+  else
+    fail "-remove took $seconds s; expected $1 to $2 s: $3"
+  fi
+}
 
 # events: every ReportEventW entry in services.log as "class|first string|second string",
 # pairing the lines of one thread (each entry prints its strings one per line).
@@ -182,4 +241,13 @@ events() {
       if ($1 in first) { print $2 "|" first[$1] "|" $3; delete first[$1] }
       else first[$1] = $3
     }'
+}
+
+# expect_events WHAT TEXT...: the service's event-log entries of the run, in order, each
+# an information entry of the service with that text.
+expect_events() {
+  local what=$1 text expected=""
+  shift
+  for text in "$@"; do expected+="trace|Noxel_ALS_Service|$text"$'\n'; done
+  expect_equal "$what" "${expected%$'\n'}" "$(events)"
 }
