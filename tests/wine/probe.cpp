@@ -6,19 +6,15 @@
 // reads an executable's version resource and manifest back; "message CODE" prints the
 // system's text for an error code; "render FILE TEXT..." renders each text as Event
 // Viewer renders an entry of the service, through FILE's message table. For the driver
-// package: "check INF" opens an INF as a Windows 4 style INF and follows every section
-// that a directive names, printing each one missing, each section nothing names, each
-// string token left unresolved and a DefaultInstall section, or "ok"; "lines INF
-// SECTION" prints a section's lines as setupapi resolves them; "install-services INF
-// SECTION" runs SetupInstallServicesFromInfSectionW. What the platform answers to the
-// service's own calls is the conformance program's business (tests/conformance/).
+// package: "check INF", "lines INF SECTION", "install-services INF SECTION" (see Inf).
+// What the platform answers to the service's own calls is the conformance program's
+// business (tests/conformance/).
 #include <windows.h>
 #include <setupapi.h>
 #include <strsafe.h>
 #include <winver.h>
 
 #include <cstdio>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -301,153 +297,14 @@ int Version(const WCHAR* path) {
 
 // ---- The driver package's INFs --------------------------------------------------------
 
-std::wstring Lower(std::wstring text) {
-    CharLowerW(text.data());
-    return text;
-}
-
 std::wstring Field(INFCONTEXT& line, DWORD index) {
     WCHAR text[1024];
     return SetupGetStringFieldW(&line, index, text, 1024, nullptr) ? text : L"";
 }
 
-// Each line of `section` (with `key`, when one is given).
-template <typename Visit>
-void ForEachLine(HINF inf, const std::wstring& section, const WCHAR* key, Visit visit) {
-    INFCONTEXT line;
-    for (BOOL found = SetupFindFirstLineW(inf, section.c_str(), key, &line); found;
-         found = key ? SetupFindNextMatchLineW(&line, key, &line) : SetupFindNextLine(&line, &line))
-        visit(line);
-}
-
-bool Exists(HINF inf, const std::wstring& section) { return SetupGetLineCountW(inf, section.c_str()) >= 0; }
-
-// Wine's SetupFindFirstLineW needs a context to write to, even when only the finding counts.
-bool HasLine(HINF inf, const WCHAR* section, const std::wstring& key, INFCONTEXT* line = nullptr) {
-    INFCONTEXT ignored;
-    return SetupFindFirstLineW(inf, section, key.c_str(), line ? line : &ignored);
-}
-
-class Checker {
-public:
-    explicit Checker(HINF inf) : inf_(inf) {}
-
-    std::set<std::string> Run() {
-        for (const WCHAR* fixed : {L"Version", L"Manufacturer", L"Strings"}) Named(fixed, L"(every INF)");
-        for (const WCHAR* fixed : {L"SourceDisksNames", L"SourceDisksFiles", L"DestinationDirs"})
-            named_.insert(Lower(fixed));
-        ForEachLine(inf_, L"Manufacturer", nullptr, [&](INFCONTEXT& line) {
-            const std::wstring models = Field(line, 1);
-            const DWORD count = SetupGetFieldCount(&line);
-            for (DWORD i = 2; i <= count; ++i) Models(models + L"." + Field(line, i));
-            if (count < 2) Models(models);
-        });
-        ForEachLine(inf_, L"DestinationDirs", nullptr, [&](INFCONTEXT& line) {
-            if (Lower(Field(line, 0)) != L"defaultdestdir") Named(Field(line, 0), L"DestinationDirs");
-        });
-        if (Exists(inf_, L"DefaultInstall")) problems_.insert("DefaultInstall: present");
-        WCHAR section[256];
-        for (UINT i = 0; SetupEnumInfSectionsW(inf_, i, section, 256, nullptr); ++i) {
-            if (!named_.count(Lower(section))) problems_.insert("unnamed: [" + Escape(section) + "]");
-            ForEachLine(inf_, section, nullptr, [&](INFCONTEXT& line) {
-                for (DWORD f = 0; f <= SetupGetFieldCount(&line); ++f)
-                    if (Field(line, f).find(L'%') != std::wstring::npos)
-                        problems_.insert("unresolved: [" + Escape(section) + "] " + Escape(Field(line, f)));
-            });
-        }
-        return problems_;
-    }
-
-private:
-    bool Named(const std::wstring& section, const std::wstring& by) {
-        named_.insert(Lower(section));
-        if (Exists(inf_, section)) return true;
-        problems_.insert("missing: [" + Escape(section) + "] named by [" + Escape(by) + "]");
-        return false;
-    }
-
-    // Every field of every `key` line of `section`, as the sections they name.
-    void NamedBy(const std::wstring& section, const WCHAR* key, DWORD first, DWORD last) {
-        ForEachLine(inf_, section, key, [&](INFCONTEXT& line) {
-            for (DWORD i = first; i <= last && i <= SetupGetFieldCount(&line); ++i) {
-                const std::wstring name = Field(line, i);
-                if (name.empty() || name[0] == L'@') continue;  // @file: one file, no section
-                if (!Named(name, section)) continue;
-                if (lstrcmpiW(key, L"CopyFiles") == 0) Files(name);
-                if (lstrcmpiW(key, L"AddService") == 0)  // the service's, then the event log's
-                    for (const WCHAR* inner : {L"AddReg", L"DelReg", L"BitReg", L"AddTrigger"})
-                        NamedBy(name, inner, 1, MAXDWORD);
-            }
-        });
-    }
-
-    void Models(const std::wstring& models) {
-        if (!Named(models, L"Manufacturer")) return;
-        ForEachLine(inf_, models, nullptr, [&](INFCONTEXT& line) {
-            WCHAR actual[256];
-            if (!SetupDiGetActualSectionToInstallW(inf_, Field(line, 1).c_str(), actual, 256, nullptr,
-                                                   nullptr) ||
-                !Named(actual, models))
-                return;
-            Install(actual);
-            for (const WCHAR* suffix : {L".Services", L".Components", L".HW", L".Software"}) {
-                const std::wstring part = actual + std::wstring(suffix);
-                if (Exists(inf_, part) && Named(part, actual)) Install(part);
-            }
-        });
-    }
-
-    void Install(const std::wstring& section) {
-        for (const WCHAR* key : {L"CopyFiles", L"AddReg", L"DelReg", L"BitReg"})
-            NamedBy(section, key, 1, MAXDWORD);
-        NamedBy(section, L"AddService", 3, 4);
-        NamedBy(section, L"AddComponent", 3, 3);
-        NamedBy(section, L"AddSoftware", 3, 3);
-    }
-
-    // A copy list's files come from a source disk, and the list has a destination.
-    void Files(const std::wstring& list) {
-        if (!HasLine(inf_, L"DestinationDirs", list) && !HasLine(inf_, L"DestinationDirs", L"DefaultDestDir"))
-            problems_.insert("no destination: [" + Escape(list) + "]");
-        ForEachLine(inf_, list, nullptr, [&](INFCONTEXT& line) {
-            INFCONTEXT source;
-            const std::wstring file = Field(line, 1);
-            if (!HasLine(inf_, L"SourceDisksFiles", file, &source))
-                problems_.insert("no source: " + Escape(file));
-            else if (!HasLine(inf_, L"SourceDisksNames", Field(source, 1)))
-                problems_.insert("no source disk: " + Escape(file));
-        });
-    }
-
-    HINF inf_;
-    std::set<std::wstring> named_;
-    std::set<std::string> problems_;  // each once, though a section is named many times
-};
-
-int Check(HINF inf) {
-    std::vector<BYTE> buffer(4096);
-    auto* information = reinterpret_cast<SP_INF_INFORMATION*>(buffer.data());
-    if (!SetupGetInfInformationW(inf, INFINFO_INF_SPEC_IS_HINF, information, 4096, nullptr) ||
-        information->InfStyle != INF_STYLE_WIN4) {
-        Print("not a Windows 4 style INF");
-        return 1;
-    }
-    const std::set<std::string> problems = Checker(inf).Run();
-    for (const std::string& problem : problems) Print(problem);
-    if (problems.empty()) Print("ok");
-    return problems.empty() ? 0 : 1;
-}
-
-// The lines as "field, field, ...", with "key = " before them when the line has one.
-int Lines(HINF inf, const WCHAR* section) {
-    ForEachLine(inf, section, nullptr, [&](INFCONTEXT& line) {
-        std::wstring text = Field(line, 0).empty() ? L"" : Field(line, 0) + L" = ";
-        for (DWORD i = 1; i <= SetupGetFieldCount(&line); ++i) text += (i > 1 ? L", " : L"") + Field(line, i);
-        Print(Escape(text));
-    });
-    return 0;
-}
-
+// "check": whether the INF opens as a Windows 4 style INF; "lines": a section's lines as
+// "field, field, ...", with "key = " before them when the line has one;
+// "install-services": SetupInstallServicesFromInfSectionW on a section.
 int Inf(const WCHAR* command, const WCHAR* path, const WCHAR* section) {
     UINT errorLine = 0;
     HINF inf = SetupOpenInfFileW(path, nullptr, INF_STYLE_WIN4, &errorLine);
@@ -456,10 +313,17 @@ int Inf(const WCHAR* command, const WCHAR* path, const WCHAR* section) {
         return 1;
     }
     int status = 0;
+    INFCONTEXT line;
     if (!section) {
-        status = Check(inf);
+        Print("ok");
     } else if (lstrcmpW(command, L"lines") == 0) {
-        status = Lines(inf, section);
+        for (BOOL found = SetupFindFirstLineW(inf, section, nullptr, &line); found;
+             found = SetupFindNextLine(&line, &line)) {
+            std::wstring text = Field(line, 0).empty() ? L"" : Field(line, 0) + L" = ";
+            for (DWORD i = 1; i <= SetupGetFieldCount(&line); ++i)
+                text += (i > 1 ? L", " : L"") + Field(line, i);
+            Print(Escape(text));
+        }
     } else if (SetupInstallServicesFromInfSectionW(inf, section, 0)) {
         Print("ok");
     } else {
