@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # The version resource, the manifest and the message table of the shipped
 # NoxelAlsSvc.exe, read back under Wine with GetFileVersionInfoW, VerQueryValueW,
-# FindResourceW and FormatMessageW. (console.sh runs the same file with its manifest.)
+# FindResourceW and FormatMessageW, and the program run from a console with them: the
+# usage text and the dispatcher's failure, silence for an option that is no command,
+# exit code 0 (a nonzero one shows in the text compared). Which argument takes which
+# path is the host tests' (tests/entry_point_test.cpp).
 # Usage: version.sh NoxelAlsSvc.exe noxel-wine-probe.exe PROJECT-VERSION (x.y.z)
 source "$(dirname "$0")/lib.sh"
 exe=$1
@@ -50,3 +53,12 @@ expected=""
 for text in "${texts[@]}"; do expected+="$text = [$text]"$'\n'; done
 expect_equal "FormatMessageW of message 0 with the service name and the text" "${expected%$'\n'}" \
   "$(ask render "$program" "${texts[@]}")"
+
+step "the program from a console"
+expect_equal "no arguments: the usage, and the dispatcher's failure without a service manager" \
+  'Parameters:
+ -install  to install the service.
+ -remove   to remove the service.
+Service failed to run w/err 0x00000427
+x' "$(console)"
+expect_equal "an option that is no command: silence" x "$(console -installer)"
