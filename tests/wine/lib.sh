@@ -110,6 +110,15 @@ console() {
   [ "$code" -eq 0 ] || printf ' (exit code %s)' "$code"
 }
 
+# msiexec ARGUMENT...: its exit status, the low byte of the Windows exit code (1603
+# shows as 67).
+msiexec() {
+  set +e
+  wine msiexec "$@" >>"$work/msiexec.out" 2>&1
+  echo $?
+  set -e
+}
+
 # Creates the prefix, lets it settle, then keeps its server and services running. The
 # first process after the prefix settles starts the services, which keep its stderr and
 # WINEDEBUG: with +eventlog Wine prints every ReportEventW string, to services.log.

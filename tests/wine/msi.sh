@@ -36,15 +36,6 @@ cp "$package" "$WINEPREFIX/drive_c/packages/current.msi"
 cp "$work/next/next.msi" "$WINEPREFIX/drive_c/packages/next.msi"
 install_dir="$WINEPREFIX/drive_c/Program Files/Noxel ALS"
 
-# msiexec ARGUMENT...: its exit status, the low byte of the Windows exit code (1603
-# shows as 67).
-msiexec() {
-  set +e
-  wine msiexec "$@" >>"$work/msiexec.out" 2>&1
-  echo $?
-  set -e
-}
-
 # "version code" of every installed product of this name, one a line.
 products() {
   wine reg query "$uninstall_key" /s 2>/dev/null | tr -d '\r' | awk '
