@@ -90,7 +90,6 @@ expect_running "the service still runs"
 
 step "msiexec /x by product code, silent"
 expect_equal "msiexec /x: exit status" 0 "$(msiexec /x "$next_product" /qn)"
-# The stop waits out the worker's sleep between attempts, up to 10 s.
 expect_equal "OpenServiceW" "$not_installed" "$(service_status $name)"
 expect_equal "the service's key" gone "$(key_state "$key")"
 expect_equal "the event source" "RegOpenKeyExW = 2" "$(ask values "$event_source")"
