@@ -39,7 +39,7 @@ expect_running "started, for SPSVCINST_STARTSERVICE (0x800)"
 expect_equal "nothing else registered or started" "$(printf '%s\n%s not stopped\n' "$before" $name | sort)" \
   "$(ask services | sort)"
 if [ "$(key_state "HKLM\\$event_source")" = present ]; then
-  expect_equal "the event source" "$(expected_source "$binary")" "$(ask values "$event_source")"
+  expect_equal "the event source" "$(expected_source "$binary")" "$(reg_values "$event_source")"
 else
   echo "   not shown: the event source's key; Wine's setupapi ignores the event-log install section"
 fi

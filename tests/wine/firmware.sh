@@ -37,7 +37,7 @@ device() {
 }
 
 # The values under an instance's Device Parameters, sorted by name.
-parameters() { ask values "$sensor\\$1\\Device Parameters" | sort; }
+parameters() { reg_values "$sensor\\$1\\Device Parameters" | sort; }
 
 # expect_log WHAT TEMPLATE: the text log holds TEMPLATE in UTF-16LE, without a BOM,
 # where each "[TS]" stands for a "[YYYYMMDD-HH:MM:SS]" timestamp of this run's local
@@ -92,11 +92,11 @@ wait_until 20 published || true
 
 for instance in "${instances[@]}"; do
   expect_equal "values under $instance" \
-    "ALR_CURVE = type 1 size 44 bytes $(sz_bytes 5,10,100,150,1000,800)
-ALS_CAL = type 4 size 4 bytes 2c 01 00 00
-ALS_CS = type 4 size 4 bytes 28 00 00 00
-ALS_FLAG = type 4 size 4 bytes 00 00 00 00
-ALS_SRC = type 4 size 4 bytes e8 03 00 00" "$(parameters "$instance")"
+    "ALR_CURVE REG_SZ 5,10,100,150,1000,800
+ALS_CAL REG_DWORD 0x12c
+ALS_CS REG_DWORD 0x28
+ALS_FLAG REG_DWORD 0x0
+ALS_SRC REG_DWORD 0x3e8" "$(parameters "$instance")"
 done
 entries=$'[TS]SOURCE LUX: 1000\r\n[TS]SENSOR LUX: 300\r\n[TS]ALR Table: 5,10,100,150,1000,800\r\n'
 entries+=$'[TS]CHANGE SENSITIVITY: 40\r\n[TS]ALS FLAG: 0\r\n'
@@ -129,10 +129,10 @@ pause 0.5  # the attempt's last lines
 expect_log "first attempt" "$failure$entries$entries"
 for instance in "${instances[@]}"; do
   expect_equal "values under $instance, without the curve" \
-    "ALS_CAL = type 4 size 4 bytes 2c 01 00 00
-ALS_CS = type 4 size 4 bytes 28 00 00 00
-ALS_FLAG = type 4 size 4 bytes 00 00 00 00
-ALS_SRC = type 4 size 4 bytes e8 03 00 00" "$(parameters "$instance")"
+    "ALS_CAL REG_DWORD 0x12c
+ALS_CS REG_DWORD 0x28
+ALS_FLAG REG_DWORD 0x0
+ALS_SRC REG_DWORD 0x3e8" "$(parameters "$instance")"
 done
 
 step "-remove while the worker sleeps after the failed attempt"

@@ -140,8 +140,13 @@ import_registry() {
   wine reg import "$(wine winepath -w "$1.utf16" 2>/dev/null | tr -d '\r')" >/dev/null 2>&1
 }
 
-# The bytes of a REG_SZ holding TEXT, terminator included, as the probe prints them.
-sz_bytes() { { printf '%s' "$1" | iconv -f UTF-8 -t UTF-16LE; printf '\0\0'; } | od -An -tx1 -v | xargs; }
+# reg_values KEY: the values of a key below HKLM as reg.exe shows them, "NAME TYPE DATA"
+# a line, nothing when there is no key. Their bytes are the host tests' and the
+# conformance run's.
+reg_values() {
+  wine reg query "HKLM\\$1" 2>/dev/null | tr -d '\r' |
+    sed -n 's/^    \([^ ]*\) \{4\}\(REG_[A-Z_]*\) \{4\}\(.*\)$/\1 \2 \3/p'
+}
 
 # The Unix path of a Windows path in this prefix.
 unix_path() { wine winepath -u "$1" 2>/dev/null | tr -d '\r'; }
@@ -188,10 +193,7 @@ expected_config() {
     'tag = 0' 'dependencies = []' 'account = [LocalSystem]' 'display name = [Noxel Ambient Light Sensor Service]' \
     "description = [Copies the ambient light sensor's calibration from the UEFI firmware into the sensor's registry settings.]"
 }
-expected_source() {
-  echo "EventMessageFile = type 2 size $(( (${#1} + 1) * 2 )) bytes $(sz_bytes "$1")"
-  echo "TypesSupported = type 4 size 4 bytes 05 00 00 00"
-}
+expected_source() { printf 'EventMessageFile REG_EXPAND_SZ %s\nTypesSupported REG_DWORD 0x5\n' "$1"; }
 
 readonly installed='Noxel_ALS_Service is installed.
 Noxel_ALS_Service start running.

@@ -1,9 +1,8 @@
 // The Wine scripts' helper, which asks the platform what the service and its packages
-// left behind: "values KEY" prints the values of a key below HKEY_LOCAL_MACHINE with
-// their types and bytes; "service NAME" prints how the service manager answers
-// OpenServiceW and QueryServiceStatus, "config NAME" its QueryServiceConfigW and
-// description, "services" every service with whether it is stopped; "version FILE"
-// reads an executable's version resource and manifest back; "message CODE" prints the
+// left behind: "service NAME" prints how the service manager answers OpenServiceW and
+// QueryServiceStatus, "config NAME" its QueryServiceConfigW and description, "services"
+// every service with whether it is stopped; "version FILE" reads an executable's
+// version resource and manifest back; "message CODE" prints the
 // system's text for an error code; "render FILE TEXT..." renders each text as Event
 // Viewer renders an entry of the service, through FILE's message table. For the driver
 // package: "check INF", "lines INF SECTION", "install-services INF SECTION" (see Inf).
@@ -69,35 +68,6 @@ void Line(const std::string& key, const std::string& value) { output += key + " 
 void Print(const std::string& text) { output += text + "\n"; }
 
 std::string Failed(DWORD error) { return "fail " + Number(error); }
-
-// ---- Registry values -----------------------------------------------------------------
-
-int Values(const WCHAR* path) {
-    HKEY key = nullptr;
-    const LONG opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key);
-    if (opened != ERROR_SUCCESS) {
-        Line("RegOpenKeyExW", Number(opened));
-        return 1;
-    }
-    for (DWORD index = 0;; ++index) {
-        WCHAR name[256];
-        DWORD nameLength = 256, type = 0, size = 0;
-        if (RegEnumValueW(key, index, name, &nameLength, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
-            break;
-        std::vector<BYTE> data(size);
-        nameLength = 256;
-        RegEnumValueW(key, index, name, &nameLength, nullptr, &type, data.data(), &size);
-        std::string bytes;
-        for (BYTE b : data) {
-            char hex[4];
-            std::snprintf(hex, sizeof(hex), "%02x", b);
-            Append(bytes, ' ', hex);
-        }
-        Line(Escape(name), "type " + Number(type) + " size " + Number(size) + " bytes " + bytes);
-    }
-    RegCloseKey(key);
-    return 0;
-}
 
 // ---- Services --------------------------------------------------------------------------
 
@@ -341,9 +311,7 @@ int wmain(int argc, WCHAR* argv[]) {
         return argc == arguments + 2 && lstrcmpW(argv[1], command) == 0;
     };
     int status = 0;
-    if (is(L"values", 1)) {
-        status = Values(argv[2]);
-    } else if (is(L"service", 1)) {
+    if (is(L"service", 1)) {
         status = Service(argv[2]);
     } else if (is(L"config", 1)) {
         status = ServiceConfig(argv[2]);
@@ -361,7 +329,7 @@ int wmain(int argc, WCHAR* argv[]) {
         status = Inf(argv[1], argv[2], argv[3]);
     } else {
         output =
-            "usage: probe values KEY | service NAME | config NAME | services | version FILE | message CODE | "
+            "usage: probe service NAME | config NAME | services | version FILE | message CODE | "
             "render FILE TEXT... | check INF | lines INF SECTION | install-services INF SECTION\n";
         status = 2;
     }

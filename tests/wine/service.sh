@@ -24,7 +24,7 @@ expect_match "QueryServiceStatus: running, accepting stop and shutdown" \
 expect_equal "QueryServiceConfigW, QueryServiceConfig2W: the quoted path, the description" \
   "$(expected_config "\"$program\"")" "$(ask config $name)"
 expect_equal "the event source: the message file, unquoted, and the types" \
-  "$(expected_source "$program")" "$(ask values "$event_source")"
+  "$(expected_source "$program")" "$(reg_values "$event_source")"
 
 step "the worker deletes the stale text log when it starts"
 wait_until 10 log_absent || true
