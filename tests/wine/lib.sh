@@ -151,6 +151,18 @@ reg_values() {
 # The Unix path of a Windows path in this prefix.
 unix_path() { wine winepath -u "$1" 2>/dev/null | tr -d '\r'; }
 
+# service_state NAME: the STATE word of "sc query", or the error line when there is none
+# (scripts/measure-wine.sh reads it).
+service_state() {
+  local out
+  out=$(wine sc query "$1" 2>/dev/null | tr -d '\r')
+  if [[ "$out" =~ STATE[[:space:]]*:[[:space:]]*[0-9]+[[:space:]]+([A-Z_]+) ]]; then
+    echo "${BASH_REMATCH[1]}"
+  else
+    echo "$out" | head -1
+  fi
+}
+
 # ask ARGUMENT...: the answer of the scripts' helper ($probe, tests/wine/probe.cpp).
 ask() { wine "$probe" "$@" 2>/dev/null | tr -d '\r'; }
 
