@@ -1,10 +1,14 @@
-// The driver package's INFs (packaging/) held to the code: the service they add is the
-// one -install registers, its event source is the service's own, the extension INF
-// matches the sensors the service looks for, and DriverVer carries the project's version.
+// The driver package's INFs (packaging/) held to the code: every section a directive
+// names is there and every string is defined, the service they add is the one -install
+// registers with the event source -install writes, the extension INF matches the
+// sensors the service looks for, and DriverVer carries the project's version. Wine's
+// setupapi opens them and installs the service (tests/wine/driver.sh).
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <regex>
+#include <set>
 #include <sstream>
 
 #include "calibration/service_identity.h"
@@ -24,14 +28,19 @@ std::string Trim(const std::string& text) {
     return first == std::string::npos ? "" : text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
 }
 
-// The INF syntax that the package uses: comments after ';', fields split at commas,
-// quotes dropped, %token% replaced from [Strings] (a DIRID such as %13% stays).
-Inf ReadInf(const std::string& name) {
+std::string InfText(const std::string& name) {
     std::ifstream file(std::string(NOXEL_PACKAGING_DIR) + "/" + name);
     EXPECT_TRUE(file) << name;
+    return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+// The INF syntax that the package uses: comments after ';', fields split at commas,
+// quotes dropped, %token% replaced from [Strings] (a DIRID such as %13% stays).
+Inf ParseInf(const std::string& content) {
+    std::istringstream lines(content);
     Inf inf;
     std::string section, text;
-    while (std::getline(file, text)) {
+    while (std::getline(lines, text)) {
         std::string line;
         for (bool quoted = false; char c : text) {
             if (c == '"') quoted = !quoted;
@@ -42,6 +51,7 @@ Inf ReadInf(const std::string& name) {
         if (line.empty()) continue;
         if (line.front() == '[') {
             section = line.substr(1, line.find(']') - 1);
+            inf[section];  // an empty section is there all the same
             continue;
         }
         InfLine parsed;
@@ -70,17 +80,85 @@ Inf ReadInf(const std::string& name) {
     return inf;
 }
 
+// The lines of `section`; none when it is not there.
+const std::vector<InfLine>& Lines(const Inf& inf, const std::string& section) {
+    static const std::vector<InfLine> none;
+    const auto found = inf.find(section);
+    return found == inf.end() ? none : found->second;
+}
+
 // The fields of the first `key` line of `section`; none when there is none.
 std::vector<std::string> Entry(const Inf& inf, const std::string& section, const std::string& key) {
-    if (inf.count(section))
-        for (const InfLine& line : inf.at(section))
-            if (line.key == key) return line.fields;
+    for (const InfLine& line : Lines(inf, section))
+        if (line.key == key) return line.fields;
     return {};
 }
 
 std::string Value(const Inf& inf, const std::string& section, const std::string& key) {
     const std::vector<std::string> fields = Entry(inf, section, key);
     return fields.empty() ? "(none)" : fields[0];
+}
+
+Inf ReadInf(const std::string& name) { return ParseInf(InfText(name)); }
+
+// What Windows would skip or install as literal text: a section that a directive names,
+// from [Manufacturer] down, and that is not there; a section that nothing names; a
+// string token that [Strings] does not define; a DefaultInstall section.
+std::set<std::string> Problems(const Inf& inf) {
+    std::set<std::string> problems;
+    std::set<std::string> named = {"Version",          "Manufacturer",     "Strings",
+                                   "SourceDisksNames", "SourceDisksFiles", "DestinationDirs"};
+    std::function<void(const std::string&, const std::string&)> follow;
+    follow = [&](const std::string& section, const std::string& by) {
+        named.insert(section);
+        if (!inf.count(section)) {
+            problems.insert("missing: [" + section + "] named by [" + by + "]");
+            return;
+        }
+        for (const InfLine& line : inf.at(section)) {
+            std::vector<std::string> names;  // AddService: the service's, then the event log's
+            if (line.key == "CopyFiles" || line.key == "AddReg" || line.key == "DelReg") names = line.fields;
+            if (line.key == "AddService" && line.fields.size() > 3) names = {line.fields[2], line.fields[3]};
+            if (line.key == "AddComponent" && line.fields.size() > 2) names = {line.fields[2]};
+            for (const std::string& name : names) follow(name, section);
+            if (line.key != "CopyFiles") continue;
+            // A copy list has a destination; its files come from a source disk.
+            for (const std::string& list : line.fields) {
+                if (Entry(inf, "DestinationDirs", list).empty() &&
+                    Entry(inf, "DestinationDirs", "DefaultDestDir").empty())
+                    problems.insert("no destination: [" + list + "]");
+                for (const InfLine& file : Lines(inf, list)) {
+                    const std::vector<std::string> source = Entry(inf, "SourceDisksFiles", file.fields.at(0));
+                    if (source.empty() || Entry(inf, "SourceDisksNames", source[0]).empty())
+                        problems.insert("no source: " + file.fields.at(0));
+                }
+            }
+        }
+    };
+    for (const InfLine& manufacturer : inf.at("Manufacturer")) {
+        const std::string models = manufacturer.fields.at(0) + "." + manufacturer.fields.at(1);
+        follow(models, "Manufacturer");
+        for (const InfLine& model : Lines(inf, models)) {
+            const std::string install = model.fields.at(0) + ".NT";  // the section Windows picks
+            follow(install, models);
+            for (const char* part : {".Services", ".Components", ".HW"})
+                if (inf.count(install + part)) follow(install + part, install);
+        }
+    }
+    for (const InfLine& line : Lines(inf, "DestinationDirs"))
+        if (line.key != "DefaultDestDir") follow(line.key, "DestinationDirs");
+    if (inf.count("DefaultInstall")) problems.insert("DefaultInstall: present");
+    const std::regex token("%[^%0-9][^%]*%");
+    for (const auto& [section, lines] : inf) {
+        if (!named.count(section)) problems.insert("unnamed: [" + section + "]");
+        for (const InfLine& line : lines) {
+            std::vector<std::string> texts = line.fields;
+            texts.push_back(line.key);
+            for (const std::string& text : texts)
+                if (std::regex_search(text, token)) problems.insert("unresolved: [" + section + "] " + text);
+        }
+    }
+    return problems;
 }
 
 // The models section that [Manufacturer] names, with its decoration.
@@ -110,8 +188,7 @@ TEST_F(DriverPackage, AddsTheServiceAsInstallRegistersIt) {
     EXPECT_EQ(addService[1], "0x00000800");  // SPSVCINST_STARTSERVICE: started, as -install starts it
     const std::string service = addService[2];
     EXPECT_EQ(Value(inf, service, "DisplayName"), N(registered->displayName));
-    EXPECT_EQ(Value(inf, service, "DisplayName"), N(calibrationServiceDisplayName));
-    EXPECT_EQ(Value(inf, service, "Description"), N(calibrationServiceDescription));
+    EXPECT_EQ(Value(inf, service, "Description"), N(registered->description.value_or(u"none")));
     EXPECT_EQ(std::stoul(Value(inf, service, "ServiceType"), nullptr, 0), registered->serviceType);
     EXPECT_EQ(std::stoul(Value(inf, service, "StartType"), nullptr, 0), registered->startType);
     EXPECT_EQ(std::stoul(Value(inf, service, "ErrorControl"), nullptr, 0), registered->errorControl);
@@ -121,17 +198,35 @@ TEST_F(DriverPackage, AddsTheServiceAsInstallRegistersIt) {
     // The first line gives the component's device the null driver.
     EXPECT_EQ(Entry(inf, servicesSection, "AddService"), (std::vector<std::string>{"", "0x00000002"}));
 
-    // The event source: the service's key under the Application log, its messages in
-    // the executable the service runs.
+    // The event source: the key -install writes, with its values by name and type; the
+    // message file is the executable the service runs.
     EXPECT_EQ("SYSTEM\\CurrentControlSet\\Services\\EventLog\\" + addService[4] + "\\" + addService[5],
               N(calibrationEventSourceKey));
-    const std::string eventLog = Value(inf, addService[3], "AddReg");
-    ASSERT_EQ(inf.count(eventLog), 1u);
-    std::vector<std::vector<std::string>> values;
-    for (const InfLine& line : inf.at(eventLog)) values.push_back(line.fields);
-    EXPECT_EQ(values, (std::vector<std::vector<std::string>>{
-                          {"HKR", "", "EventMessageFile", "0x00020000", Value(inf, service, "ServiceBinary")},
-                          {"HKR", "", "TypesSupported", "0x00010001", "5"}}));
+    const std::map<DWORD, std::string> flags = {{REG_EXPAND_SZ, "0x00020000"}, {REG_DWORD, "0x00010001"}};
+    std::vector<std::vector<std::string>> written, added;
+    for (const auto& [name, value] : emu::Values(calibrationEventSourceKey)) {
+        const std::string data =
+            value.type == REG_DWORD ? std::to_string(value.data.at(0)) : Value(inf, service, "ServiceBinary");
+        written.push_back({"HKR", "", N(name), flags.count(value.type) ? flags.at(value.type) : "?", data});
+    }
+    for (const InfLine& line : inf.at(Value(inf, addService[3], "AddReg"))) added.push_back(line.fields);
+    EXPECT_EQ(added, written);
+}
+
+TEST_F(DriverPackage, EverySectionNamedIsThereAndEveryStringDefined) {
+    EXPECT_EQ(Problems(ReadInf("NoxelAlsExtension.inf")), std::set<std::string>{});
+    EXPECT_EQ(Problems(ReadInf("NoxelAlsComponent.inf")), std::set<std::string>{});
+    // The check catches a renamed section and a string no longer defined.
+    const std::string component = InfText("NoxelAlsComponent.inf"),
+                      extension = InfText("NoxelAlsExtension.inf");
+    EXPECT_EQ(Problems(ParseInf(std::regex_replace(
+                  component, std::regex("\\[NoxelAlsService_EventLog_AddReg\\]"), "[Renamed]"))),
+              (std::set<std::string>{
+                  "missing: [NoxelAlsService_EventLog_AddReg] named by [NoxelAlsService_EventLog]",
+                  "unnamed: [Renamed]"}));
+    EXPECT_EQ(
+        Problems(ParseInf(std::regex_replace(extension, std::regex("\nComponentDescription[^\n]*"), ""))),
+        std::set<std::string>{"unresolved: [NoxelAlsService_Component] %ComponentDescription%"});
 }
 
 TEST_F(DriverPackage, ExtensionMatchesTheSensorsAndAddsTheComponent) {

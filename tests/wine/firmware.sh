@@ -10,15 +10,12 @@ source "$(dirname "$0")/lib.sh"
 exe=$1
 probe=$2
 firmware_directory=$3
-name=Noxel_ALS_Service
 guid=bf82486a-80f7-4733-b82c-066bd8f2534b
 sensor='SYSTEM\CurrentControlSet\Enum\ACPI\NOXL6110'
 instances=('4&2c8e1f3a&0' '4&2c8e1f3a&1')
 
 start_prefix
-mkdir -p "$WINEPREFIX/drive_c/noxel"
-cp "$exe" "$WINEPREFIX/drive_c/noxel/NoxelAlsSvc.exe"
-program='C:\noxel\NoxelAlsSvc.exe'
+put_program "$exe" noxel
 firmware=$(unix_path "$firmware_directory")
 log="$WINEPREFIX/drive_c/windows/system32/Noxel_AlsSvc.log"
 
@@ -39,9 +36,8 @@ device() {
   printf '"ClassGUID"="{5175d334-c371-4806-b3ba-71fd53c9258d}"\n'
 }
 
-
 # The values under an instance's Device Parameters, sorted by name.
-parameters() { wine "$probe" values "$sensor\\$1\\Device Parameters" 2>/dev/null | tr -d '\r' | sort; }
+parameters() { reg_values "$sensor\\$1\\Device Parameters" | sort; }
 
 # expect_log WHAT TEMPLATE: the text log holds TEMPLATE in UTF-16LE, without a BOM,
 # where each "[TS]" stands for a "[YYYYMMDD-HH:MM:SS]" timestamp of this run's local
@@ -58,7 +54,7 @@ expect_log() {
   expected=$template
   for stamp in $stamps; do expected=${expected/\[TS\]/$stamp}; done
   printf '%s' "$expected" | iconv -f UTF-8 -t UTF-16LE >"$work/expected.log"
-  expect_files_equal "$what: text log bytes" "$work/expected.log" "$log"
+  expect_same_file "$what: text log bytes" "$work/expected.log" "$log"
   for stamp in $stamps; do
     seconds=$(date -d "${stamp:1:4}-${stamp:5:2}-${stamp:7:2} ${stamp:10:8}" +%s 2>/dev/null || echo 0)
     if [ "$seconds" -lt $((started - 1)) ] || [ "$seconds" -gt $(( $(date +%s) + 1 )) ]; then
@@ -70,26 +66,7 @@ expect_log() {
 }
 
 log_size() { stat -c %s "$log" 2>/dev/null || echo 0; }
-service_gone() { [ "$(service_status $name)" = "$not_installed" ]; }
 published() { events | grep -q '|Update parameters successfully!$'; }
-
-# remove_within MIN MAX WHAT: -remove stops and deletes the service, taking MIN to MAX s.
-remove_within() {
-  local started seconds
-  started=$(now)
-  expect_match "-remove: console text" \
-    'Stopping Noxel_ALS_Service\.\.*
-Noxel_ALS_Service is stopped\.
-Noxel_ALS_Service is removed\.
-x' "$(console -remove)"
-  seconds=$(elapsed "$started")
-  echo "   -remove took $seconds s"
-  if awk -v s="$seconds" -v low="$1" -v high="$2" 'BEGIN { exit !(s >= low && s <= high) }'; then
-    echo "ok: $3 ($1 to $2 s)"
-  else
-    fail "-remove took $seconds s; expected $1 to $2 s: $3"
-  fi
-}
 
 step "a NOXL6110 sensor with two instances, and a device that is no sensor"
 # Wine's setupapi lists every instance key under Enum with a ClassGUID (here the Sensor
@@ -103,11 +80,6 @@ step "a NOXL6110 sensor with two instances, and a device that is no sensor"
   device 'SYSTEM\CurrentControlSet\Enum\ACPI\NOXL6100\1' 'ACPI\VEN_NOXL&DEV_6100' '*NOXL6100'
 } >"$work/sensor.reg"
 import_registry "$work/sensor.reg"
-expect_equal "setupapi lists the devices" \
-  'ACPI\\NOXL6100\\1 = ACPI\\VEN_NOXL&DEV_6100
-ACPI\\NOXL6110\\4&2C8E1F3A&0 = ACPI\\VEN_NOXL&DEV_6110
-ACPI\\NOXL6110\\4&2C8E1F3A&1 = ACPI\\VEN_NOXL&DEV_6110' \
-  "$(wine "$probe" devices 2>/dev/null | tr -d '\r' | grep '^ACPI\\\\NOXL' || true)"
 
 step "first run: every firmware variable present"
 variable CALIBRATE 'e8 03 2c 01'                    # source lux 1000, sensor lux 300
@@ -115,40 +87,32 @@ variable ALR_CURVE '05 00 0a 00 64 00 96 00 e8 03 20 03 ff ff ff ff
                     00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00'
 variable ALS_CS '28 aa bb cc'                       # 40; bytes 1 to 3 are not used
 variable ALS_FLAG '00'
-expect_equal "-install: console text" \
-  "Noxel_ALS_Service is installed.
-Noxel_ALS_Service start running.
-x" "$(console -install)"
+expect_equal "-install: console text" "$installed" "$(console -install)"
 wait_until 20 published || true
 
 for instance in "${instances[@]}"; do
   expect_equal "values under $instance" \
-    "ALR_CURVE = type 1 size 44 bytes $(sz_bytes 5,10,100,150,1000,800)
-ALS_CAL = type 4 size 4 bytes 2c 01 00 00
-ALS_CS = type 4 size 4 bytes 28 00 00 00
-ALS_FLAG = type 4 size 4 bytes 00 00 00 00
-ALS_SRC = type 4 size 4 bytes e8 03 00 00" "$(parameters "$instance")"
+    "ALR_CURVE REG_SZ 5,10,100,150,1000,800
+ALS_CAL REG_DWORD 0x12c
+ALS_CS REG_DWORD 0x28
+ALS_FLAG REG_DWORD 0x0
+ALS_SRC REG_DWORD 0x3e8" "$(parameters "$instance")"
 done
 entries=$'[TS]SOURCE LUX: 1000\r\n[TS]SENSOR LUX: 300\r\n[TS]ALR Table: 5,10,100,150,1000,800\r\n'
 entries+=$'[TS]CHANGE SENSITIVITY: 40\r\n[TS]ALS FLAG: 0\r\n'
 expect_log "first run" "$entries$entries"
-expect_equal "events of the first run" \
-  "trace|Noxel_ALS_Service|Noxel ALS Service in OnStart
-trace|Noxel_ALS_Service|Update parameters successfully!" "$(events)"
+expect_events "events of the first run" "Noxel ALS Service in OnStart" "Update parameters successfully!"
 
 step "-remove once the worker has ended"
 remove_within 0 5 "with the worker ended, -remove takes its one-second poll and little more"
-wait_until 10 service_gone || true
+wait_until 10 is_gone || true
 
 step "second run: ALR_CURVE missing"
 rm "$firmware/ALR_CURVE-$guid"
 for instance in "${instances[@]}"; do
   wine reg delete "HKLM\\$sensor\\$instance\\Device Parameters" /va /f >/dev/null 2>&1
 done
-expect_equal "-install again: console text" \
-  "Noxel_ALS_Service is installed.
-Noxel_ALS_Service start running.
-x" "$(console -install)"
+expect_equal "-install again: console text" "$installed" "$(console -install)"
 wait_until 20 is_running $name || true
 # The platform's own text for 203 goes into the line as it is: Wine's words are no
 # fact about Windows, and the conformance run holds only that they end in "\r\n".
@@ -165,10 +129,10 @@ pause 0.5  # the attempt's last lines
 expect_log "first attempt" "$failure$entries$entries"
 for instance in "${instances[@]}"; do
   expect_equal "values under $instance, without the curve" \
-    "ALS_CAL = type 4 size 4 bytes 2c 01 00 00
-ALS_CS = type 4 size 4 bytes 28 00 00 00
-ALS_FLAG = type 4 size 4 bytes 00 00 00 00
-ALS_SRC = type 4 size 4 bytes e8 03 00 00" "$(parameters "$instance")"
+    "ALS_CAL REG_DWORD 0x12c
+ALS_CS REG_DWORD 0x28
+ALS_FLAG REG_DWORD 0x0
+ALS_SRC REG_DWORD 0x3e8" "$(parameters "$instance")"
 done
 
 step "-remove while the worker sleeps after the failed attempt"
@@ -176,9 +140,5 @@ pause "$(awk -v a="$attempt_at" -v n="$(now)" 'BEGIN { d = a + 4 - n; printf "%.
 remove_within 3 12 "-remove waits out the worker's sleep"
 # The worker left its loop after the sleep: no second attempt.
 expect_log "after the stop" "$failure$entries$entries"
-expect_equal "events of both runs" \
-  "trace|Noxel_ALS_Service|Noxel ALS Service in OnStart
-trace|Noxel_ALS_Service|Update parameters successfully!
-trace|Noxel_ALS_Service|Noxel ALS Service in OnStop
-trace|Noxel_ALS_Service|Noxel ALS Service in OnStart
-trace|Noxel_ALS_Service|Noxel ALS Service in OnStop" "$(events)"
+expect_events "events of both runs" "Noxel ALS Service in OnStart" "Update parameters successfully!" \
+  "Noxel ALS Service in OnStop" "Noxel ALS Service in OnStart" "Noxel ALS Service in OnStop"

@@ -65,30 +65,14 @@ expect_match() {
   fi
 }
 
-# expect_files_equal WHAT EXPECTED-FILE ACTUAL-FILE (byte for byte)
-expect_files_equal() {
-  if cmp -s "$2" "$3"; then
-    echo "ok: $1"
-  else
-    fail "$1"
-    echo "  expected:"; od -An -c "$2" | sed 's/^/   /'
-    echo "  came:"; od -An -c "$3" 2>/dev/null | sed 's/^/   /' || echo "   (no file)"
-  fi
-}
-
-# expect_same_file WHAT EXPECTED-FILE ACTUAL-FILE (byte for byte; binary files, shown
-# by size and digest)
+# expect_same_file WHAT EXPECTED-FILE ACTUAL-FILE: byte for byte; a difference shows as
+# cmp shows it, with the first differing bytes (offset, then octal values).
 expect_same_file() {
   if cmp -s "$2" "$3"; then
     echo "ok: $1"
   else
     fail "$1"
-    echo "  expected: $(stat -c %s "$2") bytes, sha256 $(sha256sum <"$2" | cut -c1-16)"
-    if [ -e "$3" ]; then
-      echo "  came: $(stat -c %s "$3") bytes, sha256 $(sha256sum <"$3" | cut -c1-16)"
-    else
-      echo "  came: no file"
-    fi
+    { cmp "$2" "$3"; cmp -l "$2" "$3" | head -8; } 2>&1 | sed 's/^/   /' || true
   fi
 }
 
@@ -126,6 +110,15 @@ console() {
   [ "$code" -eq 0 ] || printf ' (exit code %s)' "$code"
 }
 
+# msiexec ARGUMENT...: its exit status, the low byte of the Windows exit code (1603
+# shows as 67).
+msiexec() {
+  set +e
+  wine msiexec "$@" >>"$work/msiexec.out" 2>&1
+  echo $?
+  set -e
+}
+
 # Creates the prefix, lets it settle, then keeps its server and services running. The
 # first process after the prefix settles starts the services, which keep its stderr and
 # WINEDEBUG: with +eventlog Wine prints every ReportEventW string, to services.log.
@@ -147,13 +140,19 @@ import_registry() {
   wine reg import "$(wine winepath -w "$1.utf16" 2>/dev/null | tr -d '\r')" >/dev/null 2>&1
 }
 
-# The bytes of a REG_SZ holding TEXT, terminator included, as the probe prints them.
-sz_bytes() { { printf '%s' "$1" | iconv -f UTF-8 -t UTF-16LE; printf '\0\0'; } | od -An -tx1 -v | xargs; }
+# reg_values KEY: the values of a key below HKLM as reg.exe shows them, "NAME TYPE DATA"
+# a line, nothing when there is no key. Their bytes are the host tests' and the
+# conformance run's.
+reg_values() {
+  wine reg query "HKLM\\$1" 2>/dev/null | tr -d '\r' |
+    sed -n 's/^    \([^ ]*\) \{4\}\(REG_[A-Z_]*\) \{4\}\(.*\)$/\1 \2 \3/p'
+}
 
 # The Unix path of a Windows path in this prefix.
 unix_path() { wine winepath -u "$1" 2>/dev/null | tr -d '\r'; }
 
-# service_state NAME: the STATE word of "sc query", or the error line when there is none.
+# service_state NAME: the STATE word of "sc query", or the error line when there is none
+# (scripts/measure-wine.sh reads it).
 service_state() {
   local out
   out=$(wine sc query "$1" 2>/dev/null | tr -d '\r')
@@ -164,15 +163,71 @@ service_state() {
   fi
 }
 
-# service_status NAME: how the service manager answers for the service, through the
-# probe ($probe): "ok state S type T accepted A exit E", or "fail ERROR".
-service_status() { wine "$probe" service "$1" 2>/dev/null | tr -d '\r' | sed 's/^[A-Za-z]* = //'; }
+# ask ARGUMENT...: the answer of the scripts' helper ($probe, tests/wine/probe.cpp).
+ask() { wine "$probe" "$@" 2>/dev/null | tr -d '\r'; }
 
+# service_status NAME: how the service manager answers for the service: "ok state S type
+# T accepted A exit E", or "fail ERROR".
+service_status() { ask service "$1" | sed 's/^[A-Za-z]* = //'; }
+
+name=Noxel_ALS_Service
+readonly event_source='SYSTEM\CurrentControlSet\Services\EventLog\Application\Noxel_ALS_Service'
 # The probe's answer for a service the manager does not know.
 readonly not_installed="fail 1060"  # ERROR_SERVICE_DOES_NOT_EXIST
 
 # is_running NAME: whether the service manager reports the service RUNNING.
 is_running() { [[ "$(service_status "$1")" == "ok state RUNNING "* ]]; }
+is_gone() { [ "$(service_status $name)" = "$not_installed" ]; }
+
+# expect_running WHAT: the service comes up RUNNING within 20 s.
+expect_running() {
+  wait_until 20 is_running $name || true
+  expect_match "$1" 'ok state RUNNING .*' "$(service_status $name)"
+}
+
+# Gone or there: a registry key (reg.exe's path), a file.
+key_state() { wine reg query "$1" >/dev/null 2>&1 && echo present || echo gone; }
+file_state() { [ -e "$1" ] && echo present || echo gone; }
+
+# put_program EXE DIR: EXE copied into the prefix as C:\DIR\NoxelAlsSvc.exe, which $program
+# names from then on.
+put_program() {
+  mkdir -p "$WINEPREFIX/drive_c/${2//\\//}"
+  cp "$1" "$WINEPREFIX/drive_c/${2//\\//}/NoxelAlsSvc.exe"
+  program="C:\\$2\\NoxelAlsSvc.exe"
+}
+
+# What -install and the MSI register, and how the service manager and the registry show
+# it (Wine keeps no failure actions): "config NAME" of the probe for PATH as registered,
+# and the event source's values for the message file FILE.
+expected_config() {
+  printf '%s\n' 'type = 0x00000110' 'start = 3' 'error control = 1' "path = [${1//\\/\\\\}]" 'group = []' \
+    'tag = 0' 'dependencies = []' 'account = [LocalSystem]' 'display name = [Noxel Ambient Light Sensor Service]' \
+    "description = [Copies the ambient light sensor's calibration from the UEFI firmware into the sensor's registry settings.]"
+}
+expected_source() { printf 'EventMessageFile REG_EXPAND_SZ %s\nTypesSupported REG_DWORD 0x5\n' "$1"; }
+
+readonly installed='Noxel_ALS_Service is installed.
+Noxel_ALS_Service start running.
+x'
+
+# remove_within MIN MAX WHAT: -remove stops and deletes the service, taking MIN to MAX s.
+remove_within() {
+  local begin seconds
+  begin=$(now)
+  expect_match "-remove: console text" \
+    'Stopping Noxel_ALS_Service\.\.*
+Noxel_ALS_Service is stopped\.
+Noxel_ALS_Service is removed\.
+x' "$(console -remove)"
+  seconds=$(elapsed "$begin")
+  echo "   -remove took $seconds s"
+  if awk -v s="$seconds" -v low="$1" -v high="$2" 'BEGIN { exit !(s >= low && s <= high) }'; then
+    echo "ok: $3 ($1 to $2 s)"
+  else
+    fail "-remove took $seconds s; expected $1 to $2 s: $3"
+  fi
+}
 
 # events: every ReportEventW entry in services.log as "class|first string|second string",
 # pairing the lines of one thread (each entry prints its strings one per line).
@@ -182,4 +237,13 @@ events() {
       if ($1 in first) { print $2 "|" first[$1] "|" $3; delete first[$1] }
       else first[$1] = $3
     }'
+}
+
+# expect_events WHAT TEXT...: the service's event-log entries of the run, in order, each
+# an information entry of the service with that text.
+expect_events() {
+  local what=$1 text expected=""
+  shift
+  for text in "$@"; do expected+="trace|Noxel_ALS_Service|$text"$'\n'; done
+  expect_equal "$what" "${expected%$'\n'}" "$(events)"
 }

@@ -13,7 +13,6 @@ probe=$4
 version=$5
 build_msi=$6
 cmake=$7
-name=Noxel_ALS_Service
 key='HKLM\System\CurrentControlSet\Services\Noxel_ALS_Service'
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 
@@ -37,23 +36,6 @@ cp "$package" "$WINEPREFIX/drive_c/packages/current.msi"
 cp "$work/next/next.msi" "$WINEPREFIX/drive_c/packages/next.msi"
 install_dir="$WINEPREFIX/drive_c/Program Files/Noxel ALS"
 
-# msiexec ARGUMENT...: its exit status, with the seconds it took into $work/msiexec.time.
-# The status is the low byte of the Windows exit code: 1603 shows as 67.
-msiexec() {
-  local begin code
-  begin=$(now)
-  set +e
-  wine msiexec "$@" >>"$work/msiexec.out" 2>&1
-  code=$?
-  set -e
-  elapsed "$begin" >"$work/msiexec.time"
-  echo "$code"
-}
-
-# The service's key as reg.exe lists it, without the key's own line.
-registration() { wine reg query "$key" 2>/dev/null | tr -d '\r' | sed -n 's/^    //p'; }
-# The service manager's own record of it.
-service_config() { wine "$probe" config "$name" 2>/dev/null | tr -d '\r'; }
 # "version code" of every installed product of this name, one a line.
 products() {
   wine reg query "$uninstall_key" /s 2>/dev/null | tr -d '\r' | awk '
@@ -63,46 +45,20 @@ products() {
     /^$/ && shown == "Noxel Ambient Light Sensor Service" { print version " " code; shown = "" }
     END { if (shown == "Noxel Ambient Light Sensor Service") print version " " code }'
 }
-event_source() {
-  wine "$probe" values 'SYSTEM\CurrentControlSet\Services\EventLog\Application\Noxel_ALS_Service' 2>/dev/null |
-    tr -d '\r'
-}
 installed_files() { (cd "$install_dir" 2>/dev/null && ls -A) || echo "(no folder)"; }
 
-# Written out as -install registers the service (service.sh checks the same values of
-# -install; Wine adds PreshutdownTimeout to every service it creates).
-expected_registration='Description    REG_SZ    Copies the ambient light sensor'"'"'s calibration from the UEFI firmware into the sensor'"'"'s registry settings.
-DisplayName    REG_SZ    Noxel Ambient Light Sensor Service
-ErrorControl    REG_DWORD    0x1
-ImagePath    REG_SZ    "C:\Program Files\Noxel ALS\NoxelAlsSvc.exe"
-ObjectName    REG_SZ    LocalSystem
-PreshutdownTimeout    REG_DWORD    0x2bf20
-Start    REG_DWORD    0x3
-Type    REG_DWORD    0x110'
-expected_config='type = 0x00000110
-start = 3
-error control = 1
-path = ["C:\\Program Files\\Noxel ALS\\NoxelAlsSvc.exe"]
-group = []
-tag = 0
-dependencies = []
-account = [LocalSystem]
-display name = [Noxel Ambient Light Sensor Service]
-description = [Copies the ambient light sensor'"'"'s calibration from the UEFI firmware into the sensor'"'"'s registry settings.]'
+# As -install registers the service: the quoted path, the installed executable as the
+# event source's message file.
 program='C:\Program Files\Noxel ALS\NoxelAlsSvc.exe'
-# The event source as -install registers it: the installed executable, expandable.
-expected_source="EventMessageFile = type 2 size $(( (${#program} + 1) * 2 )) bytes $(sz_bytes "$program")
-TypesSupported = type 4 size 4 bytes 05 00 00 00"
+expected_config=$(expected_config "\"$program\"")
+expected_source=$(expected_source "$program")
 
 step "msiexec /i of version $version, silent"
 expect_equal "msiexec /i: exit status" 0 "$(msiexec /i 'C:\packages\current.msi' /qn)"
-echo "   the install took $(cat "$work/msiexec.time") s"
-wait_until 20 is_running $name || true
-expect_equal "sc query: state" RUNNING "$(service_state $name)"
-expect_equal "the service's key, as -install writes it" "$expected_registration" "$(registration)"
-expect_equal "QueryServiceConfigW: the service manager holds the quoted path" \
-  "$expected_config" "$(service_config)"
-expect_equal "the event source" "$expected_source" "$(event_source)"
+expect_running "the service runs"
+expect_equal "QueryServiceConfigW, QueryServiceConfig2W: as -install registers it" \
+  "$expected_config" "$(ask config $name)"
+expect_equal "the event source" "$expected_source" "$(reg_values "$event_source")"
 expect_equal "the installed files" "NoxelAlsSvc.exe" "$(installed_files)"
 expect_same_file "the installed executable" "$exe" "$install_dir/NoxelAlsSvc.exe"
 expect_match "one product, version $version" "$version \{[0-9A-F-]{36}\}" "$(products)"
@@ -110,12 +66,9 @@ first_product=$(products | cut -d' ' -f2)
 
 step "msiexec /i of version $next_version: a major upgrade"
 expect_equal "msiexec /i: exit status" 0 "$(msiexec /i 'C:\packages\next.msi' /qn)"
-echo "   the upgrade took $(cat "$work/msiexec.time") s"
-wait_until 20 is_running $name || true
-expect_equal "sc query: state" RUNNING "$(service_state $name)"
-expect_equal "the service's key, unchanged" "$expected_registration" "$(registration)"
-expect_equal "QueryServiceConfigW, unchanged" "$expected_config" "$(service_config)"
-expect_equal "the event source, unchanged" "$expected_source" "$(event_source)"
+expect_running "the service runs"
+expect_equal "QueryServiceConfigW, QueryServiceConfig2W, unchanged" "$expected_config" "$(ask config $name)"
+expect_equal "the event source, unchanged" "$expected_source" "$(reg_values "$event_source")"
 expect_equal "one file" "NoxelAlsSvc.exe" "$(installed_files)"
 expect_same_file "the executable of version $next_version" \
   "$work/next/NoxelAlsSvc.exe" "$install_dir/NoxelAlsSvc.exe"
@@ -133,25 +86,17 @@ expect_equal "msiexec /i: exit status, ERROR_INSTALL_FAILURE" 67 "$(msiexec /i '
 expect_equal "still version $next_version alone" "$next_version $next_product" "$(products)"
 expect_same_file "still the executable of version $next_version" \
   "$work/next/NoxelAlsSvc.exe" "$install_dir/NoxelAlsSvc.exe"
-expect_equal "the service still runs" RUNNING "$(service_state $name)"
+expect_running "the service still runs"
 
 step "msiexec /x by product code, silent"
 expect_equal "msiexec /x: exit status" 0 "$(msiexec /x "$next_product" /qn)"
-# The stop waits out the worker's sleep between attempts, up to 10 s.
-echo "   the uninstall took $(cat "$work/msiexec.time") s"
-# Wine's sc.exe prints nothing for a service it does not know and exits with 1
-# (Windows' prints "OpenService FAILED 1060").
-expect_equal "sc query: the service is unknown" "exit 1, no output" \
-  "$(set +e; out=$(wine sc query $name 2>&1); code=$?; echo "exit $code, ${out:-no output}")"
 expect_equal "OpenServiceW" "$not_installed" "$(service_status $name)"
-expect_equal "the service's key" gone "$(wine reg query "$key" >/dev/null 2>&1 && echo present || echo gone)"
-expect_equal "the event source" "RegOpenKeyExW = 2" "$(event_source)"
+expect_equal "the service's key" gone "$(key_state "$key")"
+expect_equal "the event source" "" "$(reg_values "$event_source")"
 expect_equal "the files and the folder" "(no folder)" "$(installed_files)"
 expect_equal "no product left" "" "$(products)"
 
 step "the events, as Wine prints them on the services' stderr"
-expect_equal "started, stopped and started by the upgrade, stopped by the uninstall" \
-  "trace|Noxel_ALS_Service|Noxel ALS Service in OnStart
-trace|Noxel_ALS_Service|Noxel ALS Service in OnStop
-trace|Noxel_ALS_Service|Noxel ALS Service in OnStart
-trace|Noxel_ALS_Service|Noxel ALS Service in OnStop" "$(events)"
+expect_events "started, stopped and started by the upgrade, stopped by the uninstall" \
+  "Noxel ALS Service in OnStart" "Noxel ALS Service in OnStop" "Noxel ALS Service in OnStart" \
+  "Noxel ALS Service in OnStop"

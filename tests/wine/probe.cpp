@@ -1,21 +1,19 @@
-// The Wine scripts' helper, which looks at what the service left behind: "values KEY"
-// prints the values of a key below HKEY_LOCAL_MACHINE with their types and bytes;
-// "devices" prints the instance and first hardware ID of every device that setupapi
-// lists as present; "service NAME" prints how the service manager answers OpenServiceW
-// and QueryServiceStatus for a service, and "config NAME" its QueryServiceConfigW;
-// "version FILE" reads an executable's version resource and manifest back; "message
-// CODE" prints the system's text for an error code; "render FILE TEXT..." renders each
-// text as Event Viewer renders an entry of the service, through the message table of
-// FILE, loaded as data. What the
-// platform answers to the service's own calls is the conformance program's business
-// (tests/conformance/).
+// The Wine scripts' helper, which asks the platform what the service and its packages
+// left behind: "service NAME" prints how the service manager answers OpenServiceW and
+// QueryServiceStatus, "config NAME" its QueryServiceConfigW and description, "services"
+// every service with whether it is stopped; "version FILE" reads an executable's
+// version resource and manifest back; "message CODE" prints the
+// system's text for an error code; "render FILE TEXT..." renders each text as Event
+// Viewer renders an entry of the service, through FILE's message table. For the driver
+// package: "check INF", "lines INF SECTION", "install-services INF SECTION" (see Inf).
+// What the platform answers to the service's own calls is the conformance program's
+// business (tests/conformance/).
 #include <windows.h>
 #include <setupapi.h>
 #include <strsafe.h>
 #include <winver.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -26,6 +24,7 @@ namespace {
 // Preset as the last error, so that a call that sets none shows.
 constexpr DWORD sentinelError = 0xDEADBEEF;
 
+// Written at the end with WriteFile: the C runtime's text mode would double a "\r".
 std::string output;
 
 std::string Escape(const WCHAR* text, size_t length) {
@@ -49,7 +48,7 @@ std::string Escape(const WCHAR* text, size_t length) {
     return escaped;
 }
 
-std::string Escape(const WCHAR* text) { return Escape(text, lstrlenW(text)); }
+std::string Escape(const std::wstring& text) { return Escape(text.c_str(), text.size()); }
 
 // Appends `item` to a list separated by `separator`.
 void Append(std::string& list, char separator, const std::string& item) {
@@ -66,159 +65,26 @@ std::string Hex(unsigned long value) {
 }
 
 void Line(const std::string& key, const std::string& value) { output += key + " = " + value + "\n"; }
+void Print(const std::string& text) { output += text + "\n"; }
 
-// A BOOL-returning call as "ok" or "fail <error>".
-std::string Outcome(BOOL succeeded, DWORD error) { return succeeded ? "ok" : "fail " + Number(error); }
+std::string Failed(DWORD error) { return "fail " + Number(error); }
 
-// Makes a BOOL-returning call with a sentinel in the last error, and tells its outcome.
-template <typename Call>
-std::string Try(Call call) {
-    SetLastError(sentinelError);
-    const BOOL succeeded = call();
-    return Outcome(succeeded, GetLastError());
-}
-
-void Flush() {
-    DWORD written = 0;
-    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), output.data(), static_cast<DWORD>(output.size()), &written,
-              nullptr);
-    output.clear();
-}
-
-// ---- Devices -------------------------------------------------------------------------
-
-std::vector<BYTE> HardwareIdProperty(HDEVINFO set, SP_DEVINFO_DATA& device, DWORD& error) {
-    DWORD size = 0;
-    SetLastError(sentinelError);
-    if (!SetupDiGetDeviceRegistryPropertyW(set, &device, SPDRP_HARDWAREID, nullptr, nullptr, 0, &size) &&
-        GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-        error = GetLastError();
-        return {};
-    }
-    std::vector<BYTE> property(size);
-    if (!SetupDiGetDeviceRegistryPropertyW(set, &device, SPDRP_HARDWAREID, nullptr, property.data(), size,
-                                           nullptr)) {
-        error = GetLastError();
-        return {};
-    }
-    error = 0;
-    return property;
-}
-
-constexpr DWORD deviceIdCapacity = 200;  // MAX_DEVICE_ID_LEN of cfgmgr32.h
-
-std::string InstanceId(HDEVINFO set, SP_DEVINFO_DATA& device) {
-    WCHAR id[deviceIdCapacity];
-    if (!SetupDiGetDeviceInstanceIdW(set, &device, id, deviceIdCapacity, nullptr)) return "?";
-    return Escape(id);
-}
-
-void Devices() {
-    HDEVINFO set = SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
-    SP_DEVINFO_DATA device{};
-    device.cbSize = sizeof(device);
-    for (DWORD index = 0; SetupDiEnumDeviceInfo(set, index, &device); ++index) {
-        DWORD error = 0;
-        const std::vector<BYTE> property = HardwareIdProperty(set, device, error);
-        const auto* ids = reinterpret_cast<const WCHAR*>(property.data());
-        Line(InstanceId(set, device),
-             property.empty() ? "no hardware ID, error " + Number(error) : Escape(ids, lstrlenW(ids)));
-    }
-    SetupDiDestroyDeviceInfoList(set);
-}
-
-// Devices under Enum\ROOT\NOXELPROBE, which platform.sh declares; each instance name
-// tells what its key holds.
-std::string StatusText(const SERVICE_STATUS& status) {
-    return std::string("state ") + emu::StateName(status.dwCurrentState) + " type " +
-           Hex(status.dwServiceType) + " accepted " + Number(status.dwControlsAccepted) + " exit " +
-           Number(status.dwWin32ExitCode);
-}
-
-// ---- Message text ----------------------------------------------------------------------
-
-// The system's text for an error code, as the service asks for it, in UTF-8 and nothing
-// else, so that a script can expect exactly it in what the service wrote.
-int Message(const WCHAR* codeText) {
-    const DWORD code = wcstoul(codeText, nullptr, 10);
-    WCHAR* text = nullptr;
-    const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr,
-                                        code, 0, reinterpret_cast<WCHAR*>(&text), 0, nullptr);
-    if (length == 0) return 1;
-    const int bytes =
-        WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-    std::string narrow(static_cast<size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), narrow.data(), bytes, nullptr, nullptr);
-    LocalFree(text);
-    output += narrow;
-    return 0;
-}
-
-// An entry's text as Event Viewer shows it: message 0 of the file's message table, with
-// the entry's two strings, the service name and the text.
-int Render(const WCHAR* path, WCHAR** texts, int count) {
-    HMODULE module = LoadLibraryExW(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    if (!module) {
-        Line("LoadLibraryExW", "fail " + Number(GetLastError()));
-        return 1;
-    }
-    int status = 0;
-    for (int i = 0; i < count; ++i) {
-        const WCHAR* strings[2] = {L"Noxel_ALS_Service", texts[i]};
-        WCHAR rendered[512];
-        SetLastError(sentinelError);
-        const DWORD length =
-            FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, module, 0, 0,
-                           rendered, 512, reinterpret_cast<va_list*>(const_cast<WCHAR**>(strings)));
-        if (length == 0) status = 1;
-        Line(Escape(texts[i]),
-             length ? "[" + Escape(rendered, length) + "]" : "fail " + Number(GetLastError()));
-    }
-    FreeLibrary(module);
-    return status;
-}
-
-// ---- Registry values -----------------------------------------------------------------
-
-int Values(const WCHAR* path) {
-    HKEY key = nullptr;
-    const LONG opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key);
-    if (opened != ERROR_SUCCESS) {
-        Line("RegOpenKeyExW", Number(opened));
-        return 1;
-    }
-    for (DWORD index = 0;; ++index) {
-        WCHAR name[256];
-        DWORD nameLength = 256, type = 0, size = 0;
-        if (RegEnumValueW(key, index, name, &nameLength, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
-            break;
-        std::vector<BYTE> data(size);
-        nameLength = 256;
-        RegEnumValueW(key, index, name, &nameLength, nullptr, &type, data.data(), &size);
-        std::string bytes;
-        for (BYTE b : data) {
-            char hex[4];
-            std::snprintf(hex, sizeof(hex), "%02x", b);
-            Append(bytes, ' ', hex);
-        }
-        Line(Escape(name), "type " + Number(type) + " size " + Number(size) + " bytes " + bytes);
-    }
-    RegCloseKey(key);
-    return 0;
-}
-
-// ---- One service -----------------------------------------------------------------------
+// ---- Services --------------------------------------------------------------------------
 
 int Service(const WCHAR* name) {
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
     SetLastError(sentinelError);
     SC_HANDLE service = OpenServiceW(manager, name, SERVICE_QUERY_STATUS);
     if (!service) {
-        Line("OpenServiceW", "fail " + Number(GetLastError()));
+        Line("OpenServiceW", Failed(GetLastError()));
     } else {
         SERVICE_STATUS status{};
-        const std::string outcome = Try([&] { return QueryServiceStatus(service, &status); });
-        Line("QueryServiceStatus", outcome + " " + StatusText(status));
+        SetLastError(sentinelError);
+        const std::string outcome = QueryServiceStatus(service, &status) ? "ok" : Failed(GetLastError());
+        Line("QueryServiceStatus", outcome + " state " + emu::StateName(status.dwCurrentState) + " type " +
+                                       Hex(status.dwServiceType) + " accepted " +
+                                       Number(status.dwControlsAccepted) + " exit " +
+                                       Number(status.dwWin32ExitCode));
         CloseServiceHandle(service);
     }
     CloseServiceHandle(manager);
@@ -232,7 +98,7 @@ int ServiceConfig(const WCHAR* name) {
     SC_HANDLE service = OpenServiceW(manager, name, SERVICE_QUERY_CONFIG);
     int status = 1;
     if (!service) {
-        Line("OpenServiceW", "fail " + Number(GetLastError()));
+        Line("OpenServiceW", Failed(GetLastError()));
     } else {
         DWORD size = 0;
         QueryServiceConfigW(service, nullptr, 0, &size);
@@ -240,7 +106,7 @@ int ServiceConfig(const WCHAR* name) {
         auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
         SetLastError(sentinelError);
         if (!QueryServiceConfigW(service, config, size, &size)) {
-            Line("QueryServiceConfigW", "fail " + Number(GetLastError()));
+            Line("QueryServiceConfigW", Failed(GetLastError()));
         } else {
             // The dependencies are a list of strings ending in an empty one.
             std::string dependencies;
@@ -269,12 +135,72 @@ int ServiceConfig(const WCHAR* name) {
             Line("description",
                  QueryServiceConfig2W(service, SERVICE_CONFIG_DESCRIPTION, described.data(), size, &size)
                      ? text(reinterpret_cast<SERVICE_DESCRIPTIONW*>(described.data())->lpDescription)
-                     : "fail " + Number(GetLastError()));
+                     : Failed(GetLastError()));
             status = 0;
         }
         CloseServiceHandle(service);
     }
     CloseServiceHandle(manager);
+    return status;
+}
+
+int Services() {
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ENUMERATE_SERVICE);
+    std::vector<BYTE> buffer(256 * 1024);
+    DWORD needed = 0, count = 0;
+    if (!EnumServicesStatusExW(manager, SC_ENUM_PROCESS_INFO, SERVICE_WIN32, SERVICE_STATE_ALL, buffer.data(),
+                               static_cast<DWORD>(buffer.size()), &needed, &count, nullptr, nullptr)) {
+        Print(Failed(GetLastError()));
+        return 1;
+    }
+    const auto* services = reinterpret_cast<const ENUM_SERVICE_STATUS_PROCESSW*>(buffer.data());
+    for (DWORD i = 0; i < count; ++i)
+        Print(Escape(services[i].lpServiceName) +
+              (services[i].ServiceStatusProcess.dwCurrentState == SERVICE_STOPPED ? " stopped"
+                                                                                  : " not stopped"));
+    CloseServiceHandle(manager);
+    return 0;
+}
+
+// ---- Message text ----------------------------------------------------------------------
+
+// The system's text for an error code, as the service asks for it, in UTF-8 and nothing
+// else, so that a script can expect exactly it in what the service wrote.
+int Message(const WCHAR* codeText) {
+    const DWORD code = wcstoul(codeText, nullptr, 10);
+    WCHAR* text = nullptr;
+    const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr,
+                                        code, 0, reinterpret_cast<WCHAR*>(&text), 0, nullptr);
+    if (length == 0) return 1;
+    const int bytes =
+        WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
+    std::string narrow(static_cast<size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), narrow.data(), bytes, nullptr, nullptr);
+    LocalFree(text);
+    output += narrow;
+    return 0;
+}
+
+// An entry's text as Event Viewer shows it: message 0 of the file's message table, with
+// the entry's two strings, the service name and the text.
+int Render(const WCHAR* path, WCHAR** texts, int count) {
+    HMODULE module = LoadLibraryExW(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (!module) {
+        Line("LoadLibraryExW", Failed(GetLastError()));
+        return 1;
+    }
+    int status = 0;
+    for (int i = 0; i < count; ++i) {
+        const WCHAR* strings[2] = {L"Noxel_ALS_Service", texts[i]};
+        WCHAR rendered[512];
+        SetLastError(sentinelError);
+        const DWORD length =
+            FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, module, 0, 0,
+                           rendered, 512, reinterpret_cast<va_list*>(const_cast<WCHAR**>(strings)));
+        if (length == 0) status = 1;
+        Line(Escape(texts[i]), length ? "[" + Escape(rendered, length) + "]" : Failed(GetLastError()));
+    }
+    FreeLibrary(module);
     return status;
 }
 
@@ -289,14 +215,9 @@ int Version(const WCHAR* path) {
     DWORD ignored = 0;
     SetLastError(sentinelError);
     const DWORD size = GetFileVersionInfoSizeW(path, &ignored);
-    if (size == 0) {
-        Line("GetFileVersionInfoSizeW", "fail " + Number(GetLastError()));
-        return 1;
-    }
     std::vector<BYTE> info(size);
-    SetLastError(sentinelError);
-    if (!GetFileVersionInfoW(path, 0, size, info.data())) {
-        Line("GetFileVersionInfoW", "fail " + Number(GetLastError()));
+    if (size == 0 || !GetFileVersionInfoW(path, 0, size, info.data())) {
+        Line("GetFileVersionInfoW", Failed(GetLastError()));
         return 1;
     }
 
@@ -308,8 +229,6 @@ int Version(const WCHAR* path) {
         Line("fixed file version", VersionText(fixed->dwFileVersionMS, fixed->dwFileVersionLS));
         Line("fixed product version", VersionText(fixed->dwProductVersionMS, fixed->dwProductVersionLS));
         Line("fixed file type", Number(fixed->dwFileType));
-    } else {
-        Line("fixed", "missing");
     }
 
     std::string translations;
@@ -335,49 +254,87 @@ int Version(const WCHAR* path) {
     // The manifest, loaded from the file as data: it is not this process's own.
     HMODULE module = LoadLibraryExW(path, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
     HRSRC manifest = module ? FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24)) : nullptr;
-    if (!manifest) {
-        Line("manifest 1", "missing");
-    } else {
+    if (manifest) {
         const DWORD bytes = SizeofResource(module, manifest);
         const char* text = static_cast<const char*>(LockResource(LoadResource(module, manifest)));
-        std::string escaped;
-        for (DWORD i = 0; text && i < bytes; ++i) {
-            if (text[i] == '\n')
-                escaped += "\\n";
-            else
-                escaped += text[i];
-        }
-        Line("manifest 1", Number(bytes) + " bytes");
-        Line("manifest text", escaped);
+        std::string oneLine;
+        for (DWORD i = 0; text && i < bytes; ++i) oneLine += text[i] == '\n' ? ' ' : text[i];
+        Line("manifest 1", oneLine);
     }
     if (module) FreeLibrary(module);
     return 0;
 }
 
+// ---- The driver package's INFs --------------------------------------------------------
+
+std::wstring Field(INFCONTEXT& line, DWORD index) {
+    WCHAR text[1024];
+    return SetupGetStringFieldW(&line, index, text, 1024, nullptr) ? text : L"";
+}
+
+// "check": whether the INF opens as a Windows 4 style INF; "lines": a section's lines as
+// "field, field, ...", with "key = " before them when the line has one;
+// "install-services": SetupInstallServicesFromInfSectionW on a section.
+int Inf(const WCHAR* command, const WCHAR* path, const WCHAR* section) {
+    UINT errorLine = 0;
+    HINF inf = SetupOpenInfFileW(path, nullptr, INF_STYLE_WIN4, &errorLine);
+    if (inf == INVALID_HANDLE_VALUE) {
+        Line("SetupOpenInfFileW", Failed(GetLastError()) + ", line " + Number(errorLine));
+        return 1;
+    }
+    int status = 0;
+    INFCONTEXT line;
+    if (!section) {
+        Print("ok");
+    } else if (lstrcmpW(command, L"lines") == 0) {
+        for (BOOL found = SetupFindFirstLineW(inf, section, nullptr, &line); found;
+             found = SetupFindNextLine(&line, &line)) {
+            std::wstring text = Field(line, 0).empty() ? L"" : Field(line, 0) + L" = ";
+            for (DWORD i = 1; i <= SetupGetFieldCount(&line); ++i)
+                text += (i > 1 ? L", " : L"") + Field(line, i);
+            Print(Escape(text));
+        }
+    } else if (SetupInstallServicesFromInfSectionW(inf, section, 0)) {
+        Print("ok");
+    } else {
+        Print(Failed(GetLastError()));
+        status = 1;
+    }
+    SetupCloseInfFile(inf);
+    return status;
+}
+
 }  // namespace
 
 int wmain(int argc, WCHAR* argv[]) {
+    const auto is = [&](const WCHAR* command, int arguments) {
+        return argc == arguments + 2 && lstrcmpW(argv[1], command) == 0;
+    };
     int status = 0;
-    if (argc == 3 && lstrcmpW(argv[1], L"values") == 0) {
-        status = Values(argv[2]);
-    } else if (argc == 3 && lstrcmpW(argv[1], L"service") == 0) {
+    if (is(L"service", 1)) {
         status = Service(argv[2]);
-    } else if (argc == 3 && lstrcmpW(argv[1], L"config") == 0) {
+    } else if (is(L"config", 1)) {
         status = ServiceConfig(argv[2]);
-    } else if (argc == 3 && lstrcmpW(argv[1], L"version") == 0) {
+    } else if (is(L"services", 0)) {
+        status = Services();
+    } else if (is(L"version", 1)) {
         status = Version(argv[2]);
-    } else if (argc == 3 && lstrcmpW(argv[1], L"message") == 0) {
+    } else if (is(L"message", 1)) {
         status = Message(argv[2]);
     } else if (argc >= 3 && lstrcmpW(argv[1], L"render") == 0) {
         status = Render(argv[2], argv + 3, argc - 3);
-    } else if (argc == 2 && lstrcmpW(argv[1], L"devices") == 0) {
-        Devices();
+    } else if (is(L"check", 1)) {
+        status = Inf(argv[1], argv[2], nullptr);
+    } else if (is(L"lines", 2) || is(L"install-services", 2)) {
+        status = Inf(argv[1], argv[2], argv[3]);
     } else {
         output =
-            "usage: probe values KEY | devices | service NAME | config NAME | version FILE | message CODE | "
-            "render FILE TEXT...\n";
+            "usage: probe service NAME | config NAME | services | version FILE | message CODE | "
+            "render FILE TEXT... | check INF | lines INF SECTION | install-services INF SECTION\n";
         status = 2;
     }
-    Flush();
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), output.data(), static_cast<DWORD>(output.size()), &written,
+              nullptr);
     return status;
 }
