@@ -199,11 +199,10 @@ time_remove() {
   text=$(wine "$1" -remove 2>/dev/null | tr -d '\r')
   echo "$(elapsed "$begin") s: $(printf '%s' "$text" | paste -sd '|')"
 }
-is_running() { [[ "$(service_status Noxel_ALS_Service)" == "ok state 4 "* ]]; }
 
 echo "== -remove while the worker sleeps (stop sent 4 s into a 10 s sleep)"
 wine 'C:\measure\NoxelAlsSvc.exe' -install >/dev/null 2>&1
-wait_until 20 is_running || true
+wait_until 20 is_running Noxel_ALS_Service || true
 pause 4
 echo "NoxelAlsSvc.exe -remove: $(time_remove 'C:\measure\NoxelAlsSvc.exe')"
 wait_until 10 test "$(service_status Noxel_ALS_Service)" = "fail 1060" || true
