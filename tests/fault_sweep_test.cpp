@@ -25,7 +25,8 @@ TEST(FaultSweep, LogOfWholeEntriesOnly) {
 }
 
 TEST(FaultSweep, OnlyTheTableMakesAFindingExpected) {
-    const sweep::Life life{"install", sweep::LifeKind::Install, {}, 0};
+    sweep::Life life{"install", {}, {}};
+    life.run.consoleOption = u"-install";
     const sweep::Observation baseline;
     struct Case {
         emu::Operation operation;
@@ -39,7 +40,6 @@ TEST(FaultSweep, OnlyTheTableMakesAFindingExpected) {
     for (const Case& c : cases) {
         sweep::Ending ending;
         ending.observed = true;
-        ending.observation.ended = true;
         ending.observation.openHandles = c.openHandles;
         ending.observation.failedCalls = 1;
         const sweep::Case fault{c.operation, 1, sweep::Mode::Once, ERROR_ACCESS_DENIED};

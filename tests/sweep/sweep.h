@@ -1,6 +1,6 @@
-// The fault sweep: whole lives of the real service on the emulated machine, run again
-// with one emulated call failing, or every call from one on, and judged from what a
-// user could see afterwards.
+// The fault sweep: whole lives of the real service, run by the simulator's driver on
+// the emulated machine again with one emulated call failing, or every call from one on,
+// and judged from what a user could see afterwards.
 #pragma once
 
 #include <string>
@@ -8,16 +8,15 @@
 
 #include "platform/emulation/emulation.h"
 #include "tools/simulator/machine_file.h"
+#include "tools/simulator/run.h"
 
 namespace sweep {
 
-enum class LifeKind { Service, Install, Remove };
-
 struct Life {
     std::string name;
-    LifeKind kind = LifeKind::Service;
     sim::MachineDescription machine;
-    DWORD control = SERVICE_CONTROL_STOP;  // what ends a service life
+    sim::RunOptions run;     // how the life ends: a stop, a shutdown, or a console option
+    bool installed = false;  // the service is installed and running, as -remove finds it
 };
 
 // The six lives, on machines read from the example machine files in `examples`.
@@ -39,18 +38,15 @@ constexpr size_t textSize = 160;
 // What one life left behind. Plain data, so that a child process can hand it over
 // through a pipe as it is.
 struct Observation {
-    bool ended = false;  // wmain returned, or the life was found stuck
     bool stuck = false;
-    char stuckDetail[textSize] = {};
     int exitCode = 0;
     unsigned openHandles = 0;
     char handleKinds[textSize] = {};
     bool anyReport = false;
     bool stoppedReported = false;
-    bool lastReportFailed = false;  // the last SetServiceStatus call was one made to fail
-    unsigned failedCalls = 0;       // calls of the faulted operation that were failed
-    bool published = false;         // the success event was logged
-    char incompleteInstance[textSize] = {};
+    bool lastReportFailed = false;           // the last SetServiceStatus call was one made to fail
+    unsigned failedCalls = 0;                // calls of the faulted operation that were failed
+    char incompleteInstance[textSize] = {};  // published, yet lacking a counted value
     char logProblem[textSize] = {};
     unsigned failedReads = 0;  // bit per variable, as calibrationVariables orders them
     char values[maxInstances][publishedNames][textSize] = {};
@@ -62,7 +58,14 @@ struct Observation {
 Observation RunLife(const Life& life, const Case& fault);
 
 enum class Finding { Crash, Hang, ExitCode, NoStopped, HandleLeft, Incomplete, BrokenLog, WrongValue, Count };
-const char* FindingName(Finding finding);
+inline constexpr const char* findingNames[] = {"crash or sanitizer report",
+                                               "hang",
+                                               "exit code not 0",
+                                               "STOPPED never reported",
+                                               "handle left open",
+                                               "published but incomplete",
+                                               "text log not whole entries",
+                                               "value differs from the firmware"};
 
 // How a case ended in its process, as the parent saw it.
 struct Ending {
