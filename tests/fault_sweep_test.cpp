@@ -27,7 +27,6 @@ TEST(FaultSweep, LogOfWholeEntriesOnly) {
 TEST(FaultSweep, OnlyTheTableMakesAFindingExpected) {
     sweep::Life life{"install", {}, {}};
     life.run.consoleOption = u"-install";
-    const sweep::Observation baseline;
     struct Case {
         emu::Operation operation;
         unsigned openHandles;
@@ -43,8 +42,9 @@ TEST(FaultSweep, OnlyTheTableMakesAFindingExpected) {
         ending.observation.openHandles = c.openHandles;
         ending.observation.failedCalls = 1;
         const sweep::Case fault{c.operation, 1, sweep::Mode::Once, ERROR_ACCESS_DENIED};
-        const sweep::Verdict verdict = sweep::Judge(life, fault, ending, baseline);
-        EXPECT_EQ(verdict.failed, c.failed) << sweep::Describe(fault) << " " << c.openHandles;
+        const sweep::Verdict verdict = sweep::Judge(life, fault, ending, {});
+        EXPECT_EQ(verdict.failed, c.failed)
+            << emu::Describe(c.operation).name << ", " << c.openHandles << " open";
         ASSERT_EQ(verdict.findings.size(), 1u);
         EXPECT_EQ(verdict.findings.front(), sweep::Finding::HandleLeft);
     }

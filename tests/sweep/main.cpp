@@ -18,14 +18,128 @@
 #include <string>
 #include <vector>
 
+#include "calibration/firmware_variables.h"
+#include "calibration/sample_service.h"
+#include "calibration/service_identity.h"
+#include "calibration/text_log.h"
 #include "tests/sweep/sweep.h"
 
 namespace {
 
 using namespace sweep;
+using emu::Operation;
 namespace fs = std::filesystem;
 
 constexpr unsigned watchdogSeconds = 20;
+
+void Copy(char (&to)[textSize], const std::string& from) { std::snprintf(to, textSize, "%s", from.c_str()); }
+
+// The six lives, on machines read from the example machine files in `examples`.
+std::vector<Life> StandardLives(const std::string& examples) {
+    auto machine = [&](const char* name) { return sim::ReadMachineFile(examples + "/" + name + ".json"); };
+    const sim::MachineDescription typical = machine("typical");
+    sim::RunOptions shutdown, install, remove;
+    shutdown.shutdown = true;
+    install.consoleOption = u"-install";
+    remove.consoleOption = u"-remove";
+    return {{"typical", typical, {}},
+            {"empty-firmware", machine("empty-firmware"), {}},
+            {"model1-two-instances", machine("model1-two-instances"), {}},
+            {"typical-shutdown", typical, shutdown},
+            {"install", typical, install},
+            {"remove-running", typical, remove, true}};
+}
+
+// Runs the life in this process, with the case's fault; the process is not fit for
+// another life afterwards (the service keeps process-wide state).
+Observation RunLife(const Life& life, const Case& fault) {
+    emu::Reset();
+    sim::Apply(life.machine);
+    if (life.installed) {
+        emu::AddService(calibrationServiceName, SERVICE_RUNNING);
+        emu::ScriptStop(calibrationServiceName, {0, 2, SERVICE_STOPPED});
+    }
+    if (fault.call != 0)
+        emu::FailCall(fault.operation, fault.error, fault.call, fault.mode == Mode::Once ? 1 : 0);
+    const std::optional<int> exitCode = sim::RunServiceProcess(life.run);
+
+    Observation o;
+    o.stuck = !exitCode;
+    o.exitCode = exitCode.value_or(0);
+    o.openHandles = static_cast<unsigned>(emu::OpenHandleCount());
+    std::string kinds;
+    for (const std::string& kind : emu::OpenHandleKinds()) kinds += (kinds.empty() ? "" : ",") + kind;
+    Copy(o.handleKinds, kinds);
+
+    const auto reports = emu::StatusReports();
+    o.anyReport = !reports.empty();
+    o.stoppedReported = std::any_of(reports.begin(), reports.end(), [](const emu::StatusReport& report) {
+        return report.status.dwCurrentState == SERVICE_STOPPED;
+    });
+    for (size_t i = 0; i < emu::operationCount; ++i) o.calls[i] = emu::CallCount(static_cast<Operation>(i));
+    if (fault.call != 0) {
+        const unsigned made = o.calls[static_cast<size_t>(fault.operation)];
+        const bool failedFromHere =
+            made >= fault.call && (fault.mode == Mode::FromThenOn || made == fault.call);
+        o.lastReportFailed = fault.operation == Operation::SetServiceStatus && failedFromHere;
+        o.failedCalls = made < fault.call ? 0 : fault.mode == Mode::Once ? 1 : made - fault.call + 1;
+    }
+
+    const auto events = emu::Events();
+    const bool published = std::any_of(events.begin(), events.end(), [](const emu::EventEntry& entry) {
+        return std::find(entry.strings.begin(), entry.strings.end(), publishedEventText) !=
+               entry.strings.end();
+    });
+    for (size_t i = 0; i < life.machine.registryKeys.size() && i < maxInstances; ++i) {
+        const emu::String key = emu::Wide(life.machine.registryKeys[i]);
+        size_t written = 0, counted = 0;
+        for (size_t v = 0; v < publishedNames; ++v) {
+            const auto value = emu::GetValue(key, publishedValueNames[v]);
+            if (!value) continue;
+            std::string text = std::to_string(value->type) + ":";
+            for (uint8_t byte : value->data)
+                text += {"0123456789abcdef"[byte >> 4], "0123456789abcdef"[byte & 15]};
+            Copy(o.values[i][v], text);
+            ++written;
+            if (v < countedValues) ++counted;
+        }
+        if (published && written && counted < countedValues && !o.incompleteInstance[0])
+            Copy(o.incompleteInstance, life.machine.registryKeys[i]);
+    }
+
+    if (emu::FileExists(logFilePath)) Copy(o.logProblem, CheckLog(emu::FileBytes(logFilePath)));
+    for (const emu::FirmwareRead& read : emu::FirmwareReads())
+        for (size_t v = 0; v < std::size(calibrationVariables); ++v)
+            if ((read.error != 0 || read.bytes == 0) && read.name == calibrationVariables[v])
+                o.failedReads |= 1u << v;
+    return o;
+}
+
+// The cases of a life, from the calls its baseline made: every call of every
+// operation, failing once and from then on, with the operation's fitting error and
+// the generic ones; the subset takes a spread of calls and the fitting error alone.
+std::vector<Case> CasesOf(const Observation& baseline, bool subset) {
+    std::vector<Case> cases;
+    for (size_t i = 0; i < emu::operationCount; ++i) {
+        const auto operation = static_cast<Operation>(i);
+        const unsigned made = baseline.calls[i];
+        std::vector<unsigned> calls;
+        for (unsigned c = 1; c <= made; ++c)
+            if (!subset || c <= 2 || c == (made + 1) / 2 || c + 1 >= made) calls.push_back(c);
+        std::vector<DWORD> errors = {emu::Describe(operation).fittingError};
+        for (DWORD generic : {DWORD{ERROR_ACCESS_DENIED}, DWORD{ERROR_NOT_ENOUGH_MEMORY}})
+            if (!subset && generic != errors.front()) errors.push_back(generic);
+        for (unsigned call : calls)
+            for (Mode mode : {Mode::Once, Mode::FromThenOn})
+                for (DWORD error : errors) cases.push_back({operation, call, mode, error});
+    }
+    return cases;
+}
+
+std::string Describe(const Case& fault) {
+    return std::string(emu::Describe(fault.operation).name) + " call " + std::to_string(fault.call) +
+           (fault.mode == Mode::Once ? " once" : " on") + " error " + std::to_string(fault.error);
+}
 
 // In the child: runs the life under the watchdog's alarm and hands the observation
 // over; never returns.
