@@ -42,7 +42,7 @@ using fuzz::Check;
 constexpr size_t variables = std::size(calibrationVariables);
 using Firmware = std::array<std::optional<emu::Bytes>, variables>;
 constexpr size_t exactSizes[variables] = {4, 40, 4, 1};
-enum { calibrate, alrCurve, changeSensitivity };
+enum { calibrate, alrCurve };  // as calibrationVariables orders them
 
 // Calls whose failure leaves no handle behind (a failed close keeps its handle counted,
 // which is expected), among those the readers and the publication make.
