@@ -25,8 +25,8 @@ TEST(FaultSweep, LogOfWholeEntriesOnly) {
 }
 
 TEST(FaultSweep, OnlyTheTableMakesAFindingExpected) {
-    const sweep::Life life{"install", sweep::LifeKind::Install, {}, 0};
-    const sweep::Observation baseline;
+    sweep::Life life{"install", {}, {}};
+    life.run.consoleOption = u"-install";
     struct Case {
         emu::Operation operation;
         unsigned openHandles;
@@ -39,12 +39,12 @@ TEST(FaultSweep, OnlyTheTableMakesAFindingExpected) {
     for (const Case& c : cases) {
         sweep::Ending ending;
         ending.observed = true;
-        ending.observation.ended = true;
         ending.observation.openHandles = c.openHandles;
         ending.observation.failedCalls = 1;
         const sweep::Case fault{c.operation, 1, sweep::Mode::Once, ERROR_ACCESS_DENIED};
-        const sweep::Verdict verdict = sweep::Judge(life, fault, ending, baseline);
-        EXPECT_EQ(verdict.failed, c.failed) << sweep::Describe(fault) << " " << c.openHandles;
+        const sweep::Verdict verdict = sweep::Judge(life, fault, ending, {});
+        EXPECT_EQ(verdict.failed, c.failed)
+            << emu::Describe(c.operation).name << ", " << c.openHandles << " open";
         ASSERT_EQ(verdict.findings.size(), 1u);
         EXPECT_EQ(verdict.findings.front(), sweep::Finding::HandleLeft);
     }

@@ -34,13 +34,6 @@ using fuzz::Broken;
 const char* const variables[] = {"CALIBRATE", "ALR_CURVE", "ALS_CS", "ALS_FLAG"};
 const std::string guid = "bf82486a-80f7-4733-b82c-066bd8f2534b";
 
-enum class Kind { file, directory, danglingLink, loopingLink };
-
-struct Entry {
-    Kind kind;
-    emu::Bytes content;
-};
-
 // One directory for the whole run, emptied for every input; removed when the run ends.
 const fs::path& Directory() {
     static const fs::path directory = [] {
@@ -58,10 +51,6 @@ const fs::path& Directory() {
 std::optional<std::string> Name(uint8_t kind, fuzz::Input& input) {
     const std::string variable = variables[(kind >> 6) & 3];
     switch (kind & 7) {
-        case 0:
-        case 1:
-        case 2:
-        case 3: return std::string(variables[kind & 3]) + "-" + guid;
         case 4: return variable + "-BF82486A-80F7-4733-B82C-066BD8F2534B";
         case 5: return variable + "-8be4df61-93ca-11d2-aa0d-00e098032b8c";
         case 6: {
@@ -71,7 +60,8 @@ std::optional<std::string> Name(uint8_t kind, fuzz::Input& input) {
             if (name.empty() || name == "." || name == "..") return std::nullopt;
             return name;
         }
-        default: return variable;
+        case 7: return variable;
+        default: return std::string(variables[kind & 3]) + "-" + guid;
     }
 }
 
@@ -79,53 +69,44 @@ std::optional<std::string> Name(uint8_t kind, fuzz::Input& input) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const fs::path& directory = Directory();
-    std::error_code error;
-    for (const fs::directory_entry& entry : fs::directory_iterator(directory, error))
-        fs::remove_all(entry.path(), error);
+    for (const fs::directory_entry& entry : fs::directory_iterator(directory)) fs::remove_all(entry.path());
 
     fuzz::Input input(data, size);
-    std::map<std::string, Entry> entries;  // the first entry of a name wins
+    std::map<std::string, std::optional<emu::Bytes>> entries;  // a file's content; none: not a file
     for (int count = 0; count < 8 && !input.Empty(); ++count) {
-        const uint8_t kindByte = input.Byte();
-        const std::optional<std::string> name = Name(kindByte, input);
-        const unsigned type = (kindByte >> 3) & 3;
-        Entry entry{type < 2          ? Kind::file
-                    : type == 2       ? Kind::directory
-                    : (kindByte & 32) ? Kind::loopingLink
-                                      : Kind::danglingLink,
-                    {}};
-        if (entry.kind == Kind::file) entry.content = input.Bytes(input.Byte());
-        if (!name || entries.count(*name)) continue;
-
+        const uint8_t kind = input.Byte();
+        const std::optional<std::string> name = Name(kind, input);
+        const unsigned type = (kind >> 3) & 3;
+        std::optional<emu::Bytes> content;
+        if (type < 2) content = input.Bytes(input.Byte());
+        if (!name || entries.count(*name)) continue;  // the first entry of a name wins
         const fs::path path = directory / *name;
-        switch (entry.kind) {
-            case Kind::file: {
-                std::ofstream out(path, std::ios::binary);
-                out.write(reinterpret_cast<const char*>(entry.content.data()),
-                          static_cast<std::streamsize>(entry.content.size()));
-                if (!out) Broken("cannot write " + path.string());
-                break;
-            }
-            case Kind::directory: fs::create_directory(path); break;
-            // Outside the directory, so that no entry of an input can be its target.
-            case Kind::danglingLink: fs::create_symlink(directory.string() + "-nowhere", path); break;
-            case Kind::loopingLink: fs::create_symlink(path, path); break;
+        if (content) {
+            std::ofstream out(path, std::ios::binary);
+            out.write(reinterpret_cast<const char*>(content->data()),
+                      static_cast<std::streamsize>(content->size()));
+            if (!out) Broken("cannot write " + path.string());
+        } else if (type == 2) {
+            fs::create_directory(path);
+        } else {
+            // A dangling link leads outside the directory, so that no entry can be its target.
+            fs::create_symlink((kind & 32) ? path : fs::path(directory.string() + "-nowhere"), path);
         }
-        entries.emplace(*name, entry);
+        entries.emplace(*name, content);
     }
 
-    // What the reader must make of the directory, worked out from the entries.
+    // The variables the reader must give, and the first that cannot be used: a
+    // directory or a link that leads to no file is as unusable as a short file.
     std::vector<std::pair<std::string, emu::Bytes>> expected;
-    std::optional<std::string> unusable;  // the first variable that cannot be used
+    std::optional<std::string> unusable;
     for (const char* variable : variables) {
-        auto it = entries.find(std::string(variable) + "-" + guid);
-        if (it == entries.end()) continue;  // absent
-        // A directory or a link that leads to no file is as unusable as a short file.
-        if (it->second.kind != Kind::file || it->second.content.size() < 4) {
+        const auto it = entries.find(std::string(variable) + "-" + guid);
+        if (it == entries.end()) continue;
+        if (!it->second || it->second->size() < 4) {
             unusable = (directory / it->first).string();
             break;
         }
-        expected.emplace_back(variable, emu::Bytes(it->second.content.begin() + 4, it->second.content.end()));
+        expected.emplace_back(variable, emu::Bytes(it->second->begin() + 4, it->second->end()));
     }
 
     sim::MachineDescription machine = sim::DefaultMachine();
@@ -133,9 +114,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         sim::ReadEfivars(machine, directory.string());
     } catch (const sim::MachineFileError& rejected) {
         const std::string message = rejected.what();
-        if (!unusable) Broken("efivars rejected: " + message);
-        if (message.rfind(*unusable + ": ", 0) != 0 || message.size() <= unusable->size() + 2)
-            Broken("efivars rejected with '" + message + "', expected the file " + *unusable);
+        if (!unusable || message.rfind(*unusable + ": ", 0) != 0 || message.size() <= unusable->size() + 2)
+            Broken("efivars rejected with '" + message + "', unusable: " + unusable.value_or("none"));
         return 0;
     } catch (const std::exception& other) {
         Broken(std::string("efivars rejected with another exception: ") + other.what());

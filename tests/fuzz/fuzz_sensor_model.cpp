@@ -7,57 +7,39 @@
 //
 // Checked: the model and the result are those of the first device whose first
 // hardware ID holds a fragment (an index of 0 after a device without one, the earlier
-// index when no device has an ID at all), worked out here from the bytes; the index is
-// 0 or 1; no handle left open.
+// index when no device has an ID at all); the index is 0 or 1; no handle left open.
 #include <string>
-#include <vector>
 
 #include "calibration/sensor_model.h"
 #include "platform/emulation/emulation.h"
 #include "tests/fuzz/fuzz_support.h"
 
-namespace {
-
-using fuzz::Broken;
-using fuzz::Check;
-
-constexpr uint8_t noProperty = 0xFF;
-
-// The first string of the property as the service sees it: the bytes as UTF-16LE code
-// units, a trailing odd byte as the low half of a last unit, up to the first NUL.
-std::u16string FirstHardwareId(const emu::Bytes& property) {
-    std::u16string id;
-    for (size_t i = 0; i < property.size(); i += 2) {
-        const char16_t unit =
-            static_cast<char16_t>(property[i] | (i + 1 < property.size() ? property[i + 1] << 8 : 0));
-        if (unit == 0) break;
-        id += unit;
-    }
-    return id;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     emu::Reset();
     fuzz::Input input(data, size);
     const uint8_t layout = input.Byte();
-    const unsigned devices = 1 + (layout & 3);
-    const BYTE before = (layout >> 2) & 1;
-    SensorModel = before;
+    SensorModel = (layout >> 2) & 1;
 
-    BYTE expectedModel = before;
+    BYTE expectedModel = SensorModel;
     bool expectedFound = false, decided = false;
-    for (unsigned d = 0; d < devices; ++d) {
+    for (unsigned d = 0; d <= (layout & 3u); ++d) {
         const uint8_t length = input.Byte();
-        if (length == noProperty) {
+        if (length == 0xFF) {
             emu::AddDeviceWithoutHardwareId();
             continue;
         }
         const emu::Bytes property = input.Bytes(length);
         emu::AddDevice(property);
         if (decided || property.empty()) continue;  // no property to search
-        const std::u16string id = FirstHardwareId(property);
+        // The first ID as the service sees it: UTF-16LE units, a trailing odd byte as the
+        // low half of a last unit, up to the first NUL.
+        std::u16string id;
+        for (size_t i = 0; i < property.size(); i += 2) {
+            const char16_t unit =
+                static_cast<char16_t>(property[i] | (i + 1 < property.size() ? property[i + 1] << 8 : 0));
+            if (unit == 0) break;
+            id += unit;
+        }
         expectedModel = 0;
         for (BYTE model = 0; model < 2 && !decided; ++model) {
             if (id.find(sensorModels[model].hardwareIdFragment) != std::u16string::npos) {
@@ -68,10 +50,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     const bool found = DetectSensorModel();
-    Check(SensorModel < 2, "model index out of the table");
+    fuzz::Check(SensorModel < 2, "model index out of the table");
     if (found != expectedFound || SensorModel != expectedModel)
-        Broken("detected model " + std::to_string(SensorModel) + (found ? " (found)" : " (not found)") +
-               ", expected " + std::to_string(expectedModel) + (expectedFound ? " (found)" : " (not found)"));
-    Check(emu::OpenHandleCount() == 0, "handle left open by the detection");
+        fuzz::Broken("detected model " + std::to_string(SensorModel) + (found ? " (found)" : " (not found)") +
+                     ", expected " + std::to_string(expectedModel) +
+                     (expectedFound ? " (found)" : " (not found)"));
+    fuzz::Check(emu::OpenHandleCount() == 0, "handle left open by the detection");
     return 0;
 }

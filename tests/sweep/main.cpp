@@ -3,7 +3,6 @@
 // a watchdog; prints the cases per finding, the failures, and "N passed, M failed".
 // Exit code 0 when nothing failed, 1 when something did, 2 on bad use.
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,145 +11,197 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <sstream>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "calibration/firmware_variables.h"
+#include "calibration/sample_service.h"
+#include "calibration/service_identity.h"
+#include "calibration/text_log.h"
 #include "tests/sweep/sweep.h"
 
 namespace {
 
 using namespace sweep;
-using Clock = std::chrono::steady_clock;
+using emu::Operation;
+namespace fs = std::filesystem;
 
-constexpr auto watchdogLimit = std::chrono::seconds(20);
+constexpr unsigned watchdogSeconds = 20;
 
-struct Running {
-    pid_t pid = -1;
-    int pipe = -1;
-    std::string errorFile;
-    Clock::time_point started;
-    size_t index = 0;
-    bool killed = false;
-};
+void Copy(char (&to)[textSize], const std::string& from) { std::snprintf(to, textSize, "%s", from.c_str()); }
 
-// In the child: runs the life and hands the observation over; never returns.
-[[noreturn]] void RunChild(const Life& life, const Case& fault, int pipe, const std::string& errorFile) {
-    const int error = ::open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (error >= 0) {
-        ::dup2(error, STDERR_FILENO);
-        ::close(error);
+// The six lives, on machines read from the example machine files in `examples`.
+std::vector<Life> StandardLives(const std::string& examples) {
+    auto machine = [&](const char* name) { return sim::ReadMachineFile(examples + "/" + name + ".json"); };
+    const sim::MachineDescription typical = machine("typical");
+    sim::RunOptions shutdown, install, remove;
+    shutdown.shutdown = true;
+    install.consoleOption = u"-install";
+    remove.consoleOption = u"-remove";
+    return {{"typical", typical, {}},
+            {"empty-firmware", machine("empty-firmware"), {}},
+            {"model1-two-instances", machine("model1-two-instances"), {}},
+            {"typical-shutdown", typical, shutdown},
+            {"install", typical, install},
+            {"remove-running", typical, remove, true}};
+}
+
+// Runs the life in this process, with the case's fault; the process is not fit for
+// another life afterwards (the service keeps process-wide state).
+Observation RunLife(const Life& life, const Case& fault) {
+    emu::Reset();
+    sim::Apply(life.machine);
+    if (life.installed) {
+        emu::AddService(calibrationServiceName, SERVICE_RUNNING);
+        emu::ScriptStop(calibrationServiceName, {0, 2, SERVICE_STOPPED});
     }
-    const int devnull = ::open("/dev/null", O_WRONLY);
-    if (devnull >= 0) ::dup2(devnull, STDOUT_FILENO);
+    if (fault.call != 0)
+        emu::FailCall(fault.operation, fault.error, fault.call, fault.mode == Mode::Once ? 1 : 0);
+    const std::optional<int> exitCode = sim::RunServiceProcess(life.run);
+
+    Observation o;
+    o.stuck = !exitCode;
+    o.exitCode = exitCode.value_or(0);
+    o.openHandles = static_cast<unsigned>(emu::OpenHandleCount());
+    std::string kinds;
+    for (const std::string& kind : emu::OpenHandleKinds()) kinds += (kinds.empty() ? "" : ",") + kind;
+    Copy(o.handleKinds, kinds);
+
+    const auto reports = emu::StatusReports();
+    o.anyReport = !reports.empty();
+    o.stoppedReported = std::any_of(reports.begin(), reports.end(), [](const emu::StatusReport& report) {
+        return report.status.dwCurrentState == SERVICE_STOPPED;
+    });
+    for (size_t i = 0; i < emu::operationCount; ++i) o.calls[i] = emu::CallCount(static_cast<Operation>(i));
+    if (fault.call != 0) {
+        const unsigned made = o.calls[static_cast<size_t>(fault.operation)];
+        const bool failedFromHere =
+            made >= fault.call && (fault.mode == Mode::FromThenOn || made == fault.call);
+        o.lastReportFailed = fault.operation == Operation::SetServiceStatus && failedFromHere;
+        o.failedCalls = made < fault.call ? 0 : fault.mode == Mode::Once ? 1 : made - fault.call + 1;
+    }
+
+    const auto events = emu::Events();
+    const bool published = std::any_of(events.begin(), events.end(), [](const emu::EventEntry& entry) {
+        return std::find(entry.strings.begin(), entry.strings.end(), publishedEventText) !=
+               entry.strings.end();
+    });
+    for (size_t i = 0; i < life.machine.registryKeys.size() && i < maxInstances; ++i) {
+        const emu::String key = emu::Wide(life.machine.registryKeys[i]);
+        size_t written = 0, counted = 0;
+        for (size_t v = 0; v < publishedNames; ++v) {
+            const auto value = emu::GetValue(key, publishedValueNames[v]);
+            if (!value) continue;
+            std::string text = std::to_string(value->type) + ":";
+            for (uint8_t byte : value->data)
+                text += {"0123456789abcdef"[byte >> 4], "0123456789abcdef"[byte & 15]};
+            Copy(o.values[i][v], text);
+            ++written;
+            if (v < countedValues) ++counted;
+        }
+        if (published && written && counted < countedValues && !o.incompleteInstance[0])
+            Copy(o.incompleteInstance, life.machine.registryKeys[i]);
+    }
+
+    if (emu::FileExists(logFilePath)) Copy(o.logProblem, CheckLog(emu::FileBytes(logFilePath)));
+    for (const emu::FirmwareRead& read : emu::FirmwareReads())
+        for (size_t v = 0; v < std::size(calibrationVariables); ++v)
+            if ((read.error != 0 || read.bytes == 0) && read.name == calibrationVariables[v])
+                o.failedReads |= 1u << v;
+    return o;
+}
+
+// The cases of a life, from the calls its baseline made: every call of every
+// operation, failing once and from then on, with the operation's fitting error and
+// the generic ones; the subset takes a spread of calls and the fitting error alone.
+std::vector<Case> CasesOf(const Observation& baseline, bool subset) {
+    std::vector<Case> cases;
+    for (size_t i = 0; i < emu::operationCount; ++i) {
+        const auto operation = static_cast<Operation>(i);
+        const unsigned made = baseline.calls[i];
+        std::vector<unsigned> calls;
+        for (unsigned c = 1; c <= made; ++c)
+            if (!subset || c <= 2 || c == (made + 1) / 2 || c + 1 >= made) calls.push_back(c);
+        std::vector<DWORD> errors = {emu::Describe(operation).fittingError};
+        for (DWORD generic : {DWORD{ERROR_ACCESS_DENIED}, DWORD{ERROR_NOT_ENOUGH_MEMORY}})
+            if (!subset && generic != errors.front()) errors.push_back(generic);
+        for (unsigned call : calls)
+            for (Mode mode : {Mode::Once, Mode::FromThenOn})
+                for (DWORD error : errors) cases.push_back({operation, call, mode, error});
+    }
+    return cases;
+}
+
+std::string Describe(const Case& fault) {
+    return std::string(emu::Describe(fault.operation).name) + " call " + std::to_string(fault.call) +
+           (fault.mode == Mode::Once ? " once" : " on") + " error " + std::to_string(fault.error);
+}
+
+// In the child: runs the life under the watchdog's alarm and hands the observation
+// over; never returns.
+[[noreturn]] void RunChild(const Life& life, const Case& fault, int pipe, const std::string& errors) {
+    ::alarm(watchdogSeconds);
+    const int error = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (error >= 0) ::dup2(error, STDERR_FILENO);
     const Observation o = RunLife(life, fault);
-    const char* bytes = reinterpret_cast<const char*>(&o);
-    for (size_t done = 0; done < sizeof(o);) {
-        const ssize_t n = ::write(pipe, bytes + done, sizeof(o) - done);
-        if (n <= 0) break;
-        done += static_cast<size_t>(n);
-    }
-    ::close(pipe);
-    // The emulated file root goes with the process; a stuck life cannot unwind.
-    std::error_code ignored;
-    std::filesystem::remove_all(std::filesystem::path(emu::HostPath(u"C:\\")).parent_path(), ignored);
-    if (o.stuck) _exit(0);
+    // One write, smaller than a pipe's buffer: the parent reads it once the child has ended.
+    if (::write(pipe, &o, sizeof o) != static_cast<ssize_t>(sizeof o)) _exit(3);
+    std::error_code ignored;  // the emulated file root goes with the process
+    fs::remove_all(fs::path(emu::HostPath(u"C:\\")).parent_path(), ignored);
+    if (o.stuck) _exit(0);  // a stuck life cannot unwind
     std::exit(0);
 }
 
-Running Start(const Life& life, const Case& fault, size_t index, const std::string& errorFile) {
-    int fds[2];
-    if (::pipe(fds) != 0) {
-        std::perror("pipe");
-        std::exit(2);
-    }
-    std::fflush(stdout);
-    const pid_t pid = ::fork();
-    if (pid < 0) {
-        std::perror("fork");
-        std::exit(2);
-    }
-    if (pid == 0) {
-        ::close(fds[0]);
-        RunChild(life, fault, fds[1], errorFile);
-    }
-    ::close(fds[1]);
-    return {pid, fds[0], errorFile, Clock::now(), index, false};
-}
-
-bool ReadAll(int fd, Observation& o) {
-    char* bytes = reinterpret_cast<char*>(&o);
-    size_t done = 0;
-    while (done < sizeof(o)) {
-        const ssize_t n = ::read(fd, bytes + done, sizeof(o) - done);
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-Ending Finish(Running& run, int status) {
-    Ending ending;
-    ending.observed = ReadAll(run.pipe, ending.observation);
-    ::close(run.pipe);
-    ending.watchdog = run.killed;
-    ending.signalled = WIFSIGNALED(status) && !run.killed;
-    ending.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::ifstream in(run.errorFile);
-    const std::string errors((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    ending.sanitizerReport =
-        errors.find("Sanitizer") != std::string::npos || errors.find("runtime error:") != std::string::npos;
-    // A sanitizer that ends the process after the hand-over still counts.
-    if (ending.observed && ending.exitStatus != 0) ending.sanitizerReport = true;
-    return ending;
-}
-
-// Runs the cases `jobs` at a time; endings come back in the cases' order.
+// Runs the cases `jobs` at a time; the endings come back in the cases' order.
 std::vector<Ending> RunAll(const Life& life, const std::vector<Case>& cases, unsigned jobs) {
+    struct Running {
+        size_t index;
+        int pipe;
+        std::string errors;  // the child's standard error
+    };
     std::vector<Ending> endings(cases.size());
-    std::vector<Running> running;
+    std::map<pid_t, Running> running;
     const std::string errorBase =
-        (std::filesystem::temp_directory_path() / ("noxel-sweep-" + std::to_string(::getpid()) + "-"))
-            .string();
-    size_t next = 0;
-    while (next < cases.size() || !running.empty()) {
-        while (next < cases.size() && running.size() < jobs) {
-            std::string errorFile = errorBase + std::to_string(next);
-            running.push_back(Start(life, cases[next], next, errorFile));
-            ++next;
-        }
-        bool finished = false;
-        for (size_t i = 0; i < running.size(); ++i) {
-            Running& run = running[i];
-            int status = 0;
-            const pid_t done = ::waitpid(run.pid, &status, WNOHANG);
-            if (done == run.pid) {
-                endings[run.index] = Finish(run, status);
-                std::filesystem::remove(run.errorFile);
-                running.erase(running.begin() + static_cast<std::ptrdiff_t>(i));
-                finished = true;
-                break;
+        (fs::temp_directory_path() / "noxel-sweep-").string() + std::to_string(::getpid());
+    for (size_t next = 0; next < cases.size() || !running.empty();) {
+        if (next < cases.size() && running.size() < jobs) {
+            const std::string errors = errorBase + "-" + std::to_string(next);
+            int fds[2];
+            std::fflush(stdout);
+            const pid_t pid = ::pipe(fds) == 0 ? ::fork() : -1;
+            if (pid < 0) {
+                std::perror("noxel-fault-sweep");
+                std::exit(2);
             }
-            if (!run.killed && Clock::now() - run.started > watchdogLimit) {
-                ::kill(run.pid, SIGKILL);
-                run.killed = true;
-            }
+            if (pid == 0) RunChild(life, cases[next], fds[1], errors);
+            ::close(fds[1]);
+            running[pid] = {next++, fds[0], errors};
+            continue;
         }
-        if (!finished) {
-            pollfd none{};
-            ::poll(&none, 0, 1);
-        }
+        int status = 0;
+        const auto run = running.find(::waitpid(-1, &status, 0));
+        if (run == running.end()) continue;
+        Ending& ending = endings[run->second.index];
+        ending.observed = ::read(run->second.pipe, &ending.observation, sizeof ending.observation) ==
+                          static_cast<ssize_t>(sizeof ending.observation);
+        ::close(run->second.pipe);
+        ending.watchdog = WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM;
+        ending.signalled = WIFSIGNALED(status) && !ending.watchdog;
+        ending.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        std::ifstream in(run->second.errors);
+        const std::string errors((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        // A sanitizer that ends the process after the hand-over counts too.
+        ending.sanitizerReport = errors.find("Sanitizer") != std::string::npos ||
+                                 errors.find("runtime error:") != std::string::npos ||
+                                 (ending.observed && ending.exitStatus != 0);
+        fs::remove(run->second.errors);
+        running.erase(run);
     }
     return endings;
-}
-
-int Usage() {
-    std::fprintf(stderr, "usage: noxel-fault-sweep [--subset] [--jobs N] [--examples DIR]\n");
-    return 2;
 }
 
 }  // namespace
@@ -165,14 +216,16 @@ int main(int argc, char** argv) {
             subset = true;
         } else if (arg == "--jobs" && i + 1 < argc) {
             jobs = static_cast<unsigned>(std::strtoul(argv[++i], nullptr, 10));
-            if (jobs == 0) return Usage();
         } else if (arg == "--examples" && i + 1 < argc) {
             examples = argv[++i];
         } else {
-            return Usage();
+            jobs = 0;
         }
     }
-
+    if (jobs == 0) {
+        std::fprintf(stderr, "usage: noxel-fault-sweep [--subset] [--jobs N] [--examples DIR]\n");
+        return 2;
+    }
     std::vector<Life> lives;
     try {
         lives = StandardLives(examples);
@@ -182,58 +235,48 @@ int main(int argc, char** argv) {
     }
 
     constexpr size_t findings = static_cast<size_t>(Finding::Count);
-    size_t clean = 0, passed = 0, failed = 0;
-    size_t expectedBy[findings] = {}, failedBy[findings] = {};
+    size_t total = 0, failed = 0, expectedBy[findings] = {}, failedBy[findings] = {};
     std::vector<std::string> failures, reasons;
-    const auto began = Clock::now();
+    const auto began = std::chrono::steady_clock::now();
     for (const Life& life : lives) {
         const Ending baseline = RunAll(life, {Case{}}, 1).front();
-        const Verdict clean0 = Judge(life, Case{}, baseline, baseline.observation);
-        if (clean0.failed || !clean0.findings.empty()) {
+        const Verdict clean = Judge(life, Case{}, baseline, baseline.observation);
+        if (!clean.findings.empty()) {
             std::printf("%s: the baseline itself fails (%s: %s)\n", life.name.c_str(),
-                        FindingName(clean0.findings.front()), clean0.detail.c_str());
+                        findingNames[static_cast<size_t>(clean.findings.front())], clean.detail.c_str());
             return 1;
         }
         const std::vector<Case> cases = CasesOf(baseline.observation, subset);
         const std::vector<Ending> endings = RunAll(life, cases, jobs);
         for (size_t i = 0; i < cases.size(); ++i) {
             const Verdict verdict = Judge(life, cases[i], endings[i], baseline.observation);
-            if (verdict.failed) {
-                ++failed;
-                ++failedBy[static_cast<size_t>(verdict.findings.front())];
-                failures.push_back(life.name + ", " + Describe(cases[i]) + ": " +
-                                   FindingName(verdict.findings.front()) +
+            if (verdict.findings.empty()) continue;
+            const size_t first = static_cast<size_t>(verdict.findings.front());
+            ++(verdict.failed ? failedBy : expectedBy)[first];
+            const std::string line = std::string(findingNames[first]) + ": " + verdict.reason;
+            if (verdict.failed)
+                failures.push_back(life.name + ", " + Describe(cases[i]) + ": " + findingNames[first] +
                                    (verdict.detail.empty() ? "" : " (" + verdict.detail + ")"));
-            } else {
-                ++passed;
-                if (verdict.findings.empty()) {
-                    ++clean;
-                } else {
-                    ++expectedBy[static_cast<size_t>(verdict.findings.front())];
-                    const std::string reason =
-                        std::string(FindingName(verdict.findings.front())) + ": " + verdict.reason;
-                    if (std::find(reasons.begin(), reasons.end(), reason) == reasons.end())
-                        reasons.push_back(reason);
-                }
-            }
+            else if (std::find(reasons.begin(), reasons.end(), line) == reasons.end())
+                reasons.push_back(line);
         }
+        total += cases.size();
         std::printf("%-22s %5zu cases\n", life.name.c_str(), cases.size());
     }
-    const double seconds = std::chrono::duration<double>(Clock::now() - began).count();
 
-    std::printf("\n%-34s %8s %8s\n", "finding", "expected", "failed");
-    std::printf("%-34s %8zu %8s\n", "none", clean, "-");
-    for (size_t f = 0; f < findings; ++f)
-        std::printf("%-34s %8zu %8zu\n", FindingName(static_cast<Finding>(f)), expectedBy[f], failedBy[f]);
-    if (!reasons.empty()) {
-        std::printf("\nexpected, and why:\n");
-        for (const std::string& reason : reasons) std::printf("  %s\n", reason.c_str());
+    size_t clean = total;
+    for (size_t f = 0; f < findings; ++f) clean -= expectedBy[f] + failedBy[f];
+    std::printf("\n%-34s %8s %8s\n%-34s %8zu %8s\n", "finding", "expected", "failed", "none", clean, "-");
+    for (size_t f = 0; f < findings; ++f) {
+        std::printf("%-34s %8zu %8zu\n", findingNames[f], expectedBy[f], failedBy[f]);
+        failed += failedBy[f];
     }
-    if (!failures.empty()) {
-        std::printf("\nfailures:\n");
-        for (size_t i = 0; i < failures.size() && i < 50; ++i) std::printf("  %s\n", failures[i].c_str());
-        if (failures.size() > 50) std::printf("  ... and %zu more\n", failures.size() - 50);
-    }
-    std::printf("\n%.1f s, %u at a time\n%zu passed, %zu failed\n", seconds, jobs, passed, failed);
+    if (!reasons.empty()) std::printf("\nexpected, and why:\n");
+    for (const std::string& reason : reasons) std::printf("  %s\n", reason.c_str());
+    if (!failures.empty()) std::printf("\nfailures:\n");
+    for (size_t i = 0; i < failures.size() && i < 50; ++i) std::printf("  %s\n", failures[i].c_str());
+    if (failures.size() > 50) std::printf("  ... and %zu more\n", failures.size() - 50);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    std::printf("\n%.1f s, %u at a time\n%zu passed, %zu failed\n", seconds, jobs, total - failed, failed);
     return failed == 0 ? 0 : 1;
 }

@@ -1,6 +1,7 @@
 #include "tools/simulator/run.h"
 
-#include <future>
+#include <atomic>
+#include <memory>
 #include <thread>
 
 #include "calibration/sample_service.h"
@@ -16,16 +17,28 @@ bool Reported(DWORD state) {
     return false;
 }
 
+// What the process's thread hands back; shared, as a stuck thread outlives the run.
+struct Process {
+    std::atomic<bool> returned{false};
+    int exitCode = 0;
+};
+
 }  // namespace
 
-int RunServiceProcess(const RunOptions& options, WorkerEnd* workerEnd) {
+std::optional<int> RunServiceProcess(const RunOptions& options, WorkerEnd* workerEnd) {
     using namespace std::chrono;
     emu::SetClockMode(options.realtime ? emu::ClockMode::Real : emu::ClockMode::Manual);
-    emu::SetStartedByServiceManager(true);
-    auto process = std::async(std::launch::async, [] {
+    emu::SetStartedByServiceManager(options.consoleOption == nullptr);
+    auto process = std::make_shared<Process>();
+    // Counted from here, so that the process is not taken for idle before it runs.
+    auto counted = std::make_unique<emu::ProcessThread>();
+    std::thread thread([process, option = options.consoleOption, counted = std::move(counted)]() mutable {
         emu::String program = u"C:\\Program Files\\Noxel\\NoxelAlsSvc.exe";
-        WCHAR* argv[] = {program.data(), nullptr};
-        return wmain(1, argv);
+        emu::String argument = option ? option : u"";
+        WCHAR* argv[] = {program.data(), argument.data(), nullptr};
+        process->exitCode = wmain(option ? 2 : 1, argv);
+        process->returned = true;
+        counted.reset();
     });
 
     const auto realStart = steady_clock::now();
@@ -34,18 +47,20 @@ int RunServiceProcess(const RunOptions& options, WorkerEnd* workerEnd) {
                                       duration_cast<milliseconds>(steady_clock::now() - realStart).count())
                                 : emu::NowMs();
     };
-    bool stopSent = false;
+    bool stopSent = false, shutdownSent = false;
     auto sendStop = [&] {
         const size_t reportsBefore = emu::StatusReports().size();
         emu::SendControl(options.shutdown ? SERVICE_CONTROL_SHUTDOWN : SERVICE_CONTROL_STOP);
         stopSent = true;
         // Let the control land before the clock moves on.
-        for (int i = 0; i < 5000 && emu::StatusReports().size() == reportsBefore; ++i)
+        if (!options.realtime) emu::WaitForIdle();
+        for (int i = 0; options.realtime && i < 5000 && emu::StatusReports().size() == reportsBefore; ++i)
             std::this_thread::sleep_for(milliseconds(1));
     };
     size_t readsShown = 0;
 
-    while (process.wait_for(milliseconds(options.realtime ? 20 : 0)) != std::future_status::ready) {
+    while (!process->returned) {
+        if (options.realtime) std::this_thread::sleep_for(milliseconds(20));
         if (options.onFirmwareRead) {
             const auto reads = emu::FirmwareReads();
             for (; readsShown < reads.size(); ++readsShown) options.onFirmwareRead(reads[readsShown]);
@@ -77,13 +92,33 @@ int RunServiceProcess(const RunOptions& options, WorkerEnd* workerEnd) {
             emu::AdvanceClockTo(*wake);
             continue;
         }
-        emu::WaitForSleepers(1, milliseconds(2));
+        // Every thread waits for the outside and none for the clock: only a control moves
+        // the process on. The stop goes even without RUNNING (its report may have failed),
+        // then the machine's shutdown; after those, nothing will.
+        if (!emu::WaitForIdle(milliseconds(2)) || process->returned || emu::NextWakeMs()) continue;
+        if (!stopSent && Reported(SERVICE_RUNNING) && emu::RunningWorkItems() == 0)
+            continue;  // stopped above
+        if (options.consoleOption) break;
+        if (!stopSent) {
+            sendStop();
+        } else if (!shutdownSent && !options.shutdown) {
+            emu::SendControl(SERVICE_CONTROL_SHUTDOWN);
+            shutdownSent = true;
+            emu::WaitForIdle();
+        } else {
+            break;
+        }
     }
     if (options.onFirmwareRead) {
         const auto reads = emu::FirmwareReads();
         for (; readsShown < reads.size(); ++readsShown) options.onFirmwareRead(reads[readsShown]);
     }
-    return process.get();
+    if (!process->returned) {
+        thread.detach();
+        return std::nullopt;
+    }
+    thread.join();
+    return process->exitCode;
 }
 
 }  // namespace sim

@@ -15,6 +15,8 @@ struct RunOptions {
     bool shutdown = false;
     bool realtime = false;
     std::function<void(const emu::FirmwareRead&)> onFirmwareRead;  // as reads happen
+    // "-install" or "-remove": the program run from a console instead.
+    const char16_t* consoleOption = nullptr;
 };
 
 // How the worker ended, seen from the outside: by itself, before any stop was sent,
@@ -24,7 +26,9 @@ struct WorkerEnd {
     DWORD failedAttempts = 0;
 };
 
-// Returns the entry point's exit code once the process has ended.
-int RunServiceProcess(const RunOptions& options, WorkerEnd* workerEnd = nullptr);
+// Returns the entry point's exit code once the process has ended. On the virtual clock,
+// nothing when it cannot end: every thread waits for what no control brings, and the
+// process is left waiting.
+std::optional<int> RunServiceProcess(const RunOptions& options, WorkerEnd* workerEnd = nullptr);
 
 }  // namespace sim
