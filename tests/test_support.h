@@ -1,7 +1,7 @@
 // Shared pieces of the host tests: a fresh emulated machine per test, the dispatcher
-// and the entry point run on a thread of their own as the service manager would run
-// them, and readers for what the calibration service leaves behind (status reports,
-// text log, registry values, handles).
+// run on a thread of its own as the service manager would run it, and readers for
+// what the calibration service leaves behind (status reports, text log, registry
+// values, handles).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -121,17 +121,6 @@ inline int RunEntryPoint(const std::vector<const char*>& arguments = {}) {
     for (emu::String& text : texts) argv.push_back(text.data());
     argv.push_back(nullptr);
     return wmain(static_cast<int>(texts.size()), argv.data());
-}
-
-// The process as the service manager starts it, without arguments, on a thread of its
-// own that counts as the process's: wmain's result.
-inline std::future<int> StartServiceProcess() {
-    emu::SetStartedByServiceManager(true);
-    return std::async(std::launch::async, [counted = std::make_unique<emu::ProcessThread>()]() mutable {
-        const int exitCode = RunEntryPoint();
-        counted.reset();
-        return exitCode;
-    });
 }
 
 // ---- What the calibration service leaves behind ----------------------------------
