@@ -164,8 +164,9 @@ inline std::vector<std::string> LeakedHandles() {
     return kinds;
 }
 
-// "NAME dword N" for a four-byte REG_DWORD, "NAME sz TEXT\0" for REG_SZ with every
-// stored code unit shown; anything else with its type and byte count.
+// "NAME dword N" for a four-byte REG_DWORD, "NAME sz TEXT\0" for REG_SZ (expand_sz for
+// REG_EXPAND_SZ) with every stored code unit shown; anything else with its type and
+// byte count.
 inline std::vector<std::string> Described(const emu::String& path) {
     std::vector<std::string> described;
     for (const auto& [name, value] : emu::Values(path)) {
@@ -173,8 +174,8 @@ inline std::vector<std::string> Described(const emu::String& path) {
         const emu::Bytes& data = value.data;
         if (value.type == REG_DWORD && data.size() == 4) {
             line += " dword " + std::to_string(data[0] | data[1] << 8 | data[2] << 16 | DWORD{data[3]} << 24);
-        } else if (value.type == REG_SZ && data.size() % 2 == 0) {
-            line += " sz ";
+        } else if ((value.type == REG_SZ || value.type == REG_EXPAND_SZ) && data.size() % 2 == 0) {
+            line += value.type == REG_SZ ? " sz " : " expand_sz ";
             for (char16_t c : FromUtf16le(data))
                 line += c == 0 ? std::string("\\0") : N(std::u16string(1, c));
         } else {
