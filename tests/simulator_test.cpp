@@ -33,6 +33,15 @@ std::filesystem::path TempPath(const std::string& name) {
     return std::filesystem::temp_directory_path() / ("noxel-sim-" + std::to_string(getpid()) + "-" + name);
 }
 
+// The simulator run on this machine file, written to TempPath("machine.json").
+Result SimulateMachine(const std::string& machine, const std::string& options = "") {
+    const std::string path = TempPath("machine.json").string();
+    std::ofstream(path, std::ios::binary) << machine;
+    const Result run = Simulate(path + " " + options);
+    std::filesystem::remove(path);
+    return run;
+}
+
 // Whether the output holds `part`; a failure shows the whole output.
 ::testing::AssertionResult Says(const Result& run, const std::string& part) {
     const bool found = run.output.find(part) != std::string::npos;
@@ -115,10 +124,7 @@ TEST(Simulator, ReportOpensWithTheMachineDescription) {
         {"{}", "--json", "{\n  \"description\": null,\n  \"outcome\""},
     };
     for (const Case& c : cases) {
-        const std::string path = TempPath("described.json").string();
-        std::ofstream(path, std::ios::binary) << c.machine;
-        const Result run = Simulate(path + " " + c.options);
-        std::filesystem::remove(path);
+        const Result run = SimulateMachine(c.machine, c.options);
         EXPECT_EQ(run.output.substr(0, std::string(c.start).size()), c.start)
             << c.machine << " " << c.options;
     }
@@ -181,10 +187,7 @@ TEST(Simulator, OutcomeDoesNotDependOnTheEventLog) {
          "Outcome: not published (gave up after 30 attempts)\nAttempts: 30\n"},
     };
     for (const Case& c : cases) {
-        const std::string path = TempPath("machine.json").string();
-        std::ofstream(path, std::ios::binary) << c.machine;
-        const Result run = Simulate(path);
-        std::filesystem::remove(path);
+        const Result run = SimulateMachine(c.machine);
         EXPECT_EQ(run.exitCode, c.exitCode) << c.machine;
         EXPECT_TRUE(Says(run, c.outcome));
     }
@@ -236,12 +239,9 @@ TEST(Simulator, BrokenMachineFilesAreNamedWithThePlace) {
         {"{\"uefi\": 1e400}", ":1:10: number overflow parsing '1e400'"},
     };
     for (const Case& c : cases) {
-        const std::string path = TempPath("bad.json").string();
-        std::ofstream(path, std::ios::binary) << c.content;
-        const Result run = Simulate(path);
-        std::filesystem::remove(path);
+        const Result run = SimulateMachine(c.content);
         EXPECT_EQ(run.exitCode, 2) << c.content;
-        EXPECT_TRUE(Says(run, "noxel-als-sim: " + path + c.message));
+        EXPECT_TRUE(Says(run, "noxel-als-sim: " + TempPath("machine.json").string() + c.message));
     }
     const Result missing = Simulate("/nonexistent/machine.json");
     EXPECT_EQ(missing.exitCode, 2);
