@@ -124,22 +124,16 @@ TEST_F(FirmwareVariables, AlrPairsUpToTheTerminatorBecomeCommaSeparatedText) {
     EXPECT_THAT(LeakedHandles(), IsEmpty());
 }
 
-TEST_F(FirmwareVariables, FailedAlrReadAfterSuccessKeepsTheCurveAndLogsTheSystemText) {
+// The failed read's line is the next test's; here the record it leaves.
+TEST_F(FirmwareVariables, FailedAlrReadAfterSuccessKeepsTheCurve) {
     emu::SetFirmwareVariable(u"ALR_CURVE", vendorGuid, Curve({{5, 10}, {100, 150}, {0xFFFF, 0xFFFF}}));
     ASSERT_TRUE(service->ReadAlrCurve());
     emu::RemoveFirmwareVariable(u"ALR_CURVE", vendorGuid);
 
     EXPECT_FALSE(service->ReadAlrCurve());
-    EXPECT_FALSE(service->ReadAlrCurve());
 
     EXPECT_EQ(AlrText(), "5,10,100,150");
     EXPECT_EQ(CalibrationParameters.alrPresent, 1u);
-    EXPECT_EQ(LogText(),
-              "[20260314-09:30:00]Error to Retrieve ALR Curve! ErrorCode: 203: The system could not find "
-              "the environment option that was entered.\r\n"
-              "[20260314-09:30:00]Error to Retrieve ALR Curve! ErrorCode: 203: The system could not find "
-              "the environment option that was entered.\r\n");
-    EXPECT_THAT(LeakedHandles(), IsEmpty());  // the system text is freed
 }
 
 TEST_F(FirmwareVariables, FailedAlrReadLogsTheCodeAndItsText) {

@@ -1,28 +1,16 @@
 // -install and -remove against the emulated service manager: the console text, the
 // registration, and the handles.
+#include <gmock/gmock.h>
+
 #include "install/install.h"
 #include "tests/test_support.h"
+
+using ::testing::ElementsAre;
 
 namespace {
 
 const emu::String name = u"Noxel_ALS_Service";
 const emu::String source = u"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Noxel_ALS_Service";
-
-// The event source's values as "EventMessageFile TYPE TEXT, TypesSupported TYPE N", or
-// "none" when the key is not there.
-std::string EventSource() {
-    if (!emu::KeyExists(source)) return "none";
-    std::string text;
-    for (const auto& [valueName, value] : emu::Values(source)) {
-        text += (text.empty() ? "" : ", ") + N(valueName) + " " + std::to_string(value.type) + " ";
-        if (value.type == REG_DWORD && value.data.size() == 4)
-            text += std::to_string(value.data[0] | value.data[1] << 8);
-        else
-            text +=
-                N(emu::String(reinterpret_cast<const char16_t*>(value.data.data()), value.data.size() / 2));
-    }
-    return text;
-}
 
 class Install : public EmulatedMachine {};
 class Remove : public EmulatedMachine {};
@@ -57,8 +45,9 @@ TEST_F(Install, RegistersTheServiceQuotedAndStartsIt) {
               (std::vector<std::pair<DWORD, DWORD>>{
                   {SC_ACTION_RESTART, 60000}, {SC_ACTION_RESTART, 60000}, {SC_ACTION_NONE, 0}}));
     // The message file is the executable, unquoted, with its terminator.
-    EXPECT_EQ(EventSource(), std::string("EventMessageFile 2 C:\\Program Files\\Noxel ALS\\NoxelAlsSvc.exe") +
-                                 '\0' + ", TypesSupported 4 5");
+    EXPECT_THAT(Described(source),
+                ElementsAre("EventMessageFile expand_sz C:\\Program Files\\Noxel ALS\\NoxelAlsSvc.exe\\0",
+                            "TypesSupported dword 5"));
     EXPECT_EQ(emu::OpenHandleCount(), 0u);
 
     emu::Reset();

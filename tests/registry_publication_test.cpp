@@ -83,133 +83,94 @@ TEST_F(Publication, EmptyCurveTextIsStillACurve) {
                                   "CHANGE SENSITIVITY: 40\r\n", "ALS FLAG: 0\r\n"}));
 }
 
-TEST_F(Publication, KeysThatAreMissingEndThePublicationWithALine) {
+// Every write and every failure has its line in the text log, so the log shows which
+// values each instance received and where the publication ended.
+TEST_F(Publication, MissingKeysAndFailingCallsEachHaveTheirLine) {
     const std::string longest(255, 'I');  // the longest key name the registry allows
+    const std::string openFailed = "Fail to open SYSTEM\\CurrentControlSet\\Enum\\ACPI\\NOXL6120\\";
+    const std::vector<emu::String> twoInstances = {parameters1, parameters2};
     struct Case {
         const char* name;
         std::vector<emu::String> keys;
+        void (*fault)();
         bool result;
         std::string log;
-        emu::String untouched;  // a Device Parameters key that stays empty
     } cases[] = {
         {"no base key",
          {},
+         [] {},
          false,
-         Entries({"Fail to open registry subkey - SYSTEM\\CurrentControlSet\\Enum\\ACPI\\NOXL6120\\\r\n"}),
-         u""},
-        {"no instances", {base6120}, false, Entries({"Fail to query registry information.\r\n"}), u""},
+         Entries({"Fail to open registry subkey - SYSTEM\\CurrentControlSet\\Enum\\ACPI\\NOXL6120\\\r\n"})},
+        {"no instances", {base6120}, [] {}, false, Entries({"Fail to query registry information.\r\n"})},
         {"second of three instances without Device Parameters",
          {parameters1, base6120 + u"2", base6120 + u"3\\Device Parameters"},
+         [] {},
          true,
-         calibratedRun +
-             Entries(
-                 {"Fail to open SYSTEM\\CurrentControlSet\\Enum\\ACPI\\NOXL6120\\2\\Device Parameters\r\n"}),
-         base6120 + u"3\\Device Parameters"},
+         calibratedRun + Entries({openFailed + "2\\Device Parameters\r\n"})},
         {"first instance without Device Parameters",
          {base6120 + u"1", parameters2},
+         [] {},
          false,
-         Entries({"Fail to open SYSTEM\\CurrentControlSet\\Enum\\ACPI\\NOXL6120\\1\\Device Parameters\r\n"}),
-         parameters2},
+         Entries({openFailed + "1\\Device Parameters\r\n"})},
         {"longest instance name",
          {base6120 + W(longest.c_str())},
+         [] {},
          false,
-         Entries({"Fail to open SYSTEM\\CurrentControlSet\\Enum\\ACPI\\NOXL6120\\" + longest +
-                  "\\Device Parameters\r\n"}),
-         u""},
+         Entries({openFailed + longest + "\\Device Parameters\r\n"})},
+        // The count stays 0, so a failed query reads as a key without instances.
+        {"query fails", twoInstances, [] { emu::FailCall("RegQueryInfoKeyW", ERROR_ACCESS_DENIED); }, false,
+         Entries({"Fail to query registry information.\r\n"})},
+        {"first enumeration fails", twoInstances, [] { emu::FailCall("RegEnumKeyExW", ERROR_ACCESS_DENIED); },
+         false, Entries({"Fail to enumerate subkeys.\r\n"})},
+        {"second enumeration fails", twoInstances,
+         [] { emu::FailCall("RegEnumKeyExW", ERROR_ACCESS_DENIED, 2); }, true,
+         calibratedRun + Entries({"Fail to enumerate subkeys.\r\n"})},
+        // Written to the second instance, the value still lacks from the first: no success.
+        {"first instance refuses ALS_SRC", twoInstances,
+         [] { emu::FailCall("RegSetValueExW", ERROR_ACCESS_DENIED); }, false,
+         Entries({"Fail to set Source Lux!", "SENSOR LUX: 300\r\n", "ALR Table: 5,10,100,150\r\n",
+                  "CHANGE SENSITIVITY: 40\r\n", "ALS FLAG: 0\r\n"}) +
+             calibratedRun},
+        // Only the flag may be missing. A failure's line has no line end.
+        {"ALS_CAL refused",
+         {parameters1},
+         [] { emu::FailCallsWith("RegSetValueExW", u"ALS_CAL", ERROR_ACCESS_DENIED); },
+         false,
+         Entries({"SOURCE LUX: 1000\r\n", "Fail to set Sensor Lux!", "ALR Table: 5,10,100,150\r\n",
+                  "CHANGE SENSITIVITY: 40\r\n", "ALS FLAG: 0\r\n"})},
+        {"ALR_CURVE refused",
+         {parameters1},
+         [] { emu::FailCallsWith("RegSetValueExW", u"ALR_CURVE", ERROR_ACCESS_DENIED); },
+         false,
+         Entries({"SOURCE LUX: 1000\r\n", "SENSOR LUX: 300\r\n", "Fail to set ALR Table!",
+                  "CHANGE SENSITIVITY: 40\r\n", "ALS FLAG: 0\r\n"})},
+        {"ALS_CS refused",
+         {parameters1},
+         [] { emu::FailCallsWith("RegSetValueExW", u"ALS_CS", ERROR_ACCESS_DENIED); },
+         false,
+         Entries({"SOURCE LUX: 1000\r\n", "SENSOR LUX: 300\r\n", "ALR Table: 5,10,100,150\r\n",
+                  "Fail to set Change Sensitivity!", "ALS FLAG: 0\r\n"})},
+        {"ALS_FLAG refused",
+         {parameters1},
+         [] { emu::FailCallsWith("RegSetValueExW", u"ALS_FLAG", ERROR_ACCESS_DENIED); },
+         true,
+         Entries({"SOURCE LUX: 1000\r\n", "SENSOR LUX: 300\r\n", "ALR Table: 5,10,100,150\r\n",
+                  "CHANGE SENSITIVITY: 40\r\n", "Fail to set Sensor Range!"})},
+        {"every value refused",
+         {parameters1},
+         [] { emu::FailCall("RegSetValueExW", ERROR_ACCESS_DENIED, 1, 0); },
+         false,
+         Entries({"Fail to set Source Lux!", "Fail to set Sensor Lux!", "Fail to set ALR Table!",
+                  "Fail to set Change Sensitivity!", "Fail to set Sensor Range!"})},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         FreshCase();
         for (const emu::String& key : c.keys) emu::CreateKey(key);
-        EXPECT_EQ(service->PublishParameters(), c.result) << c.name;
-        EXPECT_EQ(LogText(), c.log) << c.name;
-        EXPECT_TRUE(c.untouched.empty() || emu::Values(c.untouched).empty()) << c.name;
-        EXPECT_THAT(LeakedHandles(), IsEmpty()) << c.name;
-    }
-}
-
-TEST_F(Publication, RefusedValuesAreLoggedAndOnlyTheFlagMayBeMissing) {
-    struct Case {
-        const char16_t* refused;  // nullptr: every value
-        bool result;
-        std::string log;
-        size_t valuesWritten;
-    } cases[] = {
-        {u"ALS_SRC", false,
-         Entries({"Fail to set Source Lux!", "SENSOR LUX: 300\r\n", "ALR Table: 5,10,100,150\r\n",
-                  "CHANGE SENSITIVITY: 40\r\n", "ALS FLAG: 0\r\n"}),
-         4},
-        {u"ALS_CAL", false,
-         Entries({"SOURCE LUX: 1000\r\n", "Fail to set Sensor Lux!", "ALR Table: 5,10,100,150\r\n",
-                  "CHANGE SENSITIVITY: 40\r\n", "ALS FLAG: 0\r\n"}),
-         4},
-        {u"ALR_CURVE", false,
-         Entries({"SOURCE LUX: 1000\r\n", "SENSOR LUX: 300\r\n", "Fail to set ALR Table!",
-                  "CHANGE SENSITIVITY: 40\r\n", "ALS FLAG: 0\r\n"}),
-         4},
-        {u"ALS_CS", false,
-         Entries({"SOURCE LUX: 1000\r\n", "SENSOR LUX: 300\r\n", "ALR Table: 5,10,100,150\r\n",
-                  "Fail to set Change Sensitivity!", "ALS FLAG: 0\r\n"}),
-         4},
-        {u"ALS_FLAG", true,
-         Entries({"SOURCE LUX: 1000\r\n", "SENSOR LUX: 300\r\n", "ALR Table: 5,10,100,150\r\n",
-                  "CHANGE SENSITIVITY: 40\r\n", "Fail to set Sensor Range!"}),
-         4},
-        {nullptr, false,
-         Entries({"Fail to set Source Lux!", "Fail to set Sensor Lux!", "Fail to set ALR Table!",
-                  "Fail to set Change Sensitivity!", "Fail to set Sensor Range!"}),
-         0},
-    };
-    for (const Case& c : cases) {
-        const std::string name = c.refused ? N(c.refused) : "every value";
-        FreshCase();
-        emu::CreateKey(parameters1);
-        if (c.refused)
-            emu::FailCallsWith("RegSetValueExW", c.refused, ERROR_ACCESS_DENIED);
-        else
-            emu::FailCall("RegSetValueExW", ERROR_ACCESS_DENIED, 1, 0);
-        EXPECT_EQ(service->PublishParameters(), c.result) << name;
-        EXPECT_EQ(LogText(), c.log) << name;
-        EXPECT_EQ(emu::Values(parameters1).size(), c.valuesWritten) << name;
-        EXPECT_FALSE(c.refused && emu::GetValue(parameters1, c.refused)) << name;
-        EXPECT_THAT(LeakedHandles(), IsEmpty()) << name;
-    }
-}
-
-// Written to the second instance, the value still lacks from the first: no success.
-TEST_F(Publication, ValueMissingFromOneInstanceIsNoSuccess) {
-    emu::CreateKey(parameters1);
-    emu::CreateKey(parameters2);
-    emu::FailCall("RegSetValueExW", ERROR_ACCESS_DENIED);  // ALS_SRC of the first instance
-    EXPECT_FALSE(service->PublishParameters());
-    EXPECT_FALSE(emu::GetValue(parameters1, u"ALS_SRC"));
-    EXPECT_EQ(Described(parameters2), calibratedValues);
-}
-
-TEST_F(Publication, EachFailingRegistryCallHasItsLine) {
-    struct Case {
-        const char* operation;
-        unsigned nth;
-        bool result;
-        std::string log;
-    } cases[] = {
-        {"RegOpenKeyExW", 1, false,
-         Entries({"Fail to open registry subkey - SYSTEM\\CurrentControlSet\\Enum\\ACPI\\NOXL6120\\\r\n"})},
-        // The count stays 0, so a failed query reads as a key without instances.
-        {"RegQueryInfoKeyW", 1, false, Entries({"Fail to query registry information.\r\n"})},
-        {"RegEnumKeyExW", 1, false, Entries({"Fail to enumerate subkeys.\r\n"})},
-        {"RegEnumKeyExW", 2, true, calibratedRun + Entries({"Fail to enumerate subkeys.\r\n"})},
-        {"RegOpenKeyExW", 2, false,
-         Entries({"Fail to open SYSTEM\\CurrentControlSet\\Enum\\ACPI\\NOXL6120\\1\\Device Parameters\r\n"})},
-    };
-    for (const Case& c : cases) {
-        const std::string name = std::string(c.operation) + " call " + std::to_string(c.nth);
-        FreshCase();
-        emu::CreateKey(parameters1);
-        emu::CreateKey(parameters2);
-        emu::FailCall(c.operation, ERROR_ACCESS_DENIED, c.nth);
-        EXPECT_EQ(service->PublishParameters(), c.result) << name;
-        EXPECT_EQ(LogText(), c.log) << name;
-        EXPECT_THAT(LeakedHandles(), IsEmpty()) << name;
+        c.fault();
+        EXPECT_EQ(service->PublishParameters(), c.result);
+        EXPECT_EQ(LogText(), c.log);
+        EXPECT_THAT(LeakedHandles(), IsEmpty());
     }
 }
 

@@ -1,8 +1,9 @@
-// The calibration service run whole through the emulated dispatcher, on the virtual
-// clock: what the service manager, the event log, the registry and the text log see.
+// The calibration service run whole, on the virtual clock: what the service manager,
+// the event log, the registry and the text log see.
 #include <gmock/gmock.h>
 
 #include "tests/test_support.h"
+#include "tools/simulator/run.h"
 
 using ::testing::ElementsAre;
 
@@ -38,23 +39,19 @@ class CalibrationService : public EmulatedMachine {};
 
 }  // namespace
 
+// A whole life from the entry point, as the simulator drives it: the worker ends by
+// itself or is stopped, and the process ends. What the life leaves is asserted after.
 TEST_F(CalibrationService, EmptyFirmwareMakesThirtyAttemptsTenSecondsApartAndStaysRunning) {
     InstallSensor();
-    CSampleService service;
-    DispatcherRun run(service);
-    ASSERT_TRUE(emu::WaitForStatus(SERVICE_RUNNING));
-    ASSERT_TRUE(emu::WaitForWorkItems());
-
+    sim::WorkerEnd workerEnd;
+    EXPECT_EQ(sim::RunServiceProcess({}, &workerEnd), 0);
+    // The worker gave up while the service ran, before any stop.
+    EXPECT_TRUE(workerEnd.byItself);
+    EXPECT_EQ(workerEnd.failedAttempts, 30u);
     EXPECT_EQ(emu::CallCount("GetFirmwareEnvironmentVariableW"), 30u);  // CALIBRATE only
     EXPECT_EQ(emu::NowMs(), 300000u);                                   // the thirtieth failure still sleeps
     EXPECT_TRUE(emu::Values(parametersKey).empty());
     EXPECT_FALSE(emu::FileExists(logPath));
-    ASSERT_TRUE(emu::WaitForIdle());
-    EXPECT_EQ(ReportedStates(), "START_PENDING/1 RUNNING/0");
-    EXPECT_FALSE(run.Finished(std::chrono::milliseconds(0)));
-
-    emu::SendControl(SERVICE_CONTROL_STOP);
-    ASSERT_TRUE(run.Finished());
     EXPECT_EQ(ReportedStates(), "START_PENDING/1 RUNNING/0 STOP_PENDING/2 STOPPED/0");
     EXPECT_EQ(EventMessages(), (Texts{"I Noxel ALS Service in OnStart", "I Noxel ALS Service in OnStop"}));
 }
@@ -64,10 +61,9 @@ TEST_F(CalibrationService, MissingAlrCurveLogsEveryAttemptAndNeverSucceeds) {
     SetAllVariables();
     emu::RemoveFirmwareVariable(u"ALR_CURVE", vendorGuid);
     emu::WriteFileBytes(logPath, Utf16le(u"[old"));  // a previous run's log
-    CSampleService service;
-    DispatcherRun run(service);
-    ASSERT_TRUE(emu::WaitForStatus(SERVICE_RUNNING));
-    ASSERT_TRUE(emu::WaitForWorkItems());
+    sim::WorkerEnd workerEnd;
+    EXPECT_EQ(sim::RunServiceProcess({}, &workerEnd), 0);
+    EXPECT_TRUE(workerEnd.byItself);
 
     const std::string log = LogText();
     EXPECT_EQ(log.rfind("[", 0), 0u);
@@ -82,7 +78,7 @@ TEST_F(CalibrationService, MissingAlrCurveLogsEveryAttemptAndNeverSucceeds) {
     EXPECT_EQ(emu::NowMs(), 300000u);
     EXPECT_THAT(Described(parametersKey), ElementsAre("ALS_SRC dword 1000", "ALS_CAL dword 300",
                                                       "ALS_CS dword 40", "ALS_FLAG dword 0"));
-    EXPECT_EQ(EventMessages(), (Texts{"I Noxel ALS Service in OnStart"}));
+    EXPECT_EQ(EventMessages(), (Texts{"I Noxel ALS Service in OnStart", "I Noxel ALS Service in OnStop"}));
 }
 
 TEST_F(CalibrationService, StopDuringTheSleepWaitsForTheSleepToEnd) {
@@ -129,64 +125,42 @@ TEST_F(CalibrationService, StopBeforeTheFirstAttemptMakesNoAttempt) {
     EXPECT_EQ(ReportedStates(), "START_PENDING/1 RUNNING/0 STOP_PENDING/2 STOPPED/0");
 }
 
-// The entry point run as the service manager runs it: no arguments, the dispatcher
-// connected.
-class ServiceProcess : public EmulatedMachine {};
-
-TEST_F(ServiceProcess, CompleteFirmwareIsPublishedOnTheFirstAttemptWithoutSleeping) {
+TEST_F(CalibrationService, CompleteFirmwareIsPublishedOnTheFirstAttemptWithoutSleeping) {
     InstallSensor();
     SetAllVariables();
-    auto process = StartServiceProcess();
-    ASSERT_TRUE(emu::WaitForStatus(SERVICE_RUNNING));
-    ASSERT_TRUE(emu::WaitForWorkItems());
-
+    EXPECT_EQ(sim::RunServiceProcess({}), 0);
     EXPECT_EQ(emu::NowMs(), 0u);
-    EXPECT_EQ(EventMessages(),
-              (Texts{"I Noxel ALS Service in OnStart", "I Update parameters successfully!"}));
+    EXPECT_EQ(EventMessages(), (Texts{"I Noxel ALS Service in OnStart", "I Update parameters successfully!",
+                                      "I Noxel ALS Service in OnStop"}));
     EXPECT_THAT(Described(parametersKey),
                 ElementsAre("ALS_SRC dword 1000", "ALS_CAL dword 300", "ALR_CURVE sz 5,10,100,150\\0",
                             "ALS_CS dword 40", "ALS_FLAG dword 0"));
-    EXPECT_EQ(ReportedStates(), "START_PENDING/1 RUNNING/0");
-
-    // The worker has ended, so a stop completes at once.
-    emu::SendControl(SERVICE_CONTROL_STOP);
-    ASSERT_EQ(process.wait_for(std::chrono::seconds(5)), std::future_status::ready);
-    EXPECT_EQ(process.get(), 0);
     EXPECT_EQ(ReportedStates(), "START_PENDING/1 RUNNING/0 STOP_PENDING/2 STOPPED/0");
     EXPECT_EQ(emu::OpenHandleCount(), 0u);
     EXPECT_EQ(emu::ConsoleText(),
               "Parameters:\n -install  to install the service.\n -remove   to remove the service.\n");
 }
 
-TEST_F(ServiceProcess, ShutdownReportsStoppedAtOnceAndTheProcessOutlivesItsWorker) {
+// The process keeps the service object, and waits for the worker, after the dispatcher
+// has returned: it ends only when the worker's sleep does.
+TEST_F(CalibrationService, ShutdownReportsStoppedAtOnceAndTheProcessOutlivesItsWorker) {
     InstallSensor();
-    emu::SetClockMode(emu::ClockMode::Manual);
-    auto process = StartServiceProcess();
-    ASSERT_TRUE(emu::WaitForSleepers(1) && emu::WaitForStatus(SERVICE_RUNNING));
-
-    emu::SendControl(SERVICE_CONTROL_SHUTDOWN);
-    ASSERT_TRUE(emu::WaitForStatus(SERVICE_STOPPED));
+    sim::RunOptions shutdown;
+    shutdown.stopAfterMs = 3000;
+    shutdown.shutdown = true;
+    EXPECT_EQ(sim::RunServiceProcess(shutdown), 0);
     EXPECT_EQ(ReportedStates(), "START_PENDING/1 RUNNING/0 STOPPED/0");
-    // The worker still sleeps; the process keeps the service object, and with it the
-    // stopped event, until the worker ends.
-    ASSERT_TRUE(emu::WaitForIdle());
-    EXPECT_THAT(emu::OpenHandleKinds(), ElementsAre("event"));
-    EXPECT_EQ(process.wait_for(std::chrono::seconds(0)), std::future_status::timeout);
-
-    emu::AdvanceClock(10000);
-    ASSERT_EQ(process.wait_for(std::chrono::seconds(5)), std::future_status::ready);
-    EXPECT_EQ(process.get(), 0);
+    EXPECT_EQ(emu::StatusReports().back().timeMs, 3000u);
+    EXPECT_EQ(emu::NowMs(), 10000u);
     EXPECT_EQ(emu::CallCount("GetFirmwareEnvironmentVariableW"), 1u);  // no attempt after the shutdown
     // The work item may still be returning after it set the stopped event; it does end.
     EXPECT_TRUE(emu::WaitForWorkItems());
     EXPECT_EQ(emu::OpenHandleCount(), 0u);
 }
 
-TEST_F(ServiceProcess, FailedQueuingStopsTheServiceWithTheCodeAndEndsTheProcess) {
+TEST_F(CalibrationService, FailedQueuingStopsTheServiceWithTheCodeAndEndsTheProcess) {
     emu::FailCall("QueueUserWorkItem", ERROR_NOT_ENOUGH_MEMORY);
-    auto process = StartServiceProcess();
-    ASSERT_EQ(process.wait_for(std::chrono::seconds(5)), std::future_status::ready);
-    EXPECT_EQ(process.get(), 0);
+    EXPECT_EQ(sim::RunServiceProcess({}), 0);
     EXPECT_EQ(ReportedStates(), "START_PENDING/1 STOPPED/0");
     EXPECT_EQ(emu::StatusReports().back().status.dwWin32ExitCode, DWORD{ERROR_NOT_ENOUGH_MEMORY});
     EXPECT_EQ(EventMessages(),

@@ -130,6 +130,8 @@ void RunCase(const ControlCase& c) {
     EXPECT_THAT(EventMessages(), ElementsAreArray(c.events));
     ExpectFiledAsTheService(allControls, c.exitCode);
     EXPECT_EQ(service.Calls(), c.calls);
+    // OnStart gets what the service manager gave the service main.
+    EXPECT_EQ(service.startArguments, "1 TestSvc");
     EXPECT_EQ(emu::OpenHandleCount(), 0u);
 }
 
@@ -137,22 +139,6 @@ class ServiceBase : public EmulatedMachine {};
 class ServiceBaseDeathTest : public EmulatedMachine {};
 
 }  // namespace
-
-TEST_F(ServiceBase, StartAndStopReportEachStateWithItsCheckpoint) {
-    TestService service(SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN);
-    DispatcherRun run(service);
-    ASSERT_TRUE(emu::WaitForStatus(SERVICE_RUNNING));
-    emu::SendControl(SERVICE_CONTROL_STOP);
-    ASSERT_TRUE(run.Finished());
-    EXPECT_EQ(run.Error(), 0u);
-    EXPECT_EQ(ReportedStates(), "START_PENDING/1 RUNNING/0 STOP_PENDING/2 STOPPED/0");
-    ExpectFiledAsTheService(SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN, 0);
-    EXPECT_EQ(service.Calls(), "start 1, stop 1");
-    // OnStart gets what the service manager gave the service main.
-    EXPECT_EQ(service.startArguments, "1 TestSvc");
-    EXPECT_THAT(EventMessages(), IsEmpty());
-    EXPECT_EQ(emu::OpenHandleCount(), 0u);
-}
 
 TEST_F(ServiceBase, FailingHooksFallBackAndAreLogged) {
     const ControlCase cases[] = {
@@ -353,16 +339,12 @@ TEST_F(ServiceBase, ShutdownDuringTheStartWaitsForTheStartToEnd) {
 
 TEST_F(ServiceBase, EventWritersFileEveryEntryWithTwoStringsAndCutTheErrorText) {
     TestService service;
-    service.LogError(TEXT("Service Stop"), ERROR_SUCCESS);
-    service.LogError(TEXT("Service Stop"), ERROR_ACCESS_DENIED);
     service.LogError(TEXT("Service Pause"), 0x8007000E);  // an HRESULT, E_OUTOFMEMORY
     service.LogEvent(TEXT("Noxel ALS Service in OnStart"), EVENTLOG_INFORMATION_TYPE);
     service.LogError(emu::String(250, u'x').c_str(), ERROR_ACCESS_DENIED);  // 259 characters are kept
-    EXPECT_THAT(
-        EventMessages(),
-        ElementsAre("E Service Stop failed w/err 0x00000000", "E Service Stop failed w/err 0x00000005",
-                    "E Service Pause failed w/err 0x8007000e", "I Noxel ALS Service in OnStart",
-                    "E " + std::string(250, 'x') + " failed w"));
+    EXPECT_THAT(EventMessages(),
+                ElementsAre("E Service Pause failed w/err 0x8007000e", "I Noxel ALS Service in OnStart",
+                            "E " + std::string(250, 'x') + " failed w"));
     ExpectFiledAsTheService(allControls, 0);
     EXPECT_EQ(emu::OpenHandleCount(), 0u);  // each entry opens and closes its source
 }
@@ -377,15 +359,6 @@ TEST_F(ServiceBase, FailedStatusReportIsIgnored) {
     EXPECT_EQ(ReportedStates(), "RUNNING/0 STOP_PENDING/2 STOPPED/0");
     EXPECT_EQ(service.Calls(), "start 1, stop 1");
     EXPECT_THAT(emu::Events(), IsEmpty());
-}
-
-TEST_F(ServiceBase, RunServiceFailsOutsideTheServiceManager) {
-    TestService service;
-    SetLastError(sentinelError);
-    EXPECT_FALSE(CServiceBase::RunService(service));
-    EXPECT_EQ(GetLastError(), DWORD{ERROR_FAILED_SERVICE_CONTROLLER_CONNECT});
-    EXPECT_THAT(emu::StatusReports(), IsEmpty());
-    EXPECT_EQ(service.Calls(), "");
 }
 
 TEST_F(ServiceBaseDeathTest, HandlerRegistrationFailureEndsTheProcessWithItsCode) {

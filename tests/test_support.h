@@ -1,7 +1,7 @@
 // Shared pieces of the host tests: a fresh emulated machine per test, the dispatcher
-// and the entry point run on a thread of their own as the service manager would run
-// them, and readers for what the calibration service leaves behind (status reports,
-// text log, registry values, handles).
+// run on a thread of its own as the service manager would run it, and readers for
+// what the calibration service leaves behind (status reports, text log, registry
+// values, handles).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -123,17 +123,6 @@ inline int RunEntryPoint(const std::vector<const char*>& arguments = {}) {
     return wmain(static_cast<int>(texts.size()), argv.data());
 }
 
-// The process as the service manager starts it, without arguments, on a thread of its
-// own that counts as the process's: wmain's result.
-inline std::future<int> StartServiceProcess() {
-    emu::SetStartedByServiceManager(true);
-    return std::async(std::launch::async, [counted = std::make_unique<emu::ProcessThread>()]() mutable {
-        const int exitCode = RunEntryPoint();
-        counted.reset();
-        return exitCode;
-    });
-}
-
 // ---- What the calibration service leaves behind ----------------------------------
 
 // Written out here rather than taken from the service, so that a wrong GUID shows.
@@ -175,8 +164,9 @@ inline std::vector<std::string> LeakedHandles() {
     return kinds;
 }
 
-// "NAME dword N" for a four-byte REG_DWORD, "NAME sz TEXT\0" for REG_SZ with every
-// stored code unit shown; anything else with its type and byte count.
+// "NAME dword N" for a four-byte REG_DWORD, "NAME sz TEXT\0" for REG_SZ (expand_sz for
+// REG_EXPAND_SZ) with every stored code unit shown; anything else with its type and
+// byte count.
 inline std::vector<std::string> Described(const emu::String& path) {
     std::vector<std::string> described;
     for (const auto& [name, value] : emu::Values(path)) {
@@ -184,8 +174,8 @@ inline std::vector<std::string> Described(const emu::String& path) {
         const emu::Bytes& data = value.data;
         if (value.type == REG_DWORD && data.size() == 4) {
             line += " dword " + std::to_string(data[0] | data[1] << 8 | data[2] << 16 | DWORD{data[3]} << 24);
-        } else if (value.type == REG_SZ && data.size() % 2 == 0) {
-            line += " sz ";
+        } else if ((value.type == REG_SZ || value.type == REG_EXPAND_SZ) && data.size() % 2 == 0) {
+            line += value.type == REG_SZ ? " sz " : " expand_sz ";
             for (char16_t c : FromUtf16le(data))
                 line += c == 0 ? std::string("\\0") : N(std::u16string(1, c));
         } else {
