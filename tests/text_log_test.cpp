@@ -53,7 +53,10 @@ TEST_F(TextLog, TimestampIsZeroPaddedLocalTimeAndEmptyMessageLeavesItBare) {
     Append("");
     emu::AdvanceClock(61 * 1000);
     Append("x\r\n");
-    EXPECT_EQ(LogText(), "[20270102-03:04:05][20270102-03:05:06]x\r\n");
+    // The longest message the buffer holds goes out whole behind its stamp.
+    const std::string longest(logMessageCapacity - 1, 'y');
+    Append(longest.c_str());
+    EXPECT_EQ(LogText(), "[20270102-03:04:05][20270102-03:05:06]x\r\n[20270102-03:05:06]" + longest);
 }
 
 // A failure while an entry is written loses that entry whole: never earlier entries,
