@@ -50,11 +50,14 @@ TEST_F(Install, RegistersTheServiceQuotedAndStartsIt) {
                             "TypesSupported dword 5"));
     EXPECT_EQ(emu::OpenHandleCount(), 0u);
 
-    emu::Reset();
-    emu::SetModuleFileName(u"C:\\Noxel\\NoxelAlsSvc.exe");
-    InstallService();
-    EXPECT_EQ(N(emu::FindService(name)->binaryPath),
-              "\"C:\\Noxel\\NoxelAlsSvc.exe\"");  // quoted without spaces too
+    // Quoted without spaces too, and the longest path the module name gives whole.
+    for (const emu::String& path :
+         {emu::String(u"C:\\Noxel\\NoxelAlsSvc.exe"), u"C:\\" + emu::String(MAX_PATH - 8, u'n') + u".exe"}) {
+        emu::Reset();
+        emu::SetModuleFileName(path);
+        InstallService();
+        EXPECT_EQ(N(emu::FindService(name)->binaryPath), "\"" + N(path) + "\"");
+    }
 }
 
 TEST_F(Install, EachFailureHasItsLine) {
