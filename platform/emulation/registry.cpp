@@ -26,14 +26,16 @@ std::vector<String> Components(std::u16string_view path) {
     return parts;
 }
 
-RegistryNode* Find(RegistryNode* node, std::u16string_view path) {
-    for (const String& part : Components(path)) {
+RegistryNode* Find(RegistryNode* node, const std::vector<String>& parts) {
+    for (const String& part : parts) {
         auto it = node->children.find(Upper(part));
         if (it == node->children.end()) return nullptr;
         node = it->second.get();
     }
     return node;
 }
+
+RegistryNode* Find(RegistryNode* node, std::u16string_view path) { return Find(node, Components(path)); }
 
 RegistryNode* Create(RegistryNode* node, std::u16string_view path) {
     for (const String& part : Components(path)) {
@@ -127,11 +129,8 @@ LONG WINAPI RegDeleteKeyW(HKEY key, LPCWSTR subKey) {
     if (parts.empty()) return ERROR_BAD_PATHNAME;  // a key does not delete itself here
     const String last = Upper(parts.back());
     parts.pop_back();
-    for (const String& part : parts) {
-        auto it = parent->children.find(Upper(part));
-        if (it == parent->children.end()) return ERROR_FILE_NOT_FOUND;
-        parent = it->second.get();
-    }
+    parent = Find(parent, parts);
+    if (!parent) return ERROR_FILE_NOT_FOUND;
     auto it = parent->children.find(last);
     if (it == parent->children.end()) return ERROR_FILE_NOT_FOUND;
     // Only a key without subkeys is deleted, its values with it.

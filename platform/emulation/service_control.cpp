@@ -240,9 +240,8 @@ BOOL WINAPI ChangeServiceConfig2W(SC_HANDLE service, DWORD infoLevel, LPVOID inf
     FailureActions stored{failure.dwResetPeriod, {}};
     for (DWORD i = 0; i < failure.cActions; ++i) {
         const SC_ACTION& action = failure.lpsaActions[i];
-        if (action.Type == SC_ACTION_RESTART &&
-            (s.serviceHandles.at(service).second & SERVICE_START) != SERVICE_START)
-            return FailWith(ERROR_ACCESS_DENIED, FALSE);
+        if (action.Type == SC_ACTION_RESTART && !ServiceOf(s, service, SERVICE_START, error))
+            return FailWith(error, FALSE);
         stored.actions.push_back({static_cast<DWORD>(action.Type), action.Delay});
     }
     if (stored.actions.empty()) {
