@@ -1,4 +1,4 @@
-// noxel-fault-sweep [--subset] [--jobs N] [--examples DIR]
+// noxel-fault-sweep [--subset] [--jobs N]
 // Runs every case of every life in a process of its own, a few at a time, each under
 // a watchdog; prints the cases per finding, the failures, and "N passed, M failed".
 // Exit code 0 when nothing failed, 1 when something did, 2 on bad use.
@@ -34,9 +34,11 @@ constexpr unsigned watchdogSeconds = 20;
 
 void Copy(char (&to)[textSize], const std::string& from) { std::snprintf(to, textSize, "%s", from.c_str()); }
 
-// The six lives, on machines read from the example machine files in `examples`.
-std::vector<Life> StandardLives(const std::string& examples) {
-    auto machine = [&](const char* name) { return sim::ReadMachineFile(examples + "/" + name + ".json"); };
+// The six lives, on machines read from the example machine files.
+std::vector<Life> StandardLives() {
+    auto machine = [](const char* name) {
+        return sim::ReadMachineFile(std::string(NOXEL_EXAMPLES_DIR) + "/" + name + ".json");
+    };
     const sim::MachineDescription typical = machine("typical");
     sim::RunOptions shutdown, install, remove;
     shutdown.shutdown = true;
@@ -209,26 +211,23 @@ std::vector<Ending> RunAll(const Life& life, const std::vector<Case>& cases, uns
 int main(int argc, char** argv) {
     bool subset = false;
     unsigned jobs = 2;
-    std::string examples = NOXEL_EXAMPLES_DIR;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--subset") {
             subset = true;
         } else if (arg == "--jobs" && i + 1 < argc) {
             jobs = static_cast<unsigned>(std::strtoul(argv[++i], nullptr, 10));
-        } else if (arg == "--examples" && i + 1 < argc) {
-            examples = argv[++i];
         } else {
             jobs = 0;
         }
     }
     if (jobs == 0) {
-        std::fprintf(stderr, "usage: noxel-fault-sweep [--subset] [--jobs N] [--examples DIR]\n");
+        std::fprintf(stderr, "usage: noxel-fault-sweep [--subset] [--jobs N]\n");
         return 2;
     }
     std::vector<Life> lives;
     try {
-        lives = StandardLives(examples);
+        lives = StandardLives();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "noxel-fault-sweep: %s\n", e.what());
         return 2;
