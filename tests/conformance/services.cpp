@@ -88,13 +88,13 @@ void ServiceManagerQuestions(Answers& answers) {
 void ServiceSettingsQuestions(Answers& answers) {
     UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     UniqueServiceHandle service(Create(manager.get()));
-    answers.Add("the description of a new service", StoredDescription(name));
+    answers.Add("the description of a new service", StoredSetting(name, SERVICE_CONFIG_DESCRIPTION));
     answers.Add("ChangeServiceConfig2W of the description, as -install calls it",
                 Try([&] { return SetServiceDescription(service.get()); }));
-    answers.Add("the description as stored", StoredDescription(name));
+    answers.Add("the description as stored", StoredSetting(name, SERVICE_CONFIG_DESCRIPTION));
     answers.Add("ChangeServiceConfig2W of the recovery actions, as -install calls it",
                 Try([&] { return SetServiceRecovery(service.get()); }));
-    answers.Add("the recovery actions as stored", StoredRecovery(name));
+    answers.Add("the recovery actions as stored", StoredSetting(name, SERVICE_CONFIG_FAILURE_ACTIONS));
 
     UniqueServiceHandle queryOnly(OpenServiceW(manager.get(), name, SERVICE_QUERY_STATUS));
     answers.Add("ChangeServiceConfig2W without change-config access",
