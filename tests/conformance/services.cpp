@@ -47,8 +47,6 @@ void ServiceManagerQuestions(Answers& answers) {
     answers.Add("QueryServiceStatus of a service never started", queried + " " + Status(status));
     answers.Add("ControlService stop of a stopped service",
                 Try([&] { return ControlService(service.get(), SERVICE_CONTROL_STOP, &status); }));
-    answers.Add("ControlService shutdown",
-                Try([&] { return ControlService(service.get(), SERVICE_CONTROL_SHUTDOWN, &status); }));
 
     open(queryOnly, SERVICE_QUERY_STATUS);
     answers.Add("ControlService stop without stop access",

@@ -55,8 +55,8 @@ void ThreadQuestions(Answers& answers) {
     answers.Add("CreateEventW manual reset, not signalled", Keep(manual, [] { return NewEvent(); }));
     answers.Add("WaitForSingleObject of 0 ms on it", Waited(manual.get(), 0));
     SetLastError(unsetError);
-    answers.Add("WaitForSingleObject of 50 ms on it", Waited(manual.get(), 50));
-    answers.Add("the last error after that wait", Hex(GetLastError()));
+    answers.Add("WaitForSingleObject of 50 ms on it, and the last error after it",
+                Waited(manual.get(), 50) + ", " + Hex(GetLastError()));
     answers.Add("SetEvent", Outcome(SetEvent(manual.get())));
     answers.Add("WaitForSingleObject without limit once it is set", Waited(manual.get(), INFINITE));
     answers.Add("WaitForSingleObject of 0 ms again", Waited(manual.get(), 0));
