@@ -2,6 +2,7 @@
 // create-new open without sharing, the read-write open that shares reading, appending
 // at the end, deleting; standard output and local time as the console and the log's
 // timestamp use them. Everything happens in C:\Windows\System32, as for the log.
+#include <cstring>
 #include <utility>
 
 #include "tests/conformance/conformance.h"
@@ -102,9 +103,7 @@ void ConsoleQuestions(Answers& answers) {
 
 void TimeQuestions(Answers& answers) {
     SYSTEMTIME now;
-    for (WORD* field : {&now.wYear, &now.wMonth, &now.wDayOfWeek, &now.wDay, &now.wHour, &now.wMinute,
-                        &now.wSecond, &now.wMilliseconds})
-        *field = 0xEEEE;
+    std::memset(&now, 0xEE, sizeof(now));
     GetLocalTime(&now);
     const bool inRange = now.wYear >= 2000 && now.wYear < 3000 && now.wMonth >= 1 && now.wMonth <= 12 &&
                          now.wDay >= 1 && now.wDay <= 31 && now.wHour < 24 && now.wMinute < 60 &&

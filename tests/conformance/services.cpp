@@ -1,6 +1,8 @@
 // The service manager's console side as -install and -remove use it, the settings that
 // -install gives beside the registration, the dispatcher as the service calls it from a
 // console, the module's own path, and the event log as the service writes to it.
+#include <cstring>
+
 #include "install/service_settings.h"
 #include "tests/conformance/conformance.h"
 
@@ -42,7 +44,7 @@ void ServiceManagerQuestions(Answers& answers) {
     answers.Add("CreateServiceW of an existing service", create(again, SERVICE_WIN32_OWN_PROCESS));
 
     SERVICE_STATUS status;
-    for (BYTE& b : reinterpret_cast<BYTE(&)[sizeof(status)]>(status)) b = 0xEE;
+    std::memset(&status, 0xEE, sizeof(status));
     const std::string queried = Try([&] { return QueryServiceStatus(service.get(), &status); });
     answers.Add("QueryServiceStatus of a service never started", queried + " " + Status(status));
     answers.Add("ControlService stop of a stopped service",

@@ -55,8 +55,9 @@ void ThreadQuestions(Answers& answers) {
     answers.Add("CreateEventW manual reset, not signalled", Keep(manual, [] { return NewEvent(); }));
     answers.Add("WaitForSingleObject of 0 ms on it", Waited(manual.get(), 0));
     SetLastError(unsetError);
+    const std::string timedOut = Waited(manual.get(), 50);
     answers.Add("WaitForSingleObject of 50 ms on it, and the last error after it",
-                Waited(manual.get(), 50) + ", " + Hex(GetLastError()));
+                timedOut + ", " + Hex(GetLastError()));
     answers.Add("SetEvent", Outcome(SetEvent(manual.get())));
     answers.Add("WaitForSingleObject without limit once it is set", Waited(manual.get(), INFINITE));
     answers.Add("WaitForSingleObject of 0 ms again", Waited(manual.get(), 0));
