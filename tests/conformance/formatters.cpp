@@ -63,7 +63,6 @@ void FormatterQuestions(Answers& answers) {
                 Printf(16, TEXT("%lu,%lu"), DWORD{5}, DWORD{10}));
     answers.Add("StringCchPrintfW of the widest later ALR pair into 16",
                 Printf(16, TEXT(",%lu,%lu"), DWORD{65535}, DWORD{65535}));
-    // l means 32 bits: each argument is read as one DWORD, the next one after it.
     answers.Add("StringCchPrintfW of four DWORDs with %lu and %08lx",
                 Printf(512, TEXT("%lu %lu %08lx %08lx"), DWORD{4294967295U}, DWORD{7}, DWORD{0xDEADBEEF},
                        DWORD{0x41D}));
@@ -77,7 +76,6 @@ void FormatterQuestions(Answers& answers) {
     answers.Add("StringCchPrintfW of the quoted path",
                 Printf(MAX_PATH + 2, TEXT("\"%s\""), TEXT("C:\\Program Files\\Noxel ALS\\NoxelAlsSvc.exe")));
 
-    // A text that does not fit is cut and terminated inside the capacity.
     answers.Add("StringCchPrintfW of 6 characters into 5", Printf(5, TEXT("%s"), TEXT("abcdef")));
     answers.Add("StringCchPrintfW of 4 characters into 5", Printf(5, TEXT("%lu"), DWORD{1234}));
     answers.Add("StringCchPrintfW of 5 characters into 5", Printf(5, TEXT("%lu"), DWORD{12345}));

@@ -91,8 +91,6 @@ void ThreadQuestions(Answers& answers) {
                 Waited(stopped.get(), INFINITE));
     WaitForSingleObject(finished.get(), patienceMs);
 
-    // The handle goes while another thread waits on it; the object stays until the wait
-    // ends, so that wait runs its course.
     const HANDLE closing = NewEvent();
     static std::string waited;
     queue([closing] { waited = Waited(closing, 2000); });
