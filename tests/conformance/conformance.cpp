@@ -18,16 +18,12 @@ std::string Escape(const WCHAR* text, size_t length) {
         const WCHAR c = text[i];
         char code[8];
         std::snprintf(code, sizeof(code), "\\u%04x", static_cast<unsigned>(c));
-        if (c == '\r')
-            escaped += "\\r";
-        else if (c == '\n')
-            escaped += "\\n";
-        else if (c == '\\')
-            escaped += "\\\\";
-        else if (c >= 0x20 && c < 0x7F)
-            escaped += static_cast<char>(c);
-        else
-            escaped += code;
+        switch (c) {
+            case '\r': escaped += "\\r"; break;
+            case '\n': escaped += "\\n"; break;
+            case '\\': escaped += "\\\\"; break;
+            default: escaped += c >= 0x20 && c < 0x7F ? std::string(1, static_cast<char>(c)) : code;
+        }
     }
     return escaped;
 }

@@ -76,7 +76,6 @@ void FormatterQuestions(Answers& answers) {
     answers.Add("StringCchPrintfW of the quoted path",
                 Printf(MAX_PATH + 2, TEXT("\"%s\""), TEXT("C:\\Program Files\\Noxel ALS\\NoxelAlsSvc.exe")));
 
-    answers.Add("StringCchPrintfW of 6 characters into 5", Printf(5, TEXT("%s"), TEXT("abcdef")));
     answers.Add("StringCchPrintfW of 4 characters into 5", Printf(5, TEXT("%lu"), DWORD{1234}));
     answers.Add("StringCchPrintfW of 5 characters into 5", Printf(5, TEXT("%lu"), DWORD{12345}));
     answers.Add("StringCchPrintfW into 0", Printf(0, TEXT("%lu"), DWORD{1}));
