@@ -27,6 +27,8 @@ std::string Status(const SERVICE_STATUS& status) {
            Number(status.dwControlsAccepted) + " exit " + Number(status.dwWin32ExitCode);
 }
 
+void WINAPI NeverRuns(DWORD, LPWSTR*) {}
+
 }  // namespace
 
 void ServiceManagerQuestions(Answers& answers) {
@@ -105,10 +107,6 @@ void ServiceSettingsQuestions(Answers& answers) {
     DeleteService(service.get());
 }
 
-namespace {
-void WINAPI NeverRuns(DWORD, LPWSTR*) {}
-}  // namespace
-
 void DispatcherQuestions(Answers& answers) {
     // As RunService calls it, from a console: no service manager started this process.
     SERVICE_TABLE_ENTRYW table[] = {{const_cast<LPWSTR>(name), NeverRuns}, {nullptr, nullptr}};
@@ -135,14 +133,11 @@ void EventLogQuestions(Answers& answers) {
                 Keep(source, [] { return RegisterEventSourceW(nullptr, TEXT("NoxelConformance")); }));
     // As the service reports: two strings, category and identifier 0.
     LPCWSTR strings[2] = {TEXT("NoxelConformance"), TEXT("Noxel ALS Service in OnStart")};
-    answers.Add("ReportEventW of an information entry", Try([&] {
-                    return ReportEventW(source.get(), EVENTLOG_INFORMATION_TYPE, 0, 0, nullptr, 2, 0, strings,
-                                        nullptr);
-                }));
-    answers.Add("ReportEventW of an error entry", Try([&] {
-                    return ReportEventW(source.get(), EVENTLOG_ERROR_TYPE, 0, 0, nullptr, 2, 0, strings,
-                                        nullptr);
-                }));
+    for (WORD type : {EVENTLOG_INFORMATION_TYPE, EVENTLOG_ERROR_TYPE})
+        answers.Add(
+            type == EVENTLOG_ERROR_TYPE ? "ReportEventW of an error entry"
+                                        : "ReportEventW of an information entry",
+            Try([&] { return ReportEventW(source.get(), type, 0, 0, nullptr, 2, 0, strings, nullptr); }));
     answers.Add("DeregisterEventSource", Try([&] { return DeregisterEventSource(source.release()); }));
 }
 
