@@ -1,7 +1,5 @@
-// Files as the text log uses them: FindFirstFileW to see whether the log is there, the
-// create-new open without sharing, the read-write open that shares reading, appending
-// at the end, deleting; standard output and local time as the console and the log's
-// timestamp use them. Everything happens in C:\Windows\System32, as for the log.
+// Files as the text log uses them, in C:\Windows\System32 as the log is; standard output
+// and local time as the console and the log's timestamp use them.
 #include <cstring>
 #include <utility>
 

@@ -1,10 +1,7 @@
-// Firmware variables behind SeSystemEnvironmentPrivilege, read as the service reads
-// them (a buffer of the variable's exact size), and the system's message texts for the
-// codes those reads fail with. The machine's set-up holds CALIBRATE
-// (e8 03 2c 01) and ALS_FLAG (00) under the calibration vendor GUID, and no ALR_CURVE.
-// And present devices and their hardware-ID property, asked as model detection asks: the
-// size query, then the read into a buffer of that size. The machine's set-up adds a
-// probe device (IDs ROOT\NOXELPROBE&DEV_0001 and *NOXELPROBE), a device without
+// Firmware variables, the message texts of their reads' errors, and present devices'
+// hardware IDs, asked as the service asks. The machine's set-up holds CALIBRATE
+// (e8 03 2c 01) and ALS_FLAG (00) under the calibration vendor GUID, and no ALR_CURVE;
+// a probe device (IDs ROOT\NOXELPROBE&DEV_0001 and *NOXELPROBE), a device without
 // hardware IDs, and two that model detection must pass over: a lower-case
 // acpi\ven_noxl&dev_6120, and VEN_NOXL&DEV_6120 as a second ID only.
 #include <iterator>
@@ -99,7 +96,6 @@ void FirmwareQuestions(Answers& answers) {
         Try([&] { return AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr); });
     answers.Add("AdjustTokenPrivileges enabling it", adjusted + " last error " + Number(GetLastError()));
     answers.Add("SeSystemEnvironmentPrivilege enabled after", enabled());
-    answers.Add("CloseHandle of the token", Outcome(CloseHandle(token.release())));
 
     const struct {
         const char* question;
@@ -167,8 +163,6 @@ void DeviceQuestions(Answers& answers) {
     wrongSize.cbSize = sizeof(wrongSize) - 1;
     answers.Add("SetupDiEnumDeviceInfo with a wrong cbSize",
                 Try([&] { return SetupDiEnumDeviceInfo(set.get(), 0, &wrongSize); }));
-    answers.Add("SetupDiDestroyDeviceInfoList",
-                Try([&] { return SetupDiDestroyDeviceInfoList(set.release()); }));
 
     // The service's own search over what the platform lists: with case, first ID only.
     SensorModel = 0;

@@ -71,15 +71,10 @@ void ServiceManagerQuestions(Answers& answers) {
     answers.Add("OpenServiceW while marked for deletion", open(reopened, SERVICE_QUERY_STATUS));
     answers.Add("CreateServiceW while marked for deletion", create(again, interactive));
 
-    again.reset();
-    reopened.reset();
-    queryOnly.reset();
-    removing.reset();
+    for (UniqueServiceHandle* handle : {&again, &reopened, &queryOnly, &removing}) handle->reset();
     answers.Add("CloseServiceHandle of the last handle",
                 Try([&] { return CloseServiceHandle(service.release()); }));
     answers.Add("OpenServiceW after the last handle closed", open(reopened, SERVICE_QUERY_STATUS));
-    answers.Add("CloseServiceHandle of the manager",
-                Try([&] { return CloseServiceHandle(manager.release()); }));
 
     answers.Add("OpenSCManagerW with connect access, as -remove calls it",
                 Keep(manager, [] { return OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT); }));
@@ -138,7 +133,6 @@ void EventLogQuestions(Answers& answers) {
             type == EVENTLOG_ERROR_TYPE ? "ReportEventW of an error entry"
                                         : "ReportEventW of an information entry",
             Try([&] { return ReportEventW(source.get(), type, 0, 0, nullptr, 2, 0, strings, nullptr); }));
-    answers.Add("DeregisterEventSource", Try([&] { return DeregisterEventSource(source.release()); }));
 }
 
 }  // namespace conformance
