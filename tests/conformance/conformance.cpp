@@ -79,9 +79,8 @@ const Group groups[] = {
 };
 
 bool IsGroup(const std::string& name) {
-    for (const Group& group : groups)
-        if (name == group.name) return true;
-    return false;
+    return std::any_of(std::begin(groups), std::end(groups),
+                       [&](const Group& group) { return name == group.name; });
 }
 
 // The runs that may be marked as answering otherwise than Windows does.

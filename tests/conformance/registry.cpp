@@ -68,9 +68,8 @@ void Values(Answers& answers) {
     const DWORD one = 1, two = 2, lux = 1000;
     UniqueKey key;
     Opened(b, key, KEY_READ);
-    answers.Add("RegSetValueExW through a key opened for reading",
-                Number(RegSetValueExW(key.get(), TEXT("v"), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one),
-                                      sizeof(one))));
+    answers.Add("RegSetValueExW through a key opened for reading, as stored",
+                Set(key.get(), b, TEXT("v"), REG_DWORD, &one, sizeof(one)));
     Opened(b, key);
     const struct {
         const char* question;
