@@ -3,6 +3,9 @@
 #include "tests/conformance/conformance.h"
 
 #include <cstdio>
+#include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <set>
 #include <sstream>
@@ -13,18 +16,13 @@ std::string Escape(const WCHAR* text, size_t length) {
     std::string escaped;
     for (size_t i = 0; i < length; ++i) {
         const WCHAR c = text[i];
-        if (c == '\r') {
-            escaped += "\\r";
-        } else if (c == '\n') {
-            escaped += "\\n";
-        } else if (c == '\\') {
-            escaped += "\\\\";
-        } else if (c >= 0x20 && c < 0x7F) {
-            escaped += static_cast<char>(c);
-        } else {
-            char code[8];
-            std::snprintf(code, sizeof(code), "\\u%04x", static_cast<unsigned>(c));
-            escaped += code;
+        char code[8];
+        std::snprintf(code, sizeof(code), "\\u%04x", static_cast<unsigned>(c));
+        switch (c) {
+            case '\r': escaped += "\\r"; break;
+            case '\n': escaped += "\\n"; break;
+            case '\\': escaped += "\\\\"; break;
+            default: escaped += c >= 0x20 && c < 0x7F ? std::string(1, static_cast<char>(c)) : code;
         }
     }
     return escaped;
@@ -44,8 +42,7 @@ std::string HexBytes(const BYTE* bytes, size_t count) {
     std::string text;
     for (size_t i = 0; i < count; ++i) {
         char byte[4];
-        std::snprintf(byte, sizeof(byte), "%02x", bytes[i]);
-        if (!text.empty()) text += ' ';
+        std::snprintf(byte, sizeof(byte), i ? " %02x" : "%02x", bytes[i]);
         text += byte;
     }
     return text;
@@ -82,9 +79,8 @@ const Group groups[] = {
 };
 
 bool IsGroup(const std::string& name) {
-    for (const Group& group : groups)
-        if (name == group.name) return true;
-    return false;
+    return std::any_of(std::begin(groups), std::end(groups),
+                       [&](const Group& group) { return name == group.name; });
 }
 
 // The runs that may be marked as answering otherwise than Windows does.
@@ -93,16 +89,13 @@ bool IsMarkedRunner(const std::string& name) {
 }
 
 struct Mark {
-    std::string answer;
-    std::string why;
+    std::string answer, why;
 };
 
 struct Expected {
-    std::string group;
-    std::string question;
-    std::string windows;
+    std::string group, question, windows;
     std::map<std::string, Mark> marks;  // by runner
-    int line = 0;
+    int line;
 };
 
 // '*' stands for any run of characters.
@@ -114,59 +107,52 @@ bool Matches(const char* text, const char* pattern) {
 
 // The format is explained at the top of expectations.txt. On a malformed line, false
 // with its number and what is wrong.
-bool ParseExpectations(const std::string& text, std::vector<Expected>& entries, std::string& error) {
+bool Parse(const std::string& text, std::vector<Expected>& entries, std::string& error) {
     std::istringstream lines(text);
-    std::string line, group;
+    std::string line, group, wrong;
     std::map<std::string, std::map<std::string, Mark>> groupMarks;
     std::set<std::string> questions;
     Mark* mark = nullptr;  // the mark that reason lines extend
     int number = 0;
-    const auto fail = [&](const std::string& what) {
-        error = "line " + std::to_string(number) + ": " + what;
-        return false;
-    };
-    while (std::getline(lines, line)) {
+    while (wrong.empty() && std::getline(lines, line)) {
         ++number;
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        const size_t indent = line.find_first_not_of(' ');
+        const size_t indent = line.find_first_not_of(' '), colon = line.find(": ");
+        const size_t equals = (line + " ").find(" = ");  // "QUESTION =" is empty
+        const std::string runner = indent == 2 && colon != std::string::npos ? line.substr(2, colon - 2) : "";
         if (indent == std::string::npos || line[indent] == '#') continue;
         if (indent == 4 && mark) {
             mark->why += (mark->why.empty() ? "" : " ") + line.substr(4);
             continue;
         }
-        if (mark && mark->why.empty()) return fail("the mark above has no reason indented below it");
-        mark = nullptr;
-        const size_t colon = line.find(": "), equals = (line + " ").find(" = ");  // "QUESTION =" is empty
-        if (indent == 2 && colon != std::string::npos && IsMarkedRunner(line.substr(2, colon - 2))) {
-            if (group.empty()) return fail("a mark before the first [group]");
+        if (mark && mark->why.empty()) {
+            wrong = "the mark above has no reason indented below it";
+        } else if (IsMarkedRunner(runner) && !group.empty()) {
             const bool ofGroup = entries.empty() || entries.back().group != group;
             auto& marks = ofGroup ? groupMarks[group] : entries.back().marks;
-            const std::string runner = line.substr(2, colon - 2);
-            if (marks.count(runner)) return fail("a second " + runner + " mark");
+            if (marks.count(runner)) wrong = "a second " + runner + " mark";
             mark = &(marks[runner] = Mark{line.substr(colon + 2), ""});
+            continue;
         } else if (indent == 0 && line[0] == '[' && line.back() == ']') {
             group = line.substr(1, line.size() - 2);
             // A group the program no longer asks would otherwise pass unnoticed.
-            if (!IsGroup(group)) return fail("no group [" + group + "] is asked");
-        } else if (indent == 0 && equals != std::string::npos) {
-            if (group.empty()) return fail("a question before the first [group]");
-            Expected entry;
-            entry.group = group;
-            entry.question = line.substr(0, equals);
-            entry.windows = equals + 3 <= line.size() ? line.substr(equals + 3) : "";
-            entry.line = number;
-            if (!questions.insert(group + "\n" + entry.question).second)
-                return fail("\"" + entry.question + "\" is there twice");
-            entries.push_back(entry);
+            if (!IsGroup(group)) wrong = "no group [" + group + "] is asked";
+        } else if (indent == 0 && equals != std::string::npos && !group.empty()) {
+            const std::string question = line.substr(0, equals);
+            if (!questions.insert(group + "\n" + question).second)
+                wrong = "\"" + question + "\" is there twice";
+            entries.push_back({group, question, line.substr(std::min(equals + 3, line.size())), {}, number});
         } else {
-            return fail("neither [group], QUESTION = ANSWER, a mark (  RUNNER: ANSWER) nor its reason");
+            wrong = "neither [group], QUESTION = ANSWER, a mark (  RUNNER: ANSWER) nor its reason";
         }
+        mark = nullptr;
     }
-    if (mark && mark->why.empty()) return fail("the mark above has no reason indented below it");
+    if (wrong.empty() && mark && mark->why.empty()) wrong = "the mark above has no reason indented below it";
+    error = "line " + std::to_string(number) + ": " + wrong;
     for (Expected& entry : entries)
         for (const auto& [runner, groupMark] : groupMarks[entry.group])
             entry.marks.emplace(runner, groupMark);
-    return true;
+    return wrong.empty();
 }
 
 // Prints the answers that differ and a summary; whether the run conforms.
@@ -176,7 +162,7 @@ bool Compare(const std::vector<Expected>& entries, const Answers& answers, const
     for (const Expected& entry : entries)
         if (asked.count(entry.group)) unanswered["[" + entry.group + "] " + entry.question] = &entry;
     size_t asWindows = 0, asMarked = 0, failed = 0;
-    for (const Answers::Entry& answer : answers.Entries()) {
+    for (const Answers::Entry& answer : answers.entries) {
         const std::string key = "[" + answer.group + "] " + answer.question;
         const auto found = unanswered.find(key);
         if (found == unanswered.end()) {
@@ -235,9 +221,8 @@ int Run(int argc, WCHAR** argv) {
     std::set<std::string> asked;
     for (int i = 2; i < argc; ++i) {
         const std::string argument = Narrow(argv[i]);
-        if (argument == "--as") {
-            if (++i == argc) return Usage();
-            runner = Narrow(argv[i]);
+        if (argument == "--as" && i + 1 < argc) {
+            runner = Narrow(argv[++i]);
             if (!IsMarkedRunner(runner) && runner != "windows") return Usage();
         } else if (IsGroup(argument)) {
             asked.insert(argument);
@@ -261,9 +246,11 @@ int Run(int argc, WCHAR** argv) {
                 left.c_str());
     }
 
-    std::string text, error = "cannot be read";
+    std::ifstream file(Narrow(argv[1]), std::ios::binary);
+    const std::string text{std::istreambuf_iterator<char>(file), {}};
+    std::string error = "cannot be read";
     std::vector<Expected> expectations;
-    if (!ReadTextFile(argv[1], text) || !ParseExpectations(text, expectations, error)) {
+    if (!file || !Parse(text, expectations, error)) {
         std::printf("%s: %s\n", Narrow(argv[1]).c_str(), error.c_str());
         return 2;
     }
@@ -281,28 +268,22 @@ int Run(int argc, WCHAR** argv) {
     const bool keysMade = MakeScratchKeys();
     for (const Group& group : groups) {
         if (!asked.count(group.name)) continue;
-        answers.Group(group.name);
+        answers.group = group.name;
         group.ask(answers);
     }
     RemoveScratch();
     const std::string after = ScratchPresent();
     std::string group;
-    for (const Answers::Entry& entry : answers.Entries()) {
+    for (const Answers::Entry& entry : answers.entries) {
         if (entry.group != group) std::printf("[%s]\n", (group = entry.group).c_str());
         std::printf("%s = %s\n", entry.question.c_str(), entry.answer.c_str());
     }
     std::printf("----\n");
     bool conforms = Compare(expectations, answers, runner, asked);
-    if (!keysMade) {
-        std::printf("the scratch keys below HKLM\\SOFTWARE\\NoxelConformance could not be made\n");
-        conforms = false;
-    }
-    if (!after.empty()) {
-        std::printf("left behind: %s\n", after.c_str());
-        conforms = false;
-    }
+    if (!keysMade) std::printf("the scratch keys below HKLM\\SOFTWARE\\NoxelConformance could not be made\n");
+    if (!after.empty()) std::printf("left behind: %s\n", after.c_str());
     std::fflush(stdout);
-    return conforms ? 0 : 1;
+    return conforms && keysMade && after.empty() ? 0 : 1;
 }
 
 }  // namespace conformance

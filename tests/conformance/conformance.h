@@ -15,25 +15,16 @@
 namespace conformance {
 
 // The answers of one run, in the order asked, each under its group.
-class Answers {
-public:
+struct Answers {
     struct Entry {
-        std::string group;
-        std::string question;
-        std::string answer;
+        std::string group, question, answer;
     };
-    void Group(const std::string& name) { group_ = name; }
+    std::string group;
+    std::vector<Entry> entries;
     void Add(const std::string& question, const std::string& answer) {
-        entries_.push_back({group_, question, answer});
+        entries.push_back({group, question, answer});
     }
-    const std::vector<Entry>& Entries() const { return entries_; }
-
-private:
-    std::string group_;
-    std::vector<Entry> entries_;
 };
-
-// ---- Rendering answers -------------------------------------------------------------
 
 // Preset as the last error before a call, so that a call that sets none shows.
 constexpr DWORD unsetError = 0xDEADBEEF;
@@ -62,8 +53,6 @@ std::string Keep(Handle& kept, Open open) {
     return Outcome(static_cast<bool>(kept));
 }
 
-// ---- The groups of questions ---------------------------------------------------------
-
 void RegistryQuestions(Answers& answers);
 void FirmwareQuestions(Answers& answers);
 void MessageQuestions(Answers& answers);
@@ -79,35 +68,28 @@ void EventLogQuestions(Answers& answers);
 void ThreadQuestions(Answers& answers);
 void FormatterQuestions(Answers& answers);
 
-// ---- What the program makes, and takes away again (scratch.cpp) -----------------------
-
+// What the program makes and takes away again (scratch.cpp).
 extern const WCHAR* const scratchKey;      // below HKEY_LOCAL_MACHINE, with the keys the questions need
 extern const WCHAR* const scratchService;  // created and deleted by the service-manager questions
 extern const WCHAR* const scratchFile;     // created and deleted by the file questions
 // What of these the machine has, as text; empty when it has none.
 std::string ScratchPresent();
 bool MakeScratchKeys();
-// Removes every one of them that is there.
 void RemoveScratch();
 
-// ---- What the questions need beyond the operations the service calls ----------------
-// Implemented once for the emulated machine (machine_emulated.cpp, through the control
-// surface) and once for Windows (machine_windows.cpp); Wine itself is set up by
-// tests/wine/conformance.sh.
+// Beyond the operations the service calls: once for the emulated machine, through its
+// control surface (machine_emulated.cpp), and once for Windows (machine_windows.cpp).
 
 // Who answers when the command line does not say: "emulation" or "windows".
 const char* DefaultRunner();
-// Sets the machine up as conformance.sh sets Wine up; nothing on Windows.
+// Sets the machine up as tests/wine/conformance.sh sets Wine up; nothing on Windows.
 void PrepareMachine();
 // The type and bytes of a value below HKEY_LOCAL_MACHINE, or "missing".
 std::string StoredValue(const WCHAR* keyPath, const WCHAR* valueName);
-// A service's description and recovery actions, as the service manager keeps them.
-std::string StoredDescription(const WCHAR* service);
-std::string StoredRecovery(const WCHAR* service);
-// Whether the process token has SeSystemEnvironmentPrivilege enabled.
+// A service's SERVICE_CONFIG_DESCRIPTION or SERVICE_CONFIG_FAILURE_ACTIONS as the service
+// manager keeps it; "none" when it has none.
+std::string StoredSetting(const WCHAR* service, DWORD level);
 bool SystemEnvironmentPrivilegeEnabled();
-// The whole text of a file of the machine that runs the program (not the emulated one).
-bool ReadTextFile(const WCHAR* path, std::string& text);
 
 // The program: parses its arguments, asks, compares, prints; the exit code.
 int Run(int argc, WCHAR** argv);

@@ -1,8 +1,5 @@
 // The conformance program on the host: the emulated machine set up as
 // tests/wine/conformance.sh sets Wine up, and looked at through the control surface.
-#include <fstream>
-#include <iterator>
-#include <string>
 #include <vector>
 
 #include "platform/emulation/emulation.h"
@@ -32,15 +29,11 @@ std::string StoredValue(const WCHAR* keyPath, const WCHAR* valueName) {
            " bytes " + HexBytes(value->data.data(), value->data.size());
 }
 
-std::string StoredDescription(const WCHAR* service) {
+std::string StoredSetting(const WCHAR* service, DWORD level) {
     const auto record = emu::FindService(service);
     if (!record) return "no service";
-    return record->description ? Escape(record->description->c_str()) : "none";
-}
-
-std::string StoredRecovery(const WCHAR* service) {
-    const auto record = emu::FindService(service);
-    if (!record) return "no service";
+    if (level == SERVICE_CONFIG_DESCRIPTION)
+        return record->description ? Escape(record->description->c_str()) : "none";
     if (!record->failureActions) return "none";
     std::string text = "reset " + Number(record->failureActions->resetPeriod);
     for (const auto& [type, delay] : record->failureActions->actions)
@@ -50,13 +43,6 @@ std::string StoredRecovery(const WCHAR* service) {
 
 bool SystemEnvironmentPrivilegeEnabled() { return emu::PrivilegeEnabled(); }
 
-bool ReadTextFile(const WCHAR* path, std::string& text) {
-    std::ifstream in(emu::Narrow(path), std::ios::binary);
-    if (!in) return false;
-    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
-}
-
 }  // namespace conformance
 
 int main(int argc, char* argv[]) {
@@ -64,6 +50,5 @@ int main(int argc, char* argv[]) {
     for (int i = 0; i < argc; ++i) arguments.push_back(emu::Wide(argv[i]));
     std::vector<WCHAR*> pointers;
     for (emu::String& argument : arguments) pointers.push_back(argument.data());
-    pointers.push_back(nullptr);
     return conformance::Run(argc, pointers.data());
 }

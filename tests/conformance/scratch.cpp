@@ -13,20 +13,15 @@ const WCHAR* const scratchFile = TEXT("C:\\Windows\\System32\\noxel-conformance.
 
 namespace {
 
-// Subkeys first: a key with subkeys is not deleted.
-void DeleteSubkeys(const WCHAR* path) {
-    UniqueKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return;
-    for (;;) {
-        WCHAR name[256];
-        DWORD length = 256;
-        if (RegEnumKeyExW(key.get(), 0, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            return;
-        WCHAR child[512];
-        StringCchPrintfW(child, 512, TEXT("%s\\%s"), path, name);
-        DeleteSubkeys(child);
-        if (RegDeleteKeyW(HKEY_LOCAL_MACHINE, child) != ERROR_SUCCESS) return;
-    }
+// Every key that the program makes below scratchKey, each after the keys below it.
+const WCHAR* const subkeys[] = {TEXT("b"),      TEXT("AZ"), TEXT("A_1"), TEXT("a2"),
+                                TEXT("Z"),      TEXT("_x"), TEXT("10"),  TEXT("9"),
+                                TEXT("~t"),     TEXT("[y"), TEXT("Ab"),  TEXT("created\\deeper"),
+                                TEXT("created")};
+constexpr size_t madeSubkeys = 11;  // the rest are made by the registry questions
+
+std::basic_string<WCHAR> Subkey(const WCHAR* name) {
+    return std::basic_string<WCHAR>(scratchKey) + TEXT("\\") + name;
 }
 
 }  // namespace
@@ -55,20 +50,17 @@ std::string ScratchPresent() {
 }
 
 bool MakeScratchKeys() {
-    for (const WCHAR* name : {TEXT("b"), TEXT("AZ"), TEXT("A_1"), TEXT("a2"), TEXT("Z"), TEXT("_x"),
-                              TEXT("10"), TEXT("9"), TEXT("~t"), TEXT("[y"), TEXT("Ab")}) {
-        WCHAR path[128];
-        StringCchPrintfW(path, 128, TEXT("%s\\%s"), scratchKey, name);
+    for (size_t i = 0; i < madeSubkeys; ++i) {
         UniqueKey key;
-        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_READ, nullptr,
-                            key.put(), nullptr) != ERROR_SUCCESS)
+        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, Subkey(subkeys[i]).c_str(), 0, nullptr,
+                            REG_OPTION_NON_VOLATILE, KEY_READ, nullptr, key.put(), nullptr) != ERROR_SUCCESS)
             return false;
     }
     return true;
 }
 
 void RemoveScratch() {
-    DeleteSubkeys(scratchKey);
+    for (const WCHAR* name : subkeys) RegDeleteKeyW(HKEY_LOCAL_MACHINE, Subkey(name).c_str());
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, scratchKey);
     UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     UniqueServiceHandle service(OpenServiceW(manager.get(), scratchService, DELETE));

@@ -1,6 +1,8 @@
 // The service manager's console side as -install and -remove use it, the settings that
 // -install gives beside the registration, the dispatcher as the service calls it from a
 // console, the module's own path, and the event log as the service writes to it.
+#include <cstring>
+
 #include "install/service_settings.h"
 #include "tests/conformance/conformance.h"
 
@@ -25,6 +27,8 @@ std::string Status(const SERVICE_STATUS& status) {
            Number(status.dwControlsAccepted) + " exit " + Number(status.dwWin32ExitCode);
 }
 
+void WINAPI NeverRuns(DWORD, LPWSTR*) {}
+
 }  // namespace
 
 void ServiceManagerQuestions(Answers& answers) {
@@ -42,13 +46,11 @@ void ServiceManagerQuestions(Answers& answers) {
     answers.Add("CreateServiceW of an existing service", create(again, SERVICE_WIN32_OWN_PROCESS));
 
     SERVICE_STATUS status;
-    for (BYTE& b : reinterpret_cast<BYTE(&)[sizeof(status)]>(status)) b = 0xEE;
+    std::memset(&status, 0xEE, sizeof(status));
     const std::string queried = Try([&] { return QueryServiceStatus(service.get(), &status); });
     answers.Add("QueryServiceStatus of a service never started", queried + " " + Status(status));
     answers.Add("ControlService stop of a stopped service",
                 Try([&] { return ControlService(service.get(), SERVICE_CONTROL_STOP, &status); }));
-    answers.Add("ControlService shutdown",
-                Try([&] { return ControlService(service.get(), SERVICE_CONTROL_SHUTDOWN, &status); }));
 
     open(queryOnly, SERVICE_QUERY_STATUS);
     answers.Add("ControlService stop without stop access",
@@ -69,15 +71,10 @@ void ServiceManagerQuestions(Answers& answers) {
     answers.Add("OpenServiceW while marked for deletion", open(reopened, SERVICE_QUERY_STATUS));
     answers.Add("CreateServiceW while marked for deletion", create(again, interactive));
 
-    again.reset();
-    reopened.reset();
-    queryOnly.reset();
-    removing.reset();
+    for (UniqueServiceHandle* handle : {&again, &reopened, &queryOnly, &removing}) handle->reset();
     answers.Add("CloseServiceHandle of the last handle",
                 Try([&] { return CloseServiceHandle(service.release()); }));
     answers.Add("OpenServiceW after the last handle closed", open(reopened, SERVICE_QUERY_STATUS));
-    answers.Add("CloseServiceHandle of the manager",
-                Try([&] { return CloseServiceHandle(manager.release()); }));
 
     answers.Add("OpenSCManagerW with connect access, as -remove calls it",
                 Keep(manager, [] { return OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT); }));
@@ -88,13 +85,13 @@ void ServiceManagerQuestions(Answers& answers) {
 void ServiceSettingsQuestions(Answers& answers) {
     UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     UniqueServiceHandle service(Create(manager.get()));
-    answers.Add("the description of a new service", StoredDescription(name));
+    answers.Add("the description of a new service", StoredSetting(name, SERVICE_CONFIG_DESCRIPTION));
     answers.Add("ChangeServiceConfig2W of the description, as -install calls it",
                 Try([&] { return SetServiceDescription(service.get()); }));
-    answers.Add("the description as stored", StoredDescription(name));
+    answers.Add("the description as stored", StoredSetting(name, SERVICE_CONFIG_DESCRIPTION));
     answers.Add("ChangeServiceConfig2W of the recovery actions, as -install calls it",
                 Try([&] { return SetServiceRecovery(service.get()); }));
-    answers.Add("the recovery actions as stored", StoredRecovery(name));
+    answers.Add("the recovery actions as stored", StoredSetting(name, SERVICE_CONFIG_FAILURE_ACTIONS));
 
     UniqueServiceHandle queryOnly(OpenServiceW(manager.get(), name, SERVICE_QUERY_STATUS));
     answers.Add("ChangeServiceConfig2W without change-config access",
@@ -104,10 +101,6 @@ void ServiceSettingsQuestions(Answers& answers) {
                 Try([&] { return SetServiceRecovery(changeOnly.get()); }));
     DeleteService(service.get());
 }
-
-namespace {
-void WINAPI NeverRuns(DWORD, LPWSTR*) {}
-}  // namespace
 
 void DispatcherQuestions(Answers& answers) {
     // As RunService calls it, from a console: no service manager started this process.
@@ -135,15 +128,11 @@ void EventLogQuestions(Answers& answers) {
                 Keep(source, [] { return RegisterEventSourceW(nullptr, TEXT("NoxelConformance")); }));
     // As the service reports: two strings, category and identifier 0.
     LPCWSTR strings[2] = {TEXT("NoxelConformance"), TEXT("Noxel ALS Service in OnStart")};
-    answers.Add("ReportEventW of an information entry", Try([&] {
-                    return ReportEventW(source.get(), EVENTLOG_INFORMATION_TYPE, 0, 0, nullptr, 2, 0, strings,
-                                        nullptr);
-                }));
-    answers.Add("ReportEventW of an error entry", Try([&] {
-                    return ReportEventW(source.get(), EVENTLOG_ERROR_TYPE, 0, 0, nullptr, 2, 0, strings,
-                                        nullptr);
-                }));
-    answers.Add("DeregisterEventSource", Try([&] { return DeregisterEventSource(source.release()); }));
+    for (WORD type : {EVENTLOG_INFORMATION_TYPE, EVENTLOG_ERROR_TYPE})
+        answers.Add(
+            type == EVENTLOG_ERROR_TYPE ? "ReportEventW of an error entry"
+                                        : "ReportEventW of an information entry",
+            Try([&] { return ReportEventW(source.get(), type, 0, 0, nullptr, 2, 0, strings, nullptr); }));
 }
 
 }  // namespace conformance

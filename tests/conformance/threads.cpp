@@ -53,10 +53,10 @@ void ThreadQuestions(Answers& answers) {
     // The stopped event: manual reset, not signalled at first.
     UniqueKernelHandle manual;
     answers.Add("CreateEventW manual reset, not signalled", Keep(manual, [] { return NewEvent(); }));
-    answers.Add("WaitForSingleObject of 0 ms on it", Waited(manual.get(), 0));
     SetLastError(unsetError);
-    answers.Add("WaitForSingleObject of 50 ms on it", Waited(manual.get(), 50));
-    answers.Add("the last error after that wait", Hex(GetLastError()));
+    const std::string timedOut = Waited(manual.get(), 50);
+    answers.Add("WaitForSingleObject of 50 ms on it, and the last error after it",
+                timedOut + ", " + Hex(GetLastError()));
     answers.Add("SetEvent", Outcome(SetEvent(manual.get())));
     answers.Add("WaitForSingleObject without limit once it is set", Waited(manual.get(), INFINITE));
     answers.Add("WaitForSingleObject of 0 ms again", Waited(manual.get(), 0));
@@ -90,8 +90,6 @@ void ThreadQuestions(Answers& answers) {
                 Waited(stopped.get(), INFINITE));
     WaitForSingleObject(finished.get(), patienceMs);
 
-    // The handle goes while another thread waits on it; the object stays until the wait
-    // ends, so that wait runs its course.
     const HANDLE closing = NewEvent();
     static std::string waited;
     queue([closing] { waited = Waited(closing, 2000); });
