@@ -1,7 +1,7 @@
 // Shared pieces of the host tests: a fresh emulated machine per test, the dispatcher
 // run on a thread of its own as the service manager would run it, and readers for
 // what the calibration service leaves behind (status reports, text log, registry
-// values, handles).
+// values).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -155,13 +155,6 @@ inline std::string Entries(std::initializer_list<std::string> messages) {
     std::string text;
     for (const std::string& message : messages) text += "[20260314-09:30:00]" + message;
     return text;
-}
-
-// Handles still open besides the service object's own stopped event.
-inline std::vector<std::string> LeakedHandles() {
-    std::vector<std::string> kinds = emu::OpenHandleKinds();
-    if (auto event = std::find(kinds.begin(), kinds.end(), "event"); event != kinds.end()) kinds.erase(event);
-    return kinds;
 }
 
 // "NAME dword N" for a four-byte REG_DWORD, "NAME sz TEXT\0" for REG_SZ (expand_sz for
