@@ -2,7 +2,7 @@
 // cannot ask Windows about: fault injection, handle counting, idleness, the dispatcher's
 // threads and the machine's settings. How each emulated call answers is held to Wine's
 // answers there; the manual clock is shown by the calibration service's stop during its
-// sleep (sample_service_test.cpp).
+// sleep (simulator_test.cpp, --stop-after).
 #include <chrono>
 #include <memory>
 #include <stdexcept>

@@ -81,29 +81,6 @@ TEST_F(CalibrationService, MissingAlrCurveLogsEveryAttemptAndNeverSucceeds) {
     EXPECT_EQ(EventMessages(), (Texts{"I Noxel ALS Service in OnStart", "I Noxel ALS Service in OnStop"}));
 }
 
-TEST_F(CalibrationService, StopDuringTheSleepWaitsForTheSleepToEnd) {
-    InstallSensor();
-    emu::SetClockMode(emu::ClockMode::Manual);
-    CSampleService service;
-    DispatcherRun run(service);
-    // The first attempt failed and sleeps from 0 s; the service manager sends controls
-    // only once the service runs.
-    ASSERT_TRUE(emu::WaitForSleepers(1) && emu::WaitForStatus(SERVICE_RUNNING));
-
-    emu::AdvanceClock(3000);
-    emu::SendControl(SERVICE_CONTROL_STOP);
-    ASSERT_TRUE(emu::WaitForIdle());
-    EXPECT_EQ(ReportedStates(), "START_PENDING/1 RUNNING/0 STOP_PENDING/2");
-    EXPECT_FALSE(run.Finished(std::chrono::milliseconds(0)));
-
-    emu::AdvanceClock(7000);
-    ASSERT_TRUE(run.Finished());
-    const emu::StatusReport last = emu::StatusReports().back();
-    EXPECT_EQ(last.status.dwCurrentState, DWORD{SERVICE_STOPPED});
-    EXPECT_EQ(last.timeMs, 10000u);
-    EXPECT_EQ(emu::CallCount("GetFirmwareEnvironmentVariableW"), 1u);
-}
-
 TEST_F(CalibrationService, StopBeforeTheFirstAttemptMakesNoAttempt) {
     InstallSensor();
     SetAllVariables();
@@ -139,22 +116,6 @@ TEST_F(CalibrationService, CompleteFirmwareIsPublishedOnTheFirstAttemptWithoutSl
     EXPECT_EQ(emu::OpenHandleCount(), 0u);
     EXPECT_EQ(emu::ConsoleText(),
               "Parameters:\n -install  to install the service.\n -remove   to remove the service.\n");
-}
-
-// The process keeps the service object, and waits for the worker, after the dispatcher
-// has returned: it ends only when the worker's sleep does.
-TEST_F(CalibrationService, ShutdownReportsStoppedAtOnceAndTheProcessOutlivesItsWorker) {
-    InstallSensor();
-    sim::RunOptions shutdown;
-    shutdown.stopAfterMs = 3000;
-    shutdown.shutdown = true;
-    EXPECT_EQ(sim::RunServiceProcess(shutdown), 0);
-    EXPECT_EQ(ReportedStates(), "START_PENDING/1 RUNNING/0 STOPPED/0");
-    EXPECT_EQ(emu::StatusReports().back().timeMs, 3000u);
-    EXPECT_EQ(emu::NowMs(), 10000u);
-    EXPECT_EQ(emu::CallCount("GetFirmwareEnvironmentVariableW"), 1u);  // no attempt after the shutdown
-    // The work item may still be returning after it set the stopped event; it does end.
-    EXPECT_TRUE(emu::WaitForWorkItems());
 }
 
 TEST_F(CalibrationService, FailedQueuingStopsTheServiceWithTheCodeAndEndsTheProcess) {

@@ -79,16 +79,18 @@ TEST(Simulator, RunsReportWhatTheServiceDidAndEndWithTheOutcome) {
         {"als-flag-refused.json", "", 0, {}, {}},
         {"alr-curve-missing.json", "", 1, {}, {}},
         {"no-uefi.json", "", 1, {}, {}},
-        // A stop ends when the worker's sleep does; a shutdown reports STOPPED at once.
+        // A stop ends when the worker's sleep does; a shutdown reports STOPPED at once. The
+        // process outlives the worker either way, which makes no attempt after the control.
         {"empty-firmware.json",
          "--stop-after 35",
          1,
-         {"Outcome: not published (stopped early)\nAttempts: 4\nSimulated time: 40.000 s"},
+         {"Outcome: not published (stopped early)\nAttempts: 4\nSimulated time: 40.000 s",
+          "35.000 s  STOP_PENDING", "40.000 s  STOPPED"},
          {}},
         {"empty-firmware.json",
          "--stop-after 35 --shutdown",
          1,
-         {"35.000 s  STOPPED          checkpoint 0"},
+         {"Attempts: 4\nSimulated time: 40.000 s", "35.000 s  STOPPED          checkpoint 0"},
          {"STOP_PENDING", "in OnStop"}},
         {"model1-two-instances.json",
          "--json",
