@@ -41,21 +41,6 @@ class CalibrationService : public EmulatedMachine {};
 
 // A whole life from the entry point, as the simulator drives it: the worker ends by
 // itself or is stopped, and the process ends. What the life leaves is asserted after.
-TEST_F(CalibrationService, EmptyFirmwareMakesThirtyAttemptsTenSecondsApartAndStaysRunning) {
-    InstallSensor();
-    sim::WorkerEnd workerEnd;
-    EXPECT_EQ(sim::RunServiceProcess({}, &workerEnd), 0);
-    // The worker gave up while the service ran, before any stop.
-    EXPECT_TRUE(workerEnd.byItself);
-    EXPECT_EQ(workerEnd.failedAttempts, 30u);
-    EXPECT_EQ(emu::CallCount("GetFirmwareEnvironmentVariableW"), 30u);  // CALIBRATE only
-    EXPECT_EQ(emu::NowMs(), 300000u);                                   // the thirtieth failure still sleeps
-    EXPECT_TRUE(emu::Values(parametersKey).empty());
-    EXPECT_FALSE(emu::FileExists(logPath));
-    EXPECT_EQ(ReportedStates(), "START_PENDING/1 RUNNING/0 STOP_PENDING/2 STOPPED/0");
-    EXPECT_EQ(EventMessages(), (Texts{"I Noxel ALS Service in OnStart", "I Noxel ALS Service in OnStop"}));
-}
-
 TEST_F(CalibrationService, MissingAlrCurveLogsEveryAttemptAndNeverSucceeds) {
     InstallSensor();
     SetAllVariables();
