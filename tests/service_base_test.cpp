@@ -86,13 +86,13 @@ private:
 // exit code of 0 except, where the service stopped with one, the last. Every entry is
 // filed under the service with category 0 and identifier 0, and carries two strings:
 // the service name, then the message.
-void ExpectFiledAsTheService(DWORD controlsAccepted, DWORD lastExitCode) {
+void ExpectFiledAsTheService(DWORD lastExitCode) {
     const std::vector<emu::StatusReport> reports = emu::StatusReports();
     for (size_t i = 0; i < reports.size(); ++i) {
         const SERVICE_STATUS& s = reports[i].status;
         EXPECT_EQ(std::make_tuple(s.dwServiceType, s.dwControlsAccepted, s.dwWin32ExitCode,
                                   s.dwServiceSpecificExitCode, s.dwWaitHint),
-                  std::make_tuple(DWORD{SERVICE_WIN32_OWN_PROCESS}, controlsAccepted,
+                  std::make_tuple(DWORD{SERVICE_WIN32_OWN_PROCESS}, allControls,
                                   i + 1 == reports.size() ? lastExitCode : 0u, 0u, 0u))
             << "report " << i;
     }
@@ -101,46 +101,23 @@ void ExpectFiledAsTheService(DWORD controlsAccepted, DWORD lastExitCode) {
                   std::make_tuple(std::string("TestSvc"), WORD{0}, 0u, size_t{2}, std::string("TestSvc")));
 }
 
-// A service whose hooks follow their plans gets these controls, each once the one
-// before has been handled, from the moment it runs.
-struct ControlCase {
-    const char* name;
-    void (*arrange)(TestService&);
-    std::vector<DWORD> controls;
-    const char* reports;
-    DWORD exitCode;
-    std::vector<std::string> events;
-    std::string calls;
-};
-
-void RunCase(const ControlCase& c) {
-    SCOPED_TRACE(c.name);
-    emu::Reset();
-    TestService service;
-    c.arrange(service);
-    {
-        DispatcherRun run(service);
-        ASSERT_TRUE(c.controls.empty() || emu::WaitForStatus(SERVICE_RUNNING));
-        for (DWORD control : c.controls) emu::SendControl(control);
-        ASSERT_TRUE(run.Finished());
-        EXPECT_EQ(run.Error(), 0u);
-    }
-    EXPECT_EQ(ReportedStates(true), c.reports);
-    EXPECT_THAT(EventMessages(), ElementsAreArray(c.events));
-    ExpectFiledAsTheService(allControls, c.exitCode);
-    EXPECT_EQ(service.Calls(), c.calls);
-    // OnStart gets what the service manager gave the service main.
-    EXPECT_EQ(service.startArguments, "1 TestSvc");
-    EXPECT_EQ(emu::OpenHandleCount(), 0u);
-}
-
 class ServiceBase : public EmulatedMachine {};
 class ServiceBaseDeathTest : public EmulatedMachine {};
 
 }  // namespace
 
+// A service whose hooks follow their plans gets these controls, each once the one
+// before has been handled, from the moment it runs.
 TEST_F(ServiceBase, ControlsMoveTheServiceAndFailingHooksFallBackAndAreLogged) {
-    const ControlCase cases[] = {
+    struct Case {
+        const char* name;
+        void (*arrange)(TestService&);
+        std::vector<DWORD> controls;
+        const char* reports;
+        DWORD exitCode;
+        std::vector<std::string> events;
+        std::string calls;
+    } cases[] = {
         {"start throws a code",
          [](TestService& s) { s.start.plan = {Act::ThrowCode}; },
          {},
@@ -208,7 +185,25 @@ TEST_F(ServiceBase, ControlsMoveTheServiceAndFailingHooksFallBackAndAreLogged) {
          {},
          "start 1, stop 1"},
     };
-    for (const ControlCase& c : cases) RunCase(c);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        emu::Reset();
+        TestService service;
+        c.arrange(service);
+        {
+            DispatcherRun run(service);
+            ASSERT_TRUE(c.controls.empty() || emu::WaitForStatus(SERVICE_RUNNING));
+            for (DWORD control : c.controls) emu::SendControl(control);
+            ASSERT_TRUE(run.Finished());
+            EXPECT_EQ(run.Error(), 0u);
+        }
+        EXPECT_EQ(ReportedStates(true), c.reports);
+        EXPECT_THAT(EventMessages(), ElementsAreArray(c.events));
+        ExpectFiledAsTheService(c.exitCode);
+        EXPECT_EQ(service.Calls(), c.calls);
+        EXPECT_EQ(service.startArguments, "1 TestSvc");  // what the service manager gave the service main
+        EXPECT_EQ(emu::OpenHandleCount(), 0u);
+    }
 }
 
 // A stop sent while a hook blocks waits until that transition has ended: behind a
@@ -311,7 +306,7 @@ TEST_F(ServiceBase, EventWritersFileEveryEntryWithTwoStringsAndCutTheErrorText) 
     EXPECT_THAT(EventMessages(),
                 ElementsAre("E Service Pause failed w/err 0x8007000e", "I Noxel ALS Service in OnStart",
                             "E " + std::string(250, 'x') + " failed w"));
-    ExpectFiledAsTheService(allControls, 0);
+    ExpectFiledAsTheService(0);
     EXPECT_EQ(emu::OpenHandleCount(), 0u);  // each entry opens and closes its source
 }
 

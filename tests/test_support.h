@@ -61,13 +61,11 @@ inline std::string ReportedStates(bool renumbered = false) {
 // and "I " for information entries.
 inline std::vector<std::string> EventMessages() {
     std::vector<std::string> messages;
-    for (const emu::EventEntry& entry : emu::Events()) {
-        std::string prefix = entry.type == EVENTLOG_ERROR_TYPE         ? "E "
-                             : entry.type == EVENTLOG_INFORMATION_TYPE ? "I "
-                                                                       : "? ";
-        messages.push_back(prefix +
-                           (entry.strings.size() > 1 ? N(entry.strings[1]) : std::string("<missing>")));
-    }
+    for (const emu::EventEntry& entry : emu::Events())
+        messages.push_back((entry.type == EVENTLOG_ERROR_TYPE         ? "E "
+                            : entry.type == EVENTLOG_INFORMATION_TYPE ? "I "
+                                                                      : "? ") +
+                           N(entry.strings.at(1)));
     return messages;
 }
 
