@@ -133,12 +133,6 @@ TEST_F(Publication, MissingKeysAndFailingCallsEachHaveTheirLine) {
          true,
          Entries({"SOURCE LUX: 1000\r\n", "SENSOR LUX: 300\r\n", "ALR Table: 5,10,100,150\r\n",
                   "CHANGE SENSITIVITY: 40\r\n", "Fail to set Sensor Range!"})},
-        {"every value refused",
-         {parameters1},
-         [] { emu::FailCall("RegSetValueExW", ERROR_ACCESS_DENIED, 1, 0); },
-         false,
-         Entries({"Fail to set Source Lux!", "Fail to set Sensor Lux!", "Fail to set ALR Table!",
-                  "Fail to set Change Sensitivity!", "Fail to set Sensor Range!"})},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
