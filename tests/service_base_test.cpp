@@ -28,7 +28,6 @@ struct Hook {
     std::vector<Act> plan;
     DWORD code = ERROR_ACCESS_DENIED;
     std::atomic<unsigned> calls{0};
-    std::atomic<unsigned> running{0};  // calls that have not returned
 };
 
 class TestService : public CServiceBase {
@@ -38,7 +37,6 @@ public:
 
     Hook start, stop, pause, resume, shutdown;
     HANDLE release = nullptr;    // the event that a waiting hook waits for
-    DWORD releaseWaitMs = 5000;  // bounded: a failure cannot hang
     std::string startArguments;  // the count, then the first
 
     // The hooks that ran, as "start 1, stop 3".
@@ -67,16 +65,11 @@ protected:
 private:
     void Run(Hook& hook) {
         const unsigned call = hook.calls++;
-        struct Running {
-            std::atomic<unsigned>& count;
-            explicit Running(std::atomic<unsigned>& c) : count(c) { ++count; }
-            ~Running() { --count; }
-        } running(hook.running);
         switch (call < hook.plan.size() ? hook.plan[call] : Act::Return) {
             case Act::ThrowCode: throw hook.code;
             case Act::ThrowOther: throw std::runtime_error("hook failed");
-            case Act::WaitForRelease: WaitForSingleObject(release, releaseWaitMs); break;
-            case Act::WaitThenThrowCode: WaitForSingleObject(release, releaseWaitMs); throw hook.code;
+            case Act::WaitForRelease: WaitForSingleObject(release, INFINITE); break;
+            case Act::WaitThenThrowCode: WaitForSingleObject(release, INFINITE); throw hook.code;
             case Act::Return: break;
         }
     }
@@ -206,31 +199,65 @@ TEST_F(ServiceBase, ControlsMoveTheServiceAndFailingHooksFallBackAndAreLogged) {
     }
 }
 
-// A stop sent while a hook blocks waits until that transition has ended: behind a
-// blocking pause, and behind a start that has not yet reported RUNNING. The hook waits
-// without a bound, so that the process is idle while it blocks; no check on the way
-// stops the run, so that the release always comes.
-TEST_F(ServiceBase, StopWaitsForTheTransitionInProgress) {
+// A control sent while a hook blocks waits until that transition has ended: a stop
+// behind a pause or behind a start that has not yet reported RUNNING, and a shutdown,
+// which START_PENDING accepts, behind the start; a shutdown then finds a failed start
+// stopped. The dispatcher does not return meanwhile. The hook waits without a bound, so
+// that the process is idle while it blocks; no check on the way stops the run, so that
+// the release always comes.
+TEST_F(ServiceBase, ControlWaitsForTheTransitionInProgress) {
     struct Case {
         const char* name;
         Hook TestService::*blocked;
+        Act act;
         std::vector<DWORD> controlsFirst;
         DWORD pendingState;
+        DWORD control;
         const char* reportsWhileBlocked;
         const char* reportsAtTheEnd;
+        DWORD exitCode;
+        std::string calls;
     } cases[] = {
-        {"behind a pause",
+        {"stop behind a pause",
          &TestService::pause,
+         Act::WaitForRelease,
          {SERVICE_CONTROL_PAUSE},
          SERVICE_PAUSE_PENDING,
+         SERVICE_CONTROL_STOP,
          "START_PENDING/1 RUNNING/0 PAUSE_PENDING/2",
-         "START_PENDING/1 RUNNING/0 PAUSE_PENDING/2 PAUSED/3 STOP_PENDING/4 STOPPED/0"},
-        {"behind the start",
+         "START_PENDING/1 RUNNING/0 PAUSE_PENDING/2 PAUSED/3 STOP_PENDING/4 STOPPED/0",
+         0,
+         "start 1, stop 1, pause 1"},
+        {"stop behind the start",
          &TestService::start,
+         Act::WaitForRelease,
          {},
          SERVICE_START_PENDING,
+         SERVICE_CONTROL_STOP,
          "START_PENDING/1",
-         "START_PENDING/1 RUNNING/0 STOP_PENDING/2 STOPPED/0"},
+         "START_PENDING/1 RUNNING/0 STOP_PENDING/2 STOPPED/0",
+         0,
+         "start 1, stop 1"},
+        {"shutdown behind the start",
+         &TestService::start,
+         Act::WaitForRelease,
+         {},
+         SERVICE_START_PENDING,
+         SERVICE_CONTROL_SHUTDOWN,
+         "START_PENDING/1",
+         "START_PENDING/1 RUNNING/0 STOPPED/0",
+         0,
+         "start 1, shutdown 1"},
+        {"shutdown behind a failing start",
+         &TestService::start,
+         Act::WaitThenThrowCode,
+         {},
+         SERVICE_START_PENDING,
+         SERVICE_CONTROL_SHUTDOWN,
+         "START_PENDING/1",
+         "START_PENDING/1 STOPPED/0",
+         ERROR_ACCESS_DENIED,
+         "start 1"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -238,62 +265,22 @@ TEST_F(ServiceBase, StopWaitsForTheTransitionInProgress) {
         UniqueKernelHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
         ASSERT_TRUE(release);
         TestService service;
-        (service.*c.blocked).plan = {Act::WaitForRelease};
+        (service.*c.blocked).plan = {c.act};
         service.release = release.get();
-        service.releaseWaitMs = INFINITE;
         DispatcherRun run(service);
         EXPECT_TRUE(c.controlsFirst.empty() || emu::WaitForStatus(SERVICE_RUNNING));
         for (DWORD control : c.controlsFirst) emu::SendControl(control);
         EXPECT_TRUE(emu::WaitForStatus(c.pendingState));
-        emu::SendControl(SERVICE_CONTROL_STOP);
+        emu::SendControl(c.control);
         EXPECT_TRUE(emu::WaitForIdle());
         EXPECT_EQ(ReportedStates(true), c.reportsWhileBlocked);
-        EXPECT_EQ(service.stop.calls, 0u);
+        EXPECT_FALSE(run.Finished(std::chrono::milliseconds(0)));
+        EXPECT_EQ(service.stop.calls + service.shutdown.calls, 0u);
         SetEvent(release.get());
         ASSERT_TRUE(run.Finished());
-        EXPECT_EQ(ReportedStates(true), c.reportsAtTheEnd);
-    }
-}
-
-// A shutdown may arrive while the start still runs, as START_PENDING accepts it. It
-// waits for the start's end, and RunService does not return, nor the object go, while
-// the start runs. The start is released by whatever RunService's caller does once it
-// has returned, or after a short bound.
-TEST_F(ServiceBase, ShutdownDuringTheStartWaitsForTheStartToEnd) {
-    struct Case {
-        const char* name;
-        Act start;
-        const char* reports;
-        DWORD exitCode;
-        std::string calls;
-    } cases[] = {
-        {"start succeeds", Act::WaitForRelease, "START_PENDING/1 RUNNING/0 STOPPED/0", 0,
-         "start 1, shutdown 1"},
-        // One STOPPED only: the shutdown finds the service stopped.
-        {"start fails", Act::WaitThenThrowCode, "START_PENDING/1 STOPPED/0", ERROR_ACCESS_DENIED, "start 1"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        emu::Reset();
-        UniqueKernelHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-        ASSERT_TRUE(release);
-        TestService service(SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN);
-        service.start.plan = {c.start};
-        service.release = release.get();
-        service.releaseWaitMs = 300;
-        unsigned startsRunningAtReturn = 99;
-        DispatcherRun run(service, [&] {
-            startsRunningAtReturn = service.start.running;
-            SetEvent(release.get());
-        });
-        ASSERT_TRUE(emu::WaitForStatus(SERVICE_START_PENDING));
-        emu::SendControl(SERVICE_CONTROL_SHUTDOWN);
-        ASSERT_TRUE(emu::WaitForControlsTaken());
-        ASSERT_TRUE(run.Finished());
         EXPECT_EQ(run.Error(), 0u);
-        EXPECT_EQ(startsRunningAtReturn, 0u);
-        EXPECT_EQ(ReportedStates(true), c.reports);
-        EXPECT_EQ(emu::StatusReports().back().status.dwWin32ExitCode, c.exitCode);
+        EXPECT_EQ(ReportedStates(true), c.reportsAtTheEnd);
+        ExpectFiledAsTheService(c.exitCode);
         EXPECT_EQ(service.Calls(), c.calls);
     }
 }

@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <future>
 #include <initializer_list>
 #include <memory>
@@ -70,23 +69,19 @@ inline std::vector<std::string> EventMessages() {
 }
 
 // RunService on a thread of its own, counted as the service process's, so that
-// emu::WaitForIdle waits for it too; the test plays the service manager. `atReturn`
-// runs on that thread as soon as RunService has returned. A case that fails halfway
-// still stops the dispatcher, so that the failure cannot hang the run.
+// emu::WaitForIdle waits for it too; the test plays the service manager. A case that
+// fails halfway still stops the dispatcher, so that the failure cannot hang the run.
 class DispatcherRun {
 public:
-    explicit DispatcherRun(
-        CServiceBase& service, std::function<void()> atReturn = [] {}) {
+    explicit DispatcherRun(CServiceBase& service) {
         emu::SetStartedByServiceManager(true);
         // Counted from here, before the thread runs, so that no wait finds it missing.
         auto counted = std::make_unique<emu::ProcessThread>();
-        result_ =
-            std::async(std::launch::async, [&service, atReturn, counted = std::move(counted)]() mutable {
-                const DWORD error = CServiceBase::RunService(service) ? 0 : GetLastError();
-                atReturn();
-                counted.reset();
-                return error;
-            });
+        result_ = std::async(std::launch::async, [&service, counted = std::move(counted)]() mutable {
+            const DWORD error = CServiceBase::RunService(service) ? 0 : GetLastError();
+            counted.reset();
+            return error;
+        });
     }
     ~DispatcherRun() {
         for (int attempt = 0; attempt < 10 && !Finished(std::chrono::milliseconds(0)); ++attempt) {
