@@ -208,56 +208,22 @@ TEST_F(ServiceBase, ControlsMoveTheServiceAndFailingHooksFallBackAndAreLogged) {
 TEST_F(ServiceBase, ControlWaitsForTheTransitionInProgress) {
     struct Case {
         const char* name;
-        Hook TestService::*blocked;
+        bool behindPause;  // else behind the start
         Act act;
-        std::vector<DWORD> controlsFirst;
-        DWORD pendingState;
         DWORD control;
-        const char* reportsWhileBlocked;
-        const char* reportsAtTheEnd;
+        const char* reports;
         DWORD exitCode;
-        std::string calls;
+        const char* calls;
     } cases[] = {
-        {"stop behind a pause",
-         &TestService::pause,
-         Act::WaitForRelease,
-         {SERVICE_CONTROL_PAUSE},
-         SERVICE_PAUSE_PENDING,
-         SERVICE_CONTROL_STOP,
-         "START_PENDING/1 RUNNING/0 PAUSE_PENDING/2",
-         "START_PENDING/1 RUNNING/0 PAUSE_PENDING/2 PAUSED/3 STOP_PENDING/4 STOPPED/0",
-         0,
+        {"stop behind a pause", true, Act::WaitForRelease, SERVICE_CONTROL_STOP,
+         "START_PENDING/1 RUNNING/0 PAUSE_PENDING/2 PAUSED/3 STOP_PENDING/4 STOPPED/0", 0,
          "start 1, stop 1, pause 1"},
-        {"stop behind the start",
-         &TestService::start,
-         Act::WaitForRelease,
-         {},
-         SERVICE_START_PENDING,
-         SERVICE_CONTROL_STOP,
-         "START_PENDING/1",
-         "START_PENDING/1 RUNNING/0 STOP_PENDING/2 STOPPED/0",
-         0,
-         "start 1, stop 1"},
-        {"shutdown behind the start",
-         &TestService::start,
-         Act::WaitForRelease,
-         {},
-         SERVICE_START_PENDING,
-         SERVICE_CONTROL_SHUTDOWN,
-         "START_PENDING/1",
-         "START_PENDING/1 RUNNING/0 STOPPED/0",
-         0,
-         "start 1, shutdown 1"},
-        {"shutdown behind a failing start",
-         &TestService::start,
-         Act::WaitThenThrowCode,
-         {},
-         SERVICE_START_PENDING,
-         SERVICE_CONTROL_SHUTDOWN,
-         "START_PENDING/1",
-         "START_PENDING/1 STOPPED/0",
-         ERROR_ACCESS_DENIED,
-         "start 1"},
+        {"stop behind the start", false, Act::WaitForRelease, SERVICE_CONTROL_STOP,
+         "START_PENDING/1 RUNNING/0 STOP_PENDING/2 STOPPED/0", 0, "start 1, stop 1"},
+        {"shutdown behind the start", false, Act::WaitForRelease, SERVICE_CONTROL_SHUTDOWN,
+         "START_PENDING/1 RUNNING/0 STOPPED/0", 0, "start 1, shutdown 1"},
+        {"shutdown behind a failing start", false, Act::WaitThenThrowCode, SERVICE_CONTROL_SHUTDOWN,
+         "START_PENDING/1 STOPPED/0", ERROR_ACCESS_DENIED, "start 1"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -265,21 +231,24 @@ TEST_F(ServiceBase, ControlWaitsForTheTransitionInProgress) {
         UniqueKernelHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
         ASSERT_TRUE(release);
         TestService service;
-        (service.*c.blocked).plan = {c.act};
+        (c.behindPause ? service.pause : service.start).plan = {c.act};
         service.release = release.get();
         DispatcherRun run(service);
-        EXPECT_TRUE(c.controlsFirst.empty() || emu::WaitForStatus(SERVICE_RUNNING));
-        for (DWORD control : c.controlsFirst) emu::SendControl(control);
-        EXPECT_TRUE(emu::WaitForStatus(c.pendingState));
+        if (c.behindPause) {
+            EXPECT_TRUE(emu::WaitForStatus(SERVICE_RUNNING));
+            emu::SendControl(SERVICE_CONTROL_PAUSE);
+        }
+        EXPECT_TRUE(emu::WaitForStatus(c.behindPause ? SERVICE_PAUSE_PENDING : SERVICE_START_PENDING));
         emu::SendControl(c.control);
         EXPECT_TRUE(emu::WaitForIdle());
-        EXPECT_EQ(ReportedStates(true), c.reportsWhileBlocked);
+        EXPECT_EQ(ReportedStates(true),
+                  c.behindPause ? "START_PENDING/1 RUNNING/0 PAUSE_PENDING/2" : "START_PENDING/1");
         EXPECT_FALSE(run.Finished(std::chrono::milliseconds(0)));
         EXPECT_EQ(service.stop.calls + service.shutdown.calls, 0u);
         SetEvent(release.get());
         ASSERT_TRUE(run.Finished());
         EXPECT_EQ(run.Error(), 0u);
-        EXPECT_EQ(ReportedStates(true), c.reportsAtTheEnd);
+        EXPECT_EQ(ReportedStates(true), c.reports);
         ExpectFiledAsTheService(c.exitCode);
         EXPECT_EQ(service.Calls(), c.calls);
     }
