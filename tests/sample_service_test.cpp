@@ -99,8 +99,6 @@ TEST_F(CalibrationService, CompleteFirmwareIsPublishedOnTheFirstAttemptWithoutSl
                             "ALS_CS dword 40", "ALS_FLAG dword 0"));
     EXPECT_EQ(ReportedStates(), "START_PENDING/1 RUNNING/0 STOP_PENDING/2 STOPPED/0");
     EXPECT_EQ(emu::OpenHandleCount(), 0u);
-    EXPECT_EQ(emu::ConsoleText(),
-              "Parameters:\n -install  to install the service.\n -remove   to remove the service.\n");
 }
 
 TEST_F(CalibrationService, FailedQueuingStopsTheServiceWithTheCodeAndEndsTheProcess) {
