@@ -11,7 +11,6 @@
 
 #include <gmock/gmock.h>
 
-#include "platform/firmware.h"
 #include "platform/handles.h"
 #include "platform/messages.h"
 #include "tests/test_support.h"
@@ -122,19 +121,4 @@ TEST_F(Emulation, DispatcherRunsServiceMainAloneAndControlsOnItsCaller) {
     manager.join();
     EXPECT_EQ(handlerThread, std::this_thread::get_id());
     EXPECT_NE(serviceMainThread, std::this_thread::get_id());
-}
-
-// An account without the firmware privilege: adjusting the token still succeeds, with
-// ERROR_NOT_ALL_ASSIGNED, and the privilege stays off. (The account that holds it is
-// asked of Wine in tests/conformance; a machine without UEFI is firmware_variables_test.cpp's.)
-TEST_F(Emulation, PrivilegeNotHeldIsAdjustedButNotAssigned) {
-    emu::SetPrivilegeHeld(false);
-    UniqueKernelHandle token;
-    TOKEN_PRIVILEGES privileges{1, {{{}, SE_PRIVILEGE_ENABLED}}};
-    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put()));
-    ASSERT_TRUE(LookupPrivilegeValueW(nullptr, SE_SYSTEM_ENVIRONMENT_NAME, &privileges.Privileges[0].Luid));
-    SetLastError(sentinelError);
-    EXPECT_TRUE(AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr));
-    EXPECT_EQ(GetLastError(), DWORD{ERROR_NOT_ALL_ASSIGNED});
-    EXPECT_FALSE(emu::PrivilegeEnabled());
 }
