@@ -3,7 +3,6 @@
 // registers with the event source -install writes, the extension INF matches the
 // sensors the service looks for, and DriverVer carries the project's version. Wine's
 // setupapi opens them and installs the service (tests/wine/driver.sh).
-#include <algorithm>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -23,9 +22,9 @@ struct InfLine {
 };
 using Inf = std::map<std::string, std::vector<InfLine>>;  // by section name
 
-std::string Trim(const std::string& text) {
-    const size_t first = text.find_first_not_of(" \t\r");
-    return first == std::string::npos ? "" : text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+std::string Trim(const std::string& text, const char* around = " \t\r") {
+    const size_t first = text.find_first_not_of(around);
+    return first == std::string::npos ? "" : text.substr(first, text.find_last_not_of(around) - first + 1);
 }
 
 std::string InfText(const std::string& name) {
@@ -34,38 +33,28 @@ std::string InfText(const std::string& name) {
     return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
-// The INF syntax that the package uses: comments after ';', fields split at commas,
-// quotes dropped, %token% replaced from [Strings] (a DIRID such as %13% stays).
+// The INF syntax that the package uses: whole-line comments, fields split at commas and
+// unquoted, %token% replaced from [Strings] (a DIRID such as %13% stays).
 Inf ParseInf(const std::string& content) {
     std::istringstream lines(content);
     Inf inf;
-    std::string section, text;
-    while (std::getline(lines, text)) {
-        std::string line;
-        for (bool quoted = false; char c : text) {
-            if (c == '"') quoted = !quoted;
-            if (c == ';' && !quoted) break;
-            line += c;
-        }
+    std::string section;
+    for (std::string line; std::getline(lines, line);) {
         line = Trim(line);
-        if (line.empty()) continue;
+        if (line.empty() || line.front() == ';') continue;
         if (line.front() == '[') {
             section = line.substr(1, line.find(']') - 1);
             inf[section];  // an empty section is there all the same
             continue;
         }
         InfLine parsed;
-        const size_t equals = line.find('=');
-        if (equals != std::string::npos && line.find('"') > equals) {
+        if (const size_t equals = line.find('='); equals != std::string::npos) {
             parsed.key = Trim(line.substr(0, equals));
             line = line.substr(equals + 1);
         }
         std::stringstream fields(line);
-        for (std::string field; std::getline(fields, field, ',');) {
-            field = Trim(field);
-            field.erase(std::remove(field.begin(), field.end(), '"'), field.end());
-            parsed.fields.push_back(field);
-        }
+        for (std::string field; std::getline(fields, field, ',');)
+            parsed.fields.push_back(Trim(field, " \t\""));
         inf[section].push_back(parsed);
     }
     const auto substitute = [&inf](std::string& field) {
@@ -102,62 +91,37 @@ std::string Value(const Inf& inf, const std::string& section, const std::string&
 Inf ReadInf(const std::string& name) { return ParseInf(InfText(name)); }
 
 // What Windows would skip or install as literal text: a section that a directive names,
-// from [Manufacturer] down, and that is not there; a section that nothing names; a
-// string token that [Strings] does not define; a DefaultInstall section.
+// from [Manufacturer] down, and that is not there; a string token that [Strings] does
+// not define.
 std::set<std::string> Problems(const Inf& inf) {
     std::set<std::string> problems;
-    std::set<std::string> named = {"Version",          "Manufacturer",     "Strings",
-                                   "SourceDisksNames", "SourceDisksFiles", "DestinationDirs"};
-    std::function<void(const std::string&, const std::string&)> follow;
-    follow = [&](const std::string& section, const std::string& by) {
-        named.insert(section);
-        if (!inf.count(section)) {
-            problems.insert("missing: [" + section + "] named by [" + by + "]");
-            return;
-        }
-        for (const InfLine& line : inf.at(section)) {
+    std::function<void(const std::string&)> follow = [&](const std::string& section) {
+        if (!inf.count(section)) problems.insert("missing: [" + section + "]");
+        for (const InfLine& line : Lines(inf, section)) {
             std::vector<std::string> names;  // AddService: the service's, then the event log's
-            if (line.key == "CopyFiles" || line.key == "AddReg" || line.key == "DelReg") names = line.fields;
+            if (line.key == "CopyFiles" || line.key == "AddReg") names = line.fields;
             if (line.key == "AddService" && line.fields.size() > 3) names = {line.fields[2], line.fields[3]};
             if (line.key == "AddComponent" && line.fields.size() > 2) names = {line.fields[2]};
-            for (const std::string& name : names) follow(name, section);
-            if (line.key != "CopyFiles") continue;
-            // A copy list has a destination; its files come from a source disk.
-            for (const std::string& list : line.fields) {
-                if (Entry(inf, "DestinationDirs", list).empty() &&
-                    Entry(inf, "DestinationDirs", "DefaultDestDir").empty())
-                    problems.insert("no destination: [" + list + "]");
-                for (const InfLine& file : Lines(inf, list)) {
-                    const std::vector<std::string> source = Entry(inf, "SourceDisksFiles", file.fields.at(0));
-                    if (source.empty() || Entry(inf, "SourceDisksNames", source[0]).empty())
-                        problems.insert("no source: " + file.fields.at(0));
-                }
-            }
+            for (const std::string& name : names) follow(name);
         }
     };
     for (const InfLine& manufacturer : inf.at("Manufacturer")) {
         const std::string models = manufacturer.fields.at(0) + "." + manufacturer.fields.at(1);
-        follow(models, "Manufacturer");
+        follow(models);
         for (const InfLine& model : Lines(inf, models)) {
             const std::string install = model.fields.at(0) + ".NT";  // the section Windows picks
-            follow(install, models);
-            for (const char* part : {".Services", ".Components", ".HW"})
-                if (inf.count(install + part)) follow(install + part, install);
+            follow(install);
+            for (const char* part : {".Services", ".Components"})
+                if (inf.count(install + part)) follow(install + part);
         }
     }
-    for (const InfLine& line : Lines(inf, "DestinationDirs"))
-        if (line.key != "DefaultDestDir") follow(line.key, "DestinationDirs");
-    if (inf.count("DefaultInstall")) problems.insert("DefaultInstall: present");
     const std::regex token("%[^%0-9][^%]*%");
-    for (const auto& [section, lines] : inf) {
-        if (!named.count(section)) problems.insert("unnamed: [" + section + "]");
-        for (const InfLine& line : lines) {
-            std::vector<std::string> texts = line.fields;
-            texts.push_back(line.key);
-            for (const std::string& text : texts)
+    for (const auto& [section, lines] : inf)
+        for (InfLine line : lines) {
+            line.fields.push_back(line.key);
+            for (const std::string& text : line.fields)
                 if (std::regex_search(text, token)) problems.insert("unresolved: [" + section + "] " + text);
         }
-    }
     return problems;
 }
 
@@ -221,9 +185,7 @@ TEST_F(DriverPackage, EverySectionNamedIsThereAndEveryStringDefined) {
                       extension = InfText("NoxelAlsExtension.inf");
     EXPECT_EQ(Problems(ParseInf(std::regex_replace(
                   component, std::regex("\\[NoxelAlsService_EventLog_AddReg\\]"), "[Renamed]"))),
-              (std::set<std::string>{
-                  "missing: [NoxelAlsService_EventLog_AddReg] named by [NoxelAlsService_EventLog]",
-                  "unnamed: [Renamed]"}));
+              std::set<std::string>{"missing: [NoxelAlsService_EventLog_AddReg]"});
     EXPECT_EQ(
         Problems(ParseInf(std::regex_replace(extension, std::regex("\nComponentDescription[^\n]*"), ""))),
         std::set<std::string>{"unresolved: [NoxelAlsService_Component] %ComponentDescription%"});

