@@ -2,8 +2,7 @@
 // left behind: "service NAME" prints how the service manager answers OpenServiceW and
 // QueryServiceStatus, "config NAME" its QueryServiceConfigW and description, "services"
 // every service with whether it is stopped; "version FILE" reads an executable's
-// version resource and manifest back; "message CODE" prints the
-// system's text for an error code; "render FILE TEXT..." renders each text as Event
+// version resource and manifest back; "render FILE TEXT..." renders each text as Event
 // Viewer renders an entry of the service, through FILE's message table. For the driver
 // package: "check INF", "lines INF SECTION", "install-services INF SECTION" (see Inf).
 // What the platform answers to the service's own calls is the conformance program's
@@ -162,24 +161,7 @@ int Services() {
     return 0;
 }
 
-// ---- Message text ----------------------------------------------------------------------
-
-// The system's text for an error code, as the service asks for it, in UTF-8 and nothing
-// else, so that a script can expect exactly it in what the service wrote.
-int Message(const WCHAR* codeText) {
-    const DWORD code = wcstoul(codeText, nullptr, 10);
-    WCHAR* text = nullptr;
-    const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr,
-                                        code, 0, reinterpret_cast<WCHAR*>(&text), 0, nullptr);
-    if (length == 0) return 1;
-    const int bytes =
-        WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-    std::string narrow(static_cast<size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), narrow.data(), bytes, nullptr, nullptr);
-    LocalFree(text);
-    output += narrow;
-    return 0;
-}
+// ---- Message table ---------------------------------------------------------------------
 
 // An entry's text as Event Viewer shows it: message 0 of the file's message table, with
 // the entry's two strings, the service name and the text.
@@ -319,8 +301,6 @@ int wmain(int argc, WCHAR* argv[]) {
         status = Services();
     } else if (is(L"version", 1)) {
         status = Version(argv[2]);
-    } else if (is(L"message", 1)) {
-        status = Message(argv[2]);
     } else if (argc >= 3 && lstrcmpW(argv[1], L"render") == 0) {
         status = Render(argv[2], argv + 3, argc - 3);
     } else if (is(L"check", 1)) {
@@ -329,7 +309,7 @@ int wmain(int argc, WCHAR* argv[]) {
         status = Inf(argv[1], argv[2], argv[3]);
     } else {
         output =
-            "usage: probe service NAME | config NAME | services | version FILE | message CODE | "
+            "usage: probe service NAME | config NAME | services | version FILE | "
             "render FILE TEXT... | check INF | lines INF SECTION | install-services INF SECTION\n";
         status = 2;
     }
