@@ -5,16 +5,15 @@
 # calibration lands under both instances, the text log holds every write and the worker
 # ends at once. A variable missing, the failure line and the retries are the host
 # tests' (tests/sample_service_test.cpp).
-# Usage: firmware.sh NoxelAlsSvcFirmwareDir.exe noxel-wine-probe.exe FIRMWARE-DIRECTORY
+# Usage: firmware.sh NoxelAlsSvcFirmwareDir.exe FIRMWARE-DIRECTORY
 source "$(dirname "$0")/lib.sh"
-probe=$2
 guid=bf82486a-80f7-4733-b82c-066bd8f2534b
 sensor='SYSTEM\CurrentControlSet\Enum\ACPI\NOXL6110'
 instances=('4&2c8e1f3a&0' '4&2c8e1f3a&1')
 
 start_prefix
 put_program "$1" noxel
-firmware=$(unix_path "$3")
+firmware=$(unix_path "$2")
 log="$WINEPREFIX/drive_c/windows/system32/Noxel_AlsSvc.log"
 
 # variable NAME HEX-BYTES: one efivarfs file, attributes (non-volatile, boot service and
@@ -69,4 +68,4 @@ expect_events "events of the run" "Noxel ALS Service in OnStart" "Update paramet
 
 step "-remove once the worker has ended"
 remove_within 0 5 "with the worker ended, -remove takes its one-second poll and little more"
-wait_until 10 is_gone || true
+expect_state "the service manager knows no service after -remove" gone
