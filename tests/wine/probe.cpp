@@ -1,7 +1,8 @@
-// The Wine scripts' helper, which reads back what no tool of Wine shows: "version FILE"
-// prints an executable's version resource and manifest; "render FILE TEXT..." renders
-// each text as Event Viewer renders an entry of the service, through FILE's message
-// table; "inf INF [SECTION [KEY]]" opens a driver package INF with setupapi (see Inf).
+// The Wine scripts' helper, which reads back what no tool of Wine shows: "accepted NAME"
+// prints the controls a service accepts; "version FILE" an executable's version resource
+// and manifest; "render FILE TEXT..." renders each text as Event Viewer renders an entry
+// of the service, through FILE's message table; "inf INF [SECTION [KEY]]" opens a driver
+// package INF with setupapi (see Inf).
 // What the platform answers to the service's own calls is the conformance program's
 // business (tests/conformance/).
 #include <windows.h>
@@ -39,16 +40,25 @@ void Print(const std::string& text) { output += text + "\n"; }
 
 std::string Failed(DWORD error) { return "fail " + std::to_string(error); }
 
+// The controls the service accepts, as QueryServiceStatus reports them.
+int Accepted(const WCHAR* name) {
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = OpenServiceW(manager, name, SERVICE_QUERY_STATUS);
+    SERVICE_STATUS status{};
+    const bool ok = service && QueryServiceStatus(service, &status);
+    Print(ok ? std::to_string(status.dwControlsAccepted) : Failed(GetLastError()));
+    if (service) CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return ok ? 0 : 1;
+}
+
 // ---- Message table, version resource and manifest -------------------------------------
 
 // An entry's text as Event Viewer shows it: message 0 of the file's message table, with
 // the entry's two strings, the service name and the text.
 int Render(const WCHAR* path, WCHAR** texts, int count) {
+    // Without the file, every text fails: the probe has no message table of its own.
     HMODULE module = LoadLibraryExW(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    if (!module) {
-        Line("LoadLibraryExW", Failed(GetLastError()));
-        return 1;
-    }
     int status = 0;
     for (int i = 0; i < count; ++i) {
         const WCHAR* strings[2] = {L"Noxel_ALS_Service", texts[i]};
@@ -60,7 +70,7 @@ int Render(const WCHAR* path, WCHAR** texts, int count) {
         if (length == 0) status = 1;
         Line(Escape(texts[i]), length ? "[" + Escape({rendered, length}) + "]" : Failed(GetLastError()));
     }
-    FreeLibrary(module);
+    if (module) FreeLibrary(module);
     return status;
 }
 
@@ -153,14 +163,17 @@ int Inf(int argc, WCHAR* argv[]) {
 int wmain(int argc, WCHAR* argv[]) {
     const std::wstring command = argc > 2 ? argv[1] : L"";
     int status = 2;
-    if (command == L"version" && argc == 3) {
+    if (command == L"accepted" && argc == 3) {
+        status = Accepted(argv[2]);
+    } else if (command == L"version" && argc == 3) {
         status = Version(argv[2]);
     } else if (command == L"render") {
         status = Render(argv[2], argv + 3, argc - 3);
     } else if (command == L"inf" && argc <= 5) {
         status = Inf(argc - 2, argv + 2);
     } else {
-        output = "usage: probe version FILE | render FILE TEXT... | inf INF [SECTION [KEY]]\n";
+        output =
+            "usage: probe accepted NAME | version FILE | render FILE TEXT... | inf INF [SECTION [KEY]]\n";
     }
     DWORD written = 0;
     WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), output.data(), static_cast<DWORD>(output.size()), &written,

@@ -4,8 +4,9 @@
 # every attempt fails and the worker keeps retrying every 10 s. What -install registers,
 # and the console texts of a second -install and -remove, are the host tests'
 # (tests/install_test.cpp); the registration through the package is msi.sh's.
-# Usage: service.sh NoxelAlsSvc.exe
+# Usage: service.sh NoxelAlsSvc.exe noxel-wine-probe.exe
 source "$(dirname "$0")/lib.sh"
+probe=$2
 
 start_prefix
 put_program "$1" 'Program Files\Noxel ALS'
@@ -13,9 +14,10 @@ put_program "$1" 'Program Files\Noxel ALS'
 step "-install from a directory whose path holds a space"
 expect_equal "-install: console text" "$installed" "$(console -install)"
 expect_state "the service runs" RUNNING
+# The service's own controls are checked here alone; Wine's sc query does not show them.
+expect_equal "QueryServiceStatus: it accepts stop and shutdown" 5 "$(ask accepted $name)"
 
 step "-remove"
-# firmware.sh times -remove with the worker ended.
 remove_within 0 12 "-remove stops the service within the 10 s Wine gives a control handler"
 expect_state "the service manager knows no service after -remove" gone
 
