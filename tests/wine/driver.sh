@@ -22,10 +22,8 @@ expect_equal "SetupOpenInfFileW" ok "$(ask inf 'C:\driver\NoxelAlsExtension.inf'
 step "the component INF's services section, as Windows runs it on the component's device"
 binary=$(ask inf "$component" NoxelAlsService_Service ServiceBinary)
 expect_match "ServiceBinary: NoxelAlsSvc.exe in DIRID 13's folder" '[A-Za-z]:\\.*\\NoxelAlsSvc\.exe' "$binary"
-echo "   Wine resolves DIRID 13 to ${binary%\\*}, not to a folder of the driver store"
-store=$(unix_path "${binary%\\*}")
-mkdir -p "$store"
-cp "$1" "$store/NoxelAlsSvc.exe"
+mkdir -p "$(unix_path "${binary%\\*}")"
+cp "$1" "$(unix_path "$binary")"
 before=$(services)
 expect_equal "SetupInstallServicesFromInfSectionW" ok "$(ask inf "$component" NoxelAlsService_Install.NT.Services)"
 expect_equal "the service's key: as -install registers it, from DIRID 13" \

@@ -23,8 +23,6 @@ variable() {
   printf "$(printf '\\x%s' 07 00 00 00 $2)" >"$firmware/$1-$guid"
 }
 
-published() { events | grep -q '|Update parameters successfully!$'; }
-
 step "a NOXL6110 sensor with two instances"
 # Wine's setupapi lists every instance key under Enum with a ClassGUID (here the Sensor
 # class) as a present device.
@@ -46,7 +44,7 @@ variable ALR_CURVE '05 00 0a 00 64 00 96 00 e8 03 20 03 ff ff ff ff
 variable ALS_CS '28 aa bb cc'                       # 40; bytes 1 to 3 are not used
 variable ALS_FLAG '00'
 expect_equal "-install: console text" "$installed" "$(console -install)"
-wait_until 20 published || true
+wait_until 20 grep -q 'ReportEventW L"Update parameters successfully!"' "$work/services.log" || true
 
 for instance in "${instances[@]}"; do
   expect_equal "values under $instance" \

@@ -82,11 +82,8 @@ wait_until() {
 # "x" after it so that trailing line breaks survive, and the exit code after that when
 # it is not 0 (so that the comparison of the text fails on it).
 console() {
-  local out code
-  set +e
-  out=$(wine "$program" "$@" 2>>"$work/console.err"; code=$?; printf x; exit $code)
-  code=$?
-  set -e
+  local out code=0
+  out=$(wine "$program" "$@" 2>>"$work/console.err"; code=$?; printf x; exit $code) || code=$?
   printf '%s' "$out"
   [ "$code" -eq 0 ] || printf ' (exit code %s)' "$code"
 }

@@ -1,10 +1,8 @@
 #!/usr/bin/env bash
 # The version resource, the manifest and the message table of the shipped
-# NoxelAlsSvc.exe, read back under Wine with GetFileVersionInfoW, VerQueryValueW,
-# FindResourceW and FormatMessageW, and the program run from a console without
-# arguments: the usage text and the dispatcher's failure, exit code 0 (a nonzero one
-# shows in the text compared). Which argument takes which path is the host tests'
-# (tests/entry_point_test.cpp).
+# NoxelAlsSvc.exe, read back under Wine, and the program run from a console without
+# arguments (a nonzero exit code shows in the text compared). Which argument takes
+# which path is the host tests' (tests/entry_point_test.cpp).
 # Usage: version.sh NoxelAlsSvc.exe noxel-wine-probe.exe PROJECT-VERSION (x.y.z)
 source "$(dirname "$0")/lib.sh"
 probe=$2
@@ -48,9 +46,8 @@ texts=("Noxel ALS Service in OnStart" "Update parameters successfully!" "Noxel A
   "Unable to Create Log File" "Service failed to start." "Service failed to stop." "Service failed to pause."
   "Service failed to resume." "Service failed to shut down.")
 for operation in Start Stop Pause Continue Shutdown; do texts+=("Service $operation failed w/err 0x00000005"); done
-expected=""
-for text in "${texts[@]}"; do expected+="$text = [$text]"$'\n'; done
-expect_equal "FormatMessageW of message 0 with the service name and the text" "${expected%$'\n'}" \
+expected=$(for text in "${texts[@]}"; do echo "$text = [$text]"; done)
+expect_equal "FormatMessageW of message 0 with the service name and the text" "$expected" \
   "$(ask render "$program" "${texts[@]}")"
 
 step "the program from a console"
