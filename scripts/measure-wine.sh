@@ -12,14 +12,42 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build/mingw}" && pwd)
 exe="$build/NoxelAlsSvc.exe"
 test_build="$build/tests/wine/NoxelAlsSvcFirmwareDir.exe"
-probe="$build/tests/wine/noxel-wine-probe.exe"
-for file in "$exe" "$test_build" "$probe"; do
+for file in "$exe" "$test_build"; do
   [ -f "$file" ] || { echo "missing $file: build the mingw preset first" >&2; exit 2; }
 done
-
-success_word='done'
-source "$root/tests/wine/lib.sh"
 repeats=3
+
+# A throwaway Wine prefix; Wine's own chatter stays out, English texts whatever the host.
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C.UTF-8
+unset DISPLAY WAYLAND_DISPLAY
+work=$(mktemp -d "${TMPDIR:-/tmp}/noxel-measure.XXXXXX")
+export WINEPREFIX="$work/prefix"
+# Stops every process of this prefix, the services too; nothing else is touched.
+cleanup() {
+  wineserver -k >/dev/null 2>&1 || true
+  wineserver -w >/dev/null 2>&1 || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# pause SECONDS: a sleep that an interrupt ends at once (bash runs traps only between
+# foreground commands).
+pause() {
+  sleep "$1" &
+  wait $!
+}
+# state NAME: the STATE word of "sc query", or "gone" when there is no such service.
+state() {
+  local out
+  out=$(wine sc query "$1" 2>/dev/null | tr -d '\r') || { echo gone; return; }
+  [[ "$out" =~ STATE[[:space:]]*:[[:space:]]*[0-9]+[[:space:]]+([A-Z_]+) ]] && echo "${BASH_REMATCH[1]}"
+}
+# wait_for SECONDS NAME STATE: until the service is in STATE, for at most SECONDS.
+wait_for() {
+  local tries=$(($1 * 5))
+  until [ "$(state "$2")" = "$3" ] || [ $((tries -= 1)) -lt 0 ]; do sleep 0.2; done
+}
 
 strip_tool=x86_64-w64-mingw32-strip
 objdump_tool=x86_64-w64-mingw32-objdump
@@ -130,7 +158,11 @@ for file in "$exe" "$work/minimal.exe" "$work/minimal-cxx.exe"; do
     "$(stat -c %s "$work/stripped.exe")" "$(stat -c %s "$file")" "$(imports "$file")"
 done
 
-start_prefix
+mkdir -p "$WINEPREFIX"
+wineboot -i >"$work/wineboot.log" 2>&1
+wineserver -w
+# Persistent for 30 s after the last process: services live between commands.
+wineserver -p30
 mkdir -p "$WINEPREFIX/drive_c/measure" "$WINEPREFIX/drive_c/noxel-efivars"
 cp "$work/minimal.exe" "$work/minimal-cxx.exe" "$exe" "$WINEPREFIX/drive_c/measure/"
 cp "$test_build" "$WINEPREFIX/drive_c/measure/NoxelAlsSvcFirmwareDir.exe"
@@ -165,7 +197,7 @@ run_service() {
   pause 4
   peak_resident "C:\\measure\\$2" >>"$work/$1.kB"
   wine "$timer" stop "$1" >/dev/null 2>&1
-  wait_until 20 test "$(service_state "$1")" = STOPPED || true
+  wait_for 20 "$1" STOPPED
 }
 for _ in $(seq $repeats); do
   run_service MinimalService minimal.exe
@@ -190,22 +222,23 @@ report kB
 for name in MinimalService MinimalCxxService Noxel_ALS_Service; do
   wine sc delete "$name" >/dev/null 2>&1
 done
-wait_until 10 test "$(service_status Noxel_ALS_Service)" = "fail 1060" || true
+wait_for 10 Noxel_ALS_Service gone
 
 # time_remove PROGRAM: seconds that PROGRAM -remove takes, and its console text.
 time_remove() {
-  local begin text
-  begin=$(now)
+  local begin text tenths
+  begin=$(date +%s%N)
   text=$(wine "$1" -remove 2>/dev/null | tr -d '\r')
-  echo "$(elapsed "$begin") s: $(printf '%s' "$text" | paste -sd '|')"
+  tenths=$(( ($(date +%s%N) - begin) / 100000000 ))
+  echo "$((tenths / 10)).$((tenths % 10)) s: $(printf '%s' "$text" | paste -sd '|')"
 }
 
 echo "== -remove while the worker sleeps (stop sent 4 s into a 10 s sleep)"
 wine 'C:\measure\NoxelAlsSvc.exe' -install >/dev/null 2>&1
-wait_until 20 is_running Noxel_ALS_Service || true
+wait_for 20 Noxel_ALS_Service RUNNING
 pause 4
 echo "NoxelAlsSvc.exe -remove: $(time_remove 'C:\measure\NoxelAlsSvc.exe')"
-wait_until 10 test "$(service_status Noxel_ALS_Service)" = "fail 1060" || true
+wait_for 10 Noxel_ALS_Service gone
 
 echo "== -remove once the worker has ended (test build, every variable present)"
 guid=bf82486a-80f7-4733-b82c-066bd8f2534b
@@ -221,6 +254,7 @@ wine reg add 'HKLM\SYSTEM\CurrentControlSet\Enum\ACPI\NOXL6120\1\Device Paramete
 log="$WINEPREFIX/drive_c/windows/system32/Noxel_AlsSvc.log"
 wine 'C:\measure\NoxelAlsSvcFirmwareDir.exe' -install >/dev/null 2>&1
 published() { iconv -f UTF-16LE -t UTF-8 "$log" 2>/dev/null | grep -q 'ALS FLAG: 1'; }
-wait_until 20 published || echo "(the transfer did not end within 20 s)"
+for _ in $(seq 100); do published && break; sleep 0.2; done
+published || echo "(the transfer did not end within 20 s)"
 pause 0.5
 echo "NoxelAlsSvcFirmwareDir.exe -remove: $(time_remove 'C:\measure\NoxelAlsSvcFirmwareDir.exe')"

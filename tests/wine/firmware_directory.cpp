@@ -9,6 +9,7 @@
 #error "NOXEL_FIRMWARE_DIRECTORY names the directory, as a narrow string literal"
 #endif
 
+#include <cwctype>
 #include <vector>
 
 #include "platform/firmware.h"
@@ -21,10 +22,6 @@ namespace {
 constexpr size_t guidTextLength = 36;  // bf82486a-80f7-4733-b82c-066bd8f2534b
 constexpr DWORD attributesSize = 4;
 
-bool IsHexDigit(WCHAR c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
 // "{BF82486A-80F7-4733-B82C-066BD8F2534B}" as efivarfs spells it in file names; false
 // for anything but a GUID in braces, which Windows refuses as well.
 bool EfivarfsGuid(LPCWSTR guid, WCHAR (&text)[guidTextLength + 1]) {
@@ -32,8 +29,8 @@ bool EfivarfsGuid(LPCWSTR guid, WCHAR (&text)[guidTextLength + 1]) {
     for (size_t i = 0; i < guidTextLength; ++i) {
         const WCHAR c = guid[i + 1];
         const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
-        if (dash ? c != '-' : !IsHexDigit(c)) return false;
-        text[i] = c >= 'A' && c <= 'F' ? static_cast<WCHAR>(c - 'A' + 'a') : c;
+        if (dash ? c != '-' : !std::iswxdigit(c)) return false;
+        text[i] = static_cast<WCHAR>(std::towlower(c));
     }
     text[guidTextLength] = 0;
     return guid[guidTextLength + 1] == '}' && guid[guidTextLength + 2] == 0;

@@ -26,7 +26,7 @@ finish() {
   else
     rm -rf "$work"
   fi
-  echo "$(basename "$0"): $([ "$status" -eq 0 ] && echo "${success_word:-passed}" || echo FAILED)" \
+  echo "$(basename "$0"): $([ "$status" -eq 0 ] && echo passed || echo FAILED)" \
     "in $(( $(date +%s) - started )) s"
   exit "$status"
 }
@@ -43,25 +43,17 @@ fail() {
   echo "FAIL: $1"
 }
 
-# expect_equal WHAT EXPECTED ACTUAL
-expect_equal() {
-  if [ "$2" == "$3" ]; then
+# expect_equal WHAT EXPECTED ACTUAL; expect_match WHAT EXTENDED-REGEX ACTUAL, which the
+# whole text must match. A failure shows both texts, control characters visible.
+expect_equal() { verdict "$1" "$([ "$2" == "$3" ] && echo ok)" "$2" "$3"; }
+expect_match() { verdict "$1" "$([[ "$3" =~ ^($2)$ ]] && echo ok)" "$2" "$3"; }
+verdict() {
+  if [ "$2" = ok ]; then
     echo "ok: $1"
   else
     fail "$1"
-    echo "  expected:"; visible "$2"
-    echo "  came:"; visible "$3"
-  fi
-}
-
-# expect_match WHAT EXTENDED-REGEX ACTUAL (the whole text must match)
-expect_match() {
-  if [[ "$3" =~ ^($2)$ ]]; then
-    echo "ok: $1"
-  else
-    fail "$1"
-    echo "  expected to match: $2"
-    echo "  came:"; visible "$3"
+    echo "  expected:"; visible "$3"
+    echo "  came:"; visible "$4"
   fi
 }
 
@@ -86,38 +78,19 @@ wait_until() {
   done
 }
 
-# pause SECONDS: a sleep that an interrupt ends at once (bash runs traps only between
-# foreground commands).
-pause() {
-  sleep "$1" &
-  wait $!
-}
-
-now() { date +%s.%N; }
-# elapsed START: seconds since START, with a tenth.
-elapsed() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.1f", b - a }'; }
-
 # console ARGUMENT...: the standard output of $program run with the arguments, with an
 # "x" after it so that trailing line breaks survive, and the exit code after that when
 # it is not 0 (so that the comparison of the text fails on it).
 console() {
-  local out code
-  set +e
-  out=$(wine "$program" "$@" 2>>"$work/console.err"; code=$?; printf x; exit $code)
-  code=$?
-  set -e
+  local out code=0
+  out=$(wine "$program" "$@" 2>>"$work/console.err"; code=$?; printf x; exit $code) || code=$?
   printf '%s' "$out"
   [ "$code" -eq 0 ] || printf ' (exit code %s)' "$code"
 }
 
 # msiexec ARGUMENT...: its exit status, the low byte of the Windows exit code (1603
 # shows as 67).
-msiexec() {
-  set +e
-  wine msiexec "$@" >>"$work/msiexec.out" 2>&1
-  echo $?
-  set -e
-}
+msiexec() { wine msiexec "$@" >>"$work/msiexec.out" 2>&1 && echo 0 || echo $?; }
 
 # Creates the prefix, lets it settle, then keeps its server and services running. The
 # first process after the prefix settles starts the services, which keep its stderr and
@@ -141,8 +114,7 @@ import_registry() {
 }
 
 # reg_values KEY: the values of a key below HKLM as reg.exe shows them, "NAME TYPE DATA"
-# a line, nothing when there is no key. Their bytes are the host tests' and the
-# conformance run's.
+# a line, nothing when there is no key.
 reg_values() {
   wine reg query "HKLM\\$1" 2>/dev/null | tr -d '\r' |
     sed -n 's/^    \([^ ]*\) \{4\}\(REG_[A-Z_]*\) \{4\}\(.*\)$/\1 \2 \3/p'
@@ -151,43 +123,27 @@ reg_values() {
 # The Unix path of a Windows path in this prefix.
 unix_path() { wine winepath -u "$1" 2>/dev/null | tr -d '\r'; }
 
-# service_state NAME: the STATE word of "sc query", or the error line when there is none
-# (scripts/measure-wine.sh reads it).
+# service_state NAME: the STATE word of "sc query", or "gone" when the service manager
+# does not know the service (sc fails, silently).
 service_state() {
   local out
-  out=$(wine sc query "$1" 2>/dev/null | tr -d '\r')
-  if [[ "$out" =~ STATE[[:space:]]*:[[:space:]]*[0-9]+[[:space:]]+([A-Z_]+) ]]; then
-    echo "${BASH_REMATCH[1]}"
-  else
-    echo "$out" | head -1
-  fi
+  out=$(wine sc query "$1" 2>/dev/null | tr -d '\r') || { echo gone; return; }
+  [[ "$out" =~ STATE[[:space:]]*:[[:space:]]*[0-9]+[[:space:]]+([A-Z_]+) ]] && echo "${BASH_REMATCH[1]}"
+}
+in_state() { [ "$(service_state $name)" = "$1" ]; }
+
+# expect_state WHAT STATE: the service reaches STATE within 20 s.
+expect_state() {
+  wait_until 20 in_state "$2" || true
+  expect_equal "$1" "$2" "$(service_state $name)"
 }
 
 # ask ARGUMENT...: the answer of the scripts' helper ($probe, tests/wine/probe.cpp).
 ask() { wine "$probe" "$@" 2>/dev/null | tr -d '\r'; }
 
-# service_status NAME: how the service manager answers for the service: "ok state S type
-# T accepted A exit E", or "fail ERROR".
-service_status() { ask service "$1" | sed 's/^[A-Za-z]* = //'; }
-
 name=Noxel_ALS_Service
+readonly service_key='SYSTEM\CurrentControlSet\Services\Noxel_ALS_Service'
 readonly event_source='SYSTEM\CurrentControlSet\Services\EventLog\Application\Noxel_ALS_Service'
-# The probe's answer for a service the manager does not know.
-readonly not_installed="fail 1060"  # ERROR_SERVICE_DOES_NOT_EXIST
-
-# is_running NAME: whether the service manager reports the service RUNNING.
-is_running() { [[ "$(service_status "$1")" == "ok state RUNNING "* ]]; }
-is_gone() { [ "$(service_status $name)" = "$not_installed" ]; }
-
-# expect_running WHAT: the service comes up RUNNING within 20 s.
-expect_running() {
-  wait_until 20 is_running $name || true
-  expect_match "$1" 'ok state RUNNING .*' "$(service_status $name)"
-}
-
-# Gone or there: a registry key (reg.exe's path), a file.
-key_state() { wine reg query "$1" >/dev/null 2>&1 && echo present || echo gone; }
-file_state() { [ -e "$1" ] && echo present || echo gone; }
 
 # put_program EXE DIR: EXE copied into the prefix as C:\DIR\NoxelAlsSvc.exe, which $program
 # names from then on.
@@ -197,13 +153,15 @@ put_program() {
   program="C:\\$2\\NoxelAlsSvc.exe"
 }
 
-# What -install and the MSI register, and how the service manager and the registry show
-# it (Wine keeps no failure actions): "config NAME" of the probe for PATH as registered,
-# and the event source's values for the message file FILE.
-expected_config() {
-  printf '%s\n' 'type = 0x00000110' 'start = 3' 'error control = 1' "path = [${1//\\/\\\\}]" 'group = []' \
-    'tag = 0' 'dependencies = []' 'account = [LocalSystem]' 'display name = [Noxel Ambient Light Sensor Service]' \
-    "description = [Copies the ambient light sensor's calibration from the UEFI firmware into the sensor's registry settings.]"
+# What -install registers (tests/install_test.cpp) for the executable at PATH: the values
+# of the service's key, where Wine's service manager keeps its record (with a preshutdown
+# timeout of its own, and no failure actions), and those of the event source.
+expected_service() {
+  printf '%s\n' \
+    "Description REG_SZ Copies the ambient light sensor's calibration from the UEFI firmware into the sensor's registry settings." \
+    'DisplayName REG_SZ Noxel Ambient Light Sensor Service' 'ErrorControl REG_DWORD 0x1' \
+    "ImagePath REG_SZ $1" 'ObjectName REG_SZ LocalSystem' 'PreshutdownTimeout REG_DWORD 0x2bf20' \
+    'Start REG_DWORD 0x3' 'Type REG_DWORD 0x110'
 }
 expected_source() { printf 'EventMessageFile REG_EXPAND_SZ %s\nTypesSupported REG_DWORD 0x5\n' "$1"; }
 
@@ -213,19 +171,18 @@ x'
 
 # remove_within MIN MAX WHAT: -remove stops and deletes the service, taking MIN to MAX s.
 remove_within() {
-  local begin seconds
-  begin=$(now)
-  expect_match "-remove: console text" \
-    'Stopping Noxel_ALS_Service\.\.*
+  local begin text tenths
+  begin=$(date +%s%N)
+  text=$(console -remove)
+  tenths=$(( ($(date +%s%N) - begin) / 100000000 ))
+  expect_match "-remove: console text" 'Stopping Noxel_ALS_Service\.\.*
 Noxel_ALS_Service is stopped\.
 Noxel_ALS_Service is removed\.
-x' "$(console -remove)"
-  seconds=$(elapsed "$begin")
-  echo "   -remove took $seconds s"
-  if awk -v s="$seconds" -v low="$1" -v high="$2" 'BEGIN { exit !(s >= low && s <= high) }'; then
-    echo "ok: $3 ($1 to $2 s)"
+x' "$text"
+  if [ "$tenths" -ge $(($1 * 10)) ] && [ "$tenths" -le $(($2 * 10)) ]; then
+    echo "ok: $3 ($1 to $2 s; took $((tenths / 10)).$((tenths % 10)) s)"
   else
-    fail "-remove took $seconds s; expected $1 to $2 s: $3"
+    fail "-remove took $((tenths / 10)).$((tenths % 10)) s; expected $1 to $2 s: $3"
   fi
 }
 

@@ -1,18 +1,15 @@
 #!/usr/bin/env bash
 # The version resource, the manifest and the message table of the shipped
-# NoxelAlsSvc.exe, read back under Wine with GetFileVersionInfoW, VerQueryValueW,
-# FindResourceW and FormatMessageW, and the program run from a console with them: the
-# usage text and the dispatcher's failure, silence for an option that is no command,
-# exit code 0 (a nonzero one shows in the text compared). Which argument takes which
-# path is the host tests' (tests/entry_point_test.cpp).
+# NoxelAlsSvc.exe, read back under Wine, and the program run from a console without
+# arguments (a nonzero exit code shows in the text compared). Which argument takes
+# which path is the host tests' (tests/entry_point_test.cpp).
 # Usage: version.sh NoxelAlsSvc.exe noxel-wine-probe.exe PROJECT-VERSION (x.y.z)
 source "$(dirname "$0")/lib.sh"
-exe=$1
 probe=$2
 version=$3
 
 start_prefix
-put_program "$exe" noxel
+put_program "$1" noxel
 
 # probe_line KEY: the value of one "KEY = VALUE" line of the probe's version report.
 report=$(ask version "$program" || true)
@@ -20,7 +17,7 @@ probe_line() { printf '%s\n' "$report" | sed -n "s/^$1 = //p"; }
 
 step "the version resource"
 expect_equal "the fixed part: signature, file and product version, an application" \
-  "0xfeef04bd $version.0 $version.0 1" "$(echo $(probe_line 'fixed [a-z ]*'))"
+  "0xfeef04bd $version.0 $version.0 1" "$(probe_line fixed)"
 expect_equal "translation: U.S. English, Unicode" "040904b0" "$(probe_line translations)"
 expect_equal "the strings" \
   "CompanyName = Noxel
@@ -49,9 +46,8 @@ texts=("Noxel ALS Service in OnStart" "Update parameters successfully!" "Noxel A
   "Unable to Create Log File" "Service failed to start." "Service failed to stop." "Service failed to pause."
   "Service failed to resume." "Service failed to shut down.")
 for operation in Start Stop Pause Continue Shutdown; do texts+=("Service $operation failed w/err 0x00000005"); done
-expected=""
-for text in "${texts[@]}"; do expected+="$text = [$text]"$'\n'; done
-expect_equal "FormatMessageW of message 0 with the service name and the text" "${expected%$'\n'}" \
+expected=$(for text in "${texts[@]}"; do echo "$text = [$text]"; done)
+expect_equal "FormatMessageW of message 0 with the service name and the text" "$expected" \
   "$(ask render "$program" "${texts[@]}")"
 
 step "the program from a console"
@@ -61,4 +57,3 @@ expect_equal "no arguments: the usage, and the dispatcher's failure without a se
  -remove   to remove the service.
 Service failed to run w/err 0x00000427
 x' "$(console)"
-expect_equal "an option that is no command: silence" x "$(console -installer)"
