@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -23,12 +24,185 @@
 #include "calibration/service_identity.h"
 #include "calibration/text_log.h"
 #include "tests/sweep/sweep.h"
+#include "tools/simulator/machine_file.h"
+#include "tools/simulator/run.h"
 
 namespace {
 
-using namespace sweep;
 using emu::Operation;
 namespace fs = std::filesystem;
+
+struct Life {
+    std::string name;
+    sim::MachineDescription machine;
+    sim::RunOptions run;     // how the life ends: a stop, a shutdown, or a console option
+    bool installed = false;  // the service is installed and running, as -remove finds it
+};
+
+enum class Mode { Once, FromThenOn };
+
+struct Case {
+    emu::Operation operation{};
+    unsigned call = 0;  // 0: no fault, the baseline
+    Mode mode = Mode::Once;
+    DWORD error = 0;
+};
+
+constexpr size_t maxInstances = 4;
+constexpr size_t textSize = 160;
+// The values a publication writes; the first four make it complete.
+inline constexpr const char16_t* publishedValueNames[] = {u"ALS_SRC", u"ALS_CAL", u"ALR_CURVE", u"ALS_CS",
+                                                          u"ALS_FLAG"};
+constexpr size_t publishedNames = std::size(publishedValueNames), countedValues = 4;
+
+// What one life left behind. Plain data, so that a child process can hand it over
+// through a pipe as it is.
+struct Observation {
+    bool stuck = false;
+    int exitCode = 0;
+    unsigned openHandles = 0;
+    char handleKinds[textSize] = {};
+    bool anyReport = false;
+    bool stoppedReported = false;
+    bool lastReportFailed = false;           // the last SetServiceStatus call was one made to fail
+    unsigned failedCalls = 0;                // calls of the faulted operation that were failed
+    char incompleteInstance[textSize] = {};  // published, yet lacking a counted value
+    char logProblem[textSize] = {};
+    unsigned failedReads = 0;  // bit per variable, as calibrationVariables orders them
+    char values[maxInstances][publishedNames][textSize] = {};
+    unsigned calls[emu::operationCount] = {};
+};
+
+enum class Finding { Crash, Hang, ExitCode, NoStopped, HandleLeft, Incomplete, BrokenLog, WrongValue, Count };
+inline constexpr const char* findingNames[] = {"crash or sanitizer report",
+                                               "hang",
+                                               "exit code not 0",
+                                               "STOPPED never reported",
+                                               "handle left open",
+                                               "published but incomplete",
+                                               "text log not whole entries",
+                                               "value differs from the firmware"};
+
+// How a case ended in its process, as the parent saw it.
+struct Ending {
+    bool observed = false;  // the child handed over its observation
+    bool sanitizerReport = false;
+    bool signalled = false;
+    bool watchdog = false;
+    int exitStatus = 0;
+    Observation observation;
+};
+
+struct Verdict {
+    bool failed = false;
+    std::vector<Finding> findings;  // what was seen, the unexpected ones first
+    std::string detail;             // of the first finding
+    std::string reason;             // why the first finding is expected, when it is
+};
+
+// The variable each published value comes from, as bits of failedReads.
+constexpr unsigned sourceOfValue[publishedNames] = {0, 0, 1, 2, 3};
+
+bool IsClose(Operation operation) {
+    for (Operation close :
+         {Operation::CloseHandle, Operation::RegCloseKey, Operation::CloseServiceHandle, Operation::FindClose,
+          Operation::SetupDiDestroyDeviceInfoList, Operation::DeregisterEventSource})
+        if (operation == close) return true;
+    return false;
+}
+
+struct Facts {
+    const Case& fault;
+    const Ending& ending;
+    const Observation& o;
+    unsigned differingVariables;  // bits, as failedReads
+};
+
+// Outcomes that the service's own rules make expected; every other finding fails.
+struct Expectation {
+    Finding finding;
+    bool (*applies)(const Facts&);
+    const char* reason;
+};
+
+const Expectation expectations[] = {
+    {Finding::NoStopped,
+     [](const Facts& f) { return f.fault.operation == Operation::StartServiceCtrlDispatcherW; },
+     "the dispatcher cannot connect, so there is no one to report to"},
+    {Finding::NoStopped,
+     [](const Facts& f) { return f.fault.operation == Operation::CreateEventW && !f.o.anyReport; },
+     "without its stopped event the service object cannot be made; the process ends before it connects"},
+    {Finding::NoStopped, [](const Facts& f) { return f.o.lastReportFailed; },
+     "the report that fails is the last one, STOPPED itself"},
+    {Finding::Hang, [](const Facts& f) { return f.o.lastReportFailed; },
+     "with STOPPED unreported the dispatcher waits for it, as Windows's does"},
+    {Finding::Hang, [](const Facts& f) { return f.fault.operation == Operation::SetEvent; },
+     "the worker's end is known only by its event: unsignalled, the stop waits for it"},
+    {Finding::ExitCode,
+     [](const Facts& f) {
+         return f.fault.operation == Operation::RegisterServiceCtrlHandlerW && !f.ending.observed &&
+                f.ending.exitStatus == static_cast<int>(f.fault.error & 0xFF);
+     },
+     "without a status handle nothing can ever report STOPPED: the process ends with the reason"},
+    {Finding::HandleLeft,
+     [](const Facts& f) { return IsClose(f.fault.operation) && f.o.openHandles <= f.o.failedCalls; },
+     "a failed close leaves that handle counted"},
+    {Finding::WrongValue, [](const Facts& f) { return (f.differingVariables & ~f.o.failedReads) == 0; },
+     "a failed read publishes the record's current value"},
+};
+
+Verdict Judge(const Life& life, const Case& fault, const Ending& ending, const Observation& baseline) {
+    const Observation& o = ending.observation;
+    std::vector<std::pair<Finding, std::string>> seen;
+    if (ending.signalled || ending.sanitizerReport)
+        seen.push_back({Finding::Crash, ending.signalled ? "killed by a signal" : "sanitizer report"});
+    if (ending.watchdog) seen.push_back({Finding::Hang, "the watchdog ended it"});
+    if (!ending.signalled && !ending.watchdog && !ending.observed)
+        seen.push_back({Finding::ExitCode, "the process exited with " + std::to_string(ending.exitStatus)});
+    unsigned differing = 0;
+    if (ending.observed) {
+        if (o.stuck) seen.push_back({Finding::Hang, "every thread waits for what no control brings"});
+        if (o.exitCode != 0)
+            seen.push_back({Finding::ExitCode, "wmain returned " + std::to_string(o.exitCode)});
+        // A stuck process has not ended: its handles are in use and its STOPPED may come.
+        if (!o.stuck && !life.run.consoleOption && !o.stoppedReported)
+            seen.push_back({Finding::NoStopped, ""});
+        if (!o.stuck && o.openHandles > 0) seen.push_back({Finding::HandleLeft, o.handleKinds});
+        if (o.incompleteInstance[0]) seen.push_back({Finding::Incomplete, o.incompleteInstance});
+        if (o.logProblem[0]) seen.push_back({Finding::BrokenLog, o.logProblem});
+        std::string wrong;
+        for (size_t i = 0; i < maxInstances; ++i)
+            for (size_t v = 0; v < publishedNames; ++v)
+                if (o.values[i][v][0] && baseline.values[i][v][0] &&
+                    std::strcmp(o.values[i][v], baseline.values[i][v])) {
+                    differing |= 1u << sourceOfValue[v];
+                    if (wrong.empty()) wrong = emu::Narrow(publishedValueNames[v]) + " = " + o.values[i][v];
+                }
+        if (differing) seen.push_back({Finding::WrongValue, wrong});
+    }
+
+    const Facts facts{fault, ending, o, differing};
+    Verdict verdict;
+    std::vector<Finding> expected;
+    for (const auto& [seenFinding, detail] : seen) {
+        const Finding finding = seenFinding;  // clang 14 captures no structured binding
+        const auto match =
+            std::find_if(std::begin(expectations), std::end(expectations),
+                         [&](const Expectation& e) { return e.finding == finding && e.applies(facts); });
+        if (match != std::end(expectations)) {
+            expected.push_back(finding);
+            if (verdict.reason.empty()) verdict.reason = match->reason;
+        } else {
+            if (!verdict.failed) verdict.detail = detail;
+            verdict.failed = true;
+            verdict.findings.push_back(finding);
+        }
+    }
+    if (verdict.failed) verdict.reason.clear();
+    if (!verdict.failed && !seen.empty()) verdict.detail = seen.front().second;
+    verdict.findings.insert(verdict.findings.end(), expected.begin(), expected.end());
+    return verdict;
+}
 
 constexpr unsigned watchdogSeconds = 20;
 
@@ -109,7 +283,7 @@ Observation RunLife(const Life& life, const Case& fault) {
             Copy(o.incompleteInstance, life.machine.registryKeys[i]);
     }
 
-    if (emu::FileExists(logFilePath)) Copy(o.logProblem, CheckLog(emu::FileBytes(logFilePath)));
+    if (emu::FileExists(logFilePath)) Copy(o.logProblem, sweep::CheckLog(emu::FileBytes(logFilePath)));
     for (const emu::FirmwareRead& read : emu::FirmwareReads())
         for (size_t v = 0; v < std::size(calibrationVariables); ++v)
             if ((read.error != 0 || read.bytes == 0) && read.name == calibrationVariables[v])
