@@ -89,7 +89,6 @@ std::string StoredValue(const WCHAR* keyPath, const WCHAR* valueName);
 // A service's SERVICE_CONFIG_DESCRIPTION or SERVICE_CONFIG_FAILURE_ACTIONS as the service
 // manager keeps it; "none" when it has none.
 std::string StoredSetting(const WCHAR* service, DWORD level);
-bool SystemEnvironmentPrivilegeEnabled();
 
 // The program: parses its arguments, asks, compares, prints; the exit code.
 int Run(int argc, WCHAR** argv);

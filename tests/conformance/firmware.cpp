@@ -83,7 +83,6 @@ void FirmwareQuestions(Answers& answers) {
     // The service's way to the privilege.
     UniqueKernelHandle token;
     TOKEN_PRIVILEGES privileges{1, {{{}, SE_PRIVILEGE_ENABLED}}};
-    const auto enabled = [] { return SystemEnvironmentPrivilegeEnabled() ? "yes" : "no"; };
     answers.Add("OpenProcessToken for adjusting and querying", Try([&] {
                     return OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY,
                                             token.put());
@@ -95,7 +94,6 @@ void FirmwareQuestions(Answers& answers) {
     const std::string adjusted =
         Try([&] { return AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr); });
     answers.Add("AdjustTokenPrivileges enabling it", adjusted + " last error " + Number(GetLastError()));
-    answers.Add("SeSystemEnvironmentPrivilege enabled after", enabled());
 
     const struct {
         const char* question;

@@ -41,8 +41,6 @@ std::string StoredSetting(const WCHAR* service, DWORD level) {
     return text;
 }
 
-bool SystemEnvironmentPrivilegeEnabled() { return emu::PrivilegeEnabled(); }
-
 }  // namespace conformance
 
 int main(int argc, char* argv[]) {

@@ -2,7 +2,6 @@
 // sets up): the looks at the machine that the service itself never needs.
 #include <vector>
 
-#include "tests/wine/token_privilege.h"
 #include "tests/conformance/conformance.h"
 
 namespace conformance {
@@ -40,8 +39,6 @@ std::string StoredSetting(const WCHAR* name, DWORD level) {
         text += ", " + Number(failure->lpsaActions[i].Type) + "/" + Number(failure->lpsaActions[i].Delay);
     return text;
 }
-
-bool SystemEnvironmentPrivilegeEnabled() { return TokenPrivilegeEnabled(SE_SYSTEM_ENVIRONMENT_NAME); }
 
 }  // namespace conformance
 
