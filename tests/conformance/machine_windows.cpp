@@ -6,9 +6,7 @@
 
 namespace conformance {
 
-const char* DefaultRunner() { return "windows"; }
-
-void PrepareMachine() {}
+bool PrepareMachine() { return false; }
 
 std::string StoredValue(const WCHAR* keyPath, const WCHAR* valueName) {
     UniqueKey key;
@@ -42,4 +40,8 @@ std::string StoredSetting(const WCHAR* name, DWORD level) {
 
 }  // namespace conformance
 
-int wmain(int argc, WCHAR* argv[]) { return conformance::Run(argc, argv); }
+int wmain(int argc, WCHAR* argv[]) {
+    std::vector<std::string> arguments;  // ASCII, as the program's paths and names are
+    for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i], argv[i] + lstrlenW(argv[i]));
+    return conformance::Run(arguments);
+}

@@ -49,14 +49,13 @@ std::string ScratchPresent() {
     return present;
 }
 
-bool MakeScratchKeys() {
+// The registry questions' answers show it when they could not be made.
+void MakeScratchKeys() {
     for (size_t i = 0; i < madeSubkeys; ++i) {
         UniqueKey key;
-        if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, Subkey(subkeys[i]).c_str(), 0, nullptr,
-                            REG_OPTION_NON_VOLATILE, KEY_READ, nullptr, key.put(), nullptr) != ERROR_SUCCESS)
-            return false;
+        RegCreateKeyExW(HKEY_LOCAL_MACHINE, Subkey(subkeys[i]).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_READ, nullptr, key.put(), nullptr);
     }
-    return true;
 }
 
 void RemoveScratch() {

@@ -54,10 +54,10 @@ run() {
 
 step "Wine answers"
 run "Wine answers as the expectations say" 'C:\noxel-conformance\conformance.exe' \
-  'C:\noxel-conformance\expectations.txt' --as wine
+  'C:\noxel-conformance\expectations.txt' --wine
 step "the test build's firmware reader answers"
 run "the firmware reader answers as Windows does" 'C:\noxel-conformance\conformance-firmware-directory.exe' \
-  'C:\noxel-conformance\expectations.txt' --as firmware-directory firmware
+  'C:\noxel-conformance\expectations.txt' firmware
 
 # A directory outside the prefix outlives it: the variables go.
 rm -f "$firmware/CALIBRATE-$guid" "$firmware/ALS_FLAG-$guid"
