@@ -60,20 +60,10 @@ struct Group {
 };
 
 const Group groups[] = {
-    {"registry", RegistryQuestions},
-    {"firmware", FirmwareQuestions, true},
-    {"messages", MessageQuestions},
-    {"files", FileQuestions},
-    {"console", ConsoleQuestions},
-    {"time", TimeQuestions},
-    {"devices", DeviceQuestions, true},
-    {"service-manager", ServiceManagerQuestions},
-    {"service-settings", ServiceSettingsQuestions},
-    {"dispatcher", DispatcherQuestions},
-    {"module", ModuleQuestions},
-    {"event-log", EventLogQuestions},
-    {"threads", ThreadQuestions},
-    {"formatters", FormatterQuestions},
+    {"registry", RegistryQuestions}, {"firmware", FirmwareQuestions, true},
+    {"messages", MessageQuestions},  {"devices", DeviceQuestions, true},
+    {"files", FileQuestions},        {"services", ServiceQuestions},
+    {"threads", ThreadQuestions},    {"strings", StringQuestions},
 };
 
 bool IsGroup(const std::string& name) {

@@ -53,20 +53,15 @@ std::string Keep(Handle& kept, Open open) {
     return Outcome(static_cast<bool>(kept));
 }
 
+// The groups, each in the file of its name; firmware.cpp asks messages and devices too.
 void RegistryQuestions(Answers& answers);
 void FirmwareQuestions(Answers& answers);
 void MessageQuestions(Answers& answers);
-void FileQuestions(Answers& answers);
-void ConsoleQuestions(Answers& answers);
-void TimeQuestions(Answers& answers);
 void DeviceQuestions(Answers& answers);
-void ServiceManagerQuestions(Answers& answers);
-void ServiceSettingsQuestions(Answers& answers);
-void DispatcherQuestions(Answers& answers);
-void ModuleQuestions(Answers& answers);
-void EventLogQuestions(Answers& answers);
+void FileQuestions(Answers& answers);
+void ServiceQuestions(Answers& answers);
 void ThreadQuestions(Answers& answers);
-void FormatterQuestions(Answers& answers);
+void StringQuestions(Answers& answers);
 
 // What the program makes and takes away again (scratch.cpp).
 extern const WCHAR* const scratchKey;      // below HKEY_LOCAL_MACHINE, with the keys the questions need

@@ -20,7 +20,9 @@ std::string Set(HKEY key, const WCHAR* path, const WCHAR* name, DWORD type, cons
     return Number(result) + ", " + StoredValue(path, name);
 }
 
-void Enumeration(Answers& answers) {
+}  // namespace
+
+void RegistryQuestions(Answers& answers) {
     UniqueKey key, other;
     answers.Add("RegOpenKeyExW of the conformance key, all access", Opened(scratchKey, key));
 
@@ -62,11 +64,8 @@ void Enumeration(Answers& answers) {
                 Opened(TEXT("SOFTWARE\\NoxelConformance\\b\\"), other));
     answers.Add("RegOpenKeyExW of a path in another case",
                 Opened(TEXT("software\\NOXELCONFORMANCE\\B"), other));
-}
 
-void Values(Answers& answers) {
     const DWORD one = 1, two = 2, lux = 1000;
-    UniqueKey key;
     Opened(b, key, KEY_READ);
     answers.Add("RegSetValueExW through a key opened for reading, as stored",
                 Set(key.get(), b, TEXT("v"), REG_DWORD, &one, sizeof(one)));
@@ -99,10 +98,7 @@ void Values(Answers& answers) {
                      nullptr, nullptr, nullptr);
     answers.Add("ALS_CS written, then als_cs: values, and ALS_CS as stored",
                 Number(count) + ", " + StoredValue(z, TEXT("ALS_CS")));
-}
 
-void CreationAndDeletion(Answers& answers) {
-    UniqueKey key;
     const auto create = [&] {
         DWORD disposition = 0xEEEE;
         const LONG result = RegCreateKeyExW(HKEY_LOCAL_MACHINE, deeper, 0, nullptr, REG_OPTION_NON_VOLATILE,
@@ -118,14 +114,6 @@ void CreationAndDeletion(Answers& answers) {
     answers.Add("RegDeleteKeyW of a key without subkeys, with a value",
                 Number(RegDeleteKeyW(HKEY_LOCAL_MACHINE, deeper)));
     answers.Add("RegDeleteKeyW of that key again", Number(RegDeleteKeyW(HKEY_LOCAL_MACHINE, deeper)));
-}
-
-}  // namespace
-
-void RegistryQuestions(Answers& answers) {
-    Enumeration(answers);
-    Values(answers);
-    CreationAndDeletion(answers);
 }
 
 }  // namespace conformance

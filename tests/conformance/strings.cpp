@@ -1,6 +1,7 @@
 // The bounded formatter and the string operations with the formats and capacities the
 // service uses: the ALR text's pairs, the log's timestamp and lines, the error events,
-// the quoted path, the console's text; and their returns and cut texts at the limits.
+// the quoted path, the console's text and its conversion; and their returns and cut
+// texts at the limits.
 #include <algorithm>
 #include <cstdarg>
 #include <vector>
@@ -55,7 +56,7 @@ std::string Cat(size_t capacity, const WCHAR* first, const WCHAR* second) {
 
 }  // namespace
 
-void FormatterQuestions(Answers& answers) {
+void StringQuestions(Answers& answers) {
     answers.Add("StringCchPrintfW of the first ALR pair into 16",
                 Printf(16, TEXT("%lu,%lu"), DWORD{5}, DWORD{10}));
     answers.Add("StringCchPrintfW of the widest later ALR pair into 16",
@@ -93,6 +94,17 @@ void FormatterQuestions(Answers& answers) {
 
     answers.Add("lstrlenW of abc", Number(lstrlenW(TEXT("abc"))));
     answers.Add("lstrlenW of an empty text", Number(lstrlenW(TEXT(""))));
+
+    // The console's conversion: a size query, then the conversion into that size.
+    const WCHAR text[] = TEXT("Noxel_ALS_Service is installed.\n");
+    const int length = lstrlenW(text);
+    const int bytes = WideCharToMultiByte(CP_ACP, 0, text, length, nullptr, 0, nullptr, nullptr);
+    std::string narrow(64, '#');
+    const int converted = WideCharToMultiByte(CP_ACP, 0, text, length, &narrow[0], bytes, nullptr, nullptr);
+    const bool same = narrow.substr(0, length + 1) == "Noxel_ALS_Service is installed.\n#";
+    answers.Add("WideCharToMultiByte of 32 ASCII characters: the size, then the text",
+                Number(bytes) + ", " + Number(converted) +
+                    (same ? " bytes, the same, not terminated" : " bytes, another"));
 }
 
 }  // namespace conformance
