@@ -182,7 +182,6 @@ int Run(const std::vector<std::string>& arguments) {
         return 2;
     }
     Answers answers;
-    MakeScratchKeys();
     for (const Group& group : groups) {
         if (!asked.count(group.name)) continue;
         answers.group = group.name;

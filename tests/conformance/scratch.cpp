@@ -2,7 +2,8 @@
 // keys below SOFTWARE\NoxelConformance, the service NoxelConformance and the file
 // noxel-conformance.log in System32. A machine that has any of them already is not
 // asked at all, since the program cannot tell them from someone else's; whatever the
-// questions answered, the cleanup runs and is checked.
+// questions answered, the cleanup runs (for the keys, at the registry questions' end)
+// and is checked.
 #include "tests/conformance/conformance.h"
 
 namespace conformance {
@@ -10,21 +11,6 @@ namespace conformance {
 const WCHAR* const scratchKey = TEXT("SOFTWARE\\NoxelConformance");
 const WCHAR* const scratchService = TEXT("NoxelConformance");
 const WCHAR* const scratchFile = TEXT("C:\\Windows\\System32\\noxel-conformance.log");
-
-namespace {
-
-// Every key that the program makes below scratchKey, each after the keys below it.
-const WCHAR* const subkeys[] = {TEXT("b"),      TEXT("AZ"), TEXT("A_1"), TEXT("a2"),
-                                TEXT("Z"),      TEXT("_x"), TEXT("10"),  TEXT("9"),
-                                TEXT("~t"),     TEXT("[y"), TEXT("Ab"),  TEXT("created\\deeper"),
-                                TEXT("created")};
-constexpr size_t madeSubkeys = 11;  // the rest are made by the registry questions
-
-std::basic_string<WCHAR> Subkey(const WCHAR* name) {
-    return std::basic_string<WCHAR>(scratchKey) + TEXT("\\") + name;
-}
-
-}  // namespace
 
 std::string ScratchPresent() {
     std::string present;
@@ -49,18 +35,7 @@ std::string ScratchPresent() {
     return present;
 }
 
-// The registry questions' answers show it when they could not be made.
-void MakeScratchKeys() {
-    for (size_t i = 0; i < madeSubkeys; ++i) {
-        UniqueKey key;
-        RegCreateKeyExW(HKEY_LOCAL_MACHINE, Subkey(subkeys[i]).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                        KEY_READ, nullptr, key.put(), nullptr);
-    }
-}
-
 void RemoveScratch() {
-    for (const WCHAR* name : subkeys) RegDeleteKeyW(HKEY_LOCAL_MACHINE, Subkey(name).c_str());
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, scratchKey);
     UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     UniqueServiceHandle service(OpenServiceW(manager.get(), scratchService, DELETE));
     if (service) DeleteService(service.get());
