@@ -1,5 +1,6 @@
-// The conformance program's frame: arguments, the answers as text, the expectations and
-// the comparison. Usage: noxel-conformance EXPECTATIONS [--wine] [GROUP...]
+// The conformance program's frame: arguments, the program's scratch, the answers as
+// text, the expectations and the comparison.
+// Usage: noxel-conformance EXPECTATIONS [--wine] [GROUP...]
 #include "tests/conformance/conformance.h"
 
 #include <cstdio>
@@ -11,6 +12,10 @@
 #include <utility>
 
 namespace conformance {
+
+const WCHAR* const scratchKey = TEXT("SOFTWARE\\NoxelConformance");
+const WCHAR* const scratchService = TEXT("NoxelConformance");
+const WCHAR* const scratchFile = TEXT("C:\\Windows\\System32\\noxel-conformance.log");
 
 std::string Escape(const WCHAR* text, size_t length) {
     std::string escaped;
@@ -130,6 +135,41 @@ bool Parse(std::istream& lines, std::map<std::string, Expected>& entries, std::s
         }
     }
     return marked && marked->why.empty() ? fail(noReason) : true;
+}
+
+// What of the program's scratch the machine has, as text; empty when it has none. A
+// machine that has any already is not asked at all, since the program cannot tell it
+// from someone else's.
+std::string ScratchPresent() {
+    std::string present;
+    // The error of looking for each: ERROR_SUCCESS where it is there.
+    const auto add = [&](DWORD error, DWORD absent, const char* what) {
+        if (error == absent) return;
+        present += (present.empty() ? "" : "; ") + std::string(what);
+        if (error != ERROR_SUCCESS) present += " cannot be looked for (error " + Number(error) + ")";
+    };
+    UniqueKey key;
+    add(RegOpenKeyExW(HKEY_LOCAL_MACHINE, scratchKey, 0, KEY_READ, key.put()), ERROR_FILE_NOT_FOUND,
+        "the key HKLM\\SOFTWARE\\NoxelConformance");
+    UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    UniqueServiceHandle service(manager ? OpenServiceW(manager.get(), scratchService, SERVICE_QUERY_STATUS)
+                                        : nullptr);
+    add(service ? ERROR_SUCCESS : GetLastError(), ERROR_SERVICE_DOES_NOT_EXIST,
+        "the service NoxelConformance");
+    WIN32_FIND_DATAW data;
+    UniqueFind file(FindFirstFileW(scratchFile, &data));
+    add(file ? ERROR_SUCCESS : GetLastError(), ERROR_FILE_NOT_FOUND,
+        "the file C:\\Windows\\System32\\noxel-conformance.log");
+    return present;
+}
+
+// The service and the file, should the questions have left them; the registry questions
+// remove their keys themselves.
+void RemoveScratch() {
+    UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    UniqueServiceHandle service(OpenServiceW(manager.get(), scratchService, DELETE));
+    if (service) DeleteService(service.get());
+    DeleteFileW(scratchFile);
 }
 
 }  // namespace

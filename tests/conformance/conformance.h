@@ -63,14 +63,10 @@ void ServiceQuestions(Answers& answers);
 void ThreadQuestions(Answers& answers);
 void StringQuestions(Answers& answers);
 
-// What the program makes and takes away again (scratch.cpp).
+// What the program makes and takes away again; conformance.cpp checks that nothing is left.
 extern const WCHAR* const scratchKey;      // below HKEY_LOCAL_MACHINE, made by the registry questions
 extern const WCHAR* const scratchService;  // created and deleted by the service questions
 extern const WCHAR* const scratchFile;     // created and deleted by the file questions
-// What of these the machine has, as text; empty when it has none.
-std::string ScratchPresent();
-// The service and the file, should the questions have left them.
-void RemoveScratch();
 
 // Beyond the operations the service calls: once for the emulated machine, through its
 // control surface (machine_emulated.cpp), and once for Windows (machine_windows.cpp).

@@ -1,5 +1,5 @@
 // The registry as the publication and -install and -remove use it, below
-// SOFTWARE\NoxelConformance, which the questions make and remove (scratch.cpp).
+// SOFTWARE\NoxelConformance, the program's scratch, which the questions make and remove.
 #include "tests/conformance/conformance.h"
 
 namespace conformance {
