@@ -76,9 +76,9 @@ bool IsGroup(const std::string& name) {
                        [&](const Group& group) { return name == group.name; });
 }
 
+// `wine`: Wine's answer where it is marked, '*' standing for any text; `why`: the reason.
 struct Expected {
-    std::string group, windows;
-    std::string wine, why;  // Wine's answer where it is marked, '*' standing for any text
+    std::string group, windows, wine, why;
     int line;
 };
 

@@ -70,7 +70,6 @@ extern const WCHAR* const scratchFile;     // created and deleted by the file qu
 
 // Beyond the operations the service calls: once for the emulated machine, through its
 // control surface (machine_emulated.cpp), and once for Windows (machine_windows.cpp).
-
 // Sets the machine up as tests/wine/conformance.sh sets Wine up (true); nothing on
 // Windows (false).
 bool PrepareMachine();
@@ -80,8 +79,7 @@ std::string StoredValue(const WCHAR* keyPath, const WCHAR* valueName);
 // manager keeps it; "none" when it has none.
 std::string StoredSetting(const WCHAR* service, DWORD level);
 
-// The program: parses its arguments (without the program's name), asks, compares,
-// prints; the exit code.
+// The program, given its arguments without its own name; the exit code.
 int Run(const std::vector<std::string>& arguments);
 
 }  // namespace conformance

@@ -1,7 +1,6 @@
 // The bounded formatter and the string operations with the formats and capacities the
-// service uses: the ALR text's pairs, the log's timestamp and lines, the error events,
-// the quoted path, the console's text and its conversion; and their returns and cut
-// texts at the limits.
+// service uses (the ALR text, the log, the error events, the quoted path, the console),
+// and their returns and cut texts at the limits.
 #include <algorithm>
 #include <cstdarg>
 #include <vector>
