@@ -58,9 +58,8 @@ namespace {
 struct Group {
     const char* name;
     void (*ask)(Answers&);
-    // Asks about firmware variables or devices that only a prepared machine has (the
-    // emulated one, or Wine as tests/wine/conformance.sh sets it up); on Windows itself,
-    // only when named.
+    // Firmware variables or devices that only a prepared machine has (the emulated one, or
+    // Wine as tests/wine/conformance.sh sets it up); on Windows, asked only when named.
     bool needsPreparedMachine = false;
 };
 
@@ -82,7 +81,6 @@ struct Expected {
     int line;
 };
 
-// '*' stands for any run of characters.
 bool Matches(const char* text, const char* pattern) {
     if (*pattern == '*') return Matches(text, pattern + 1) || (*text && Matches(text + 1, pattern));
     if (!*pattern) return !*text;
@@ -251,10 +249,9 @@ int Run(const std::vector<std::string>& arguments) {
             std::printf("  marked for Wine: %s\n", expected.why.c_str());
         } else {
             ++failed;
-            std::printf("  FAIL (line %d), expected: %s\n", expected.line, expected.windows.c_str());
-            if (wine && !expected.wine.empty())
-                std::printf("  or as marked for Wine: %s (%s)\n", expected.wine.c_str(),
-                            expected.why.c_str());
+            const std::string mark = wine && !expected.wine.empty() ? ", or as marked: " + expected.wine : "";
+            std::printf("  FAIL (line %d), expected: %s%s\n", expected.line, expected.windows.c_str(),
+                        mark.c_str());
         }
     }
     for (const auto& [key, expected] : expectations) {
@@ -265,7 +262,6 @@ int Run(const std::vector<std::string>& arguments) {
     std::printf("%zu answers as Windows gives them, %zu as marked for Wine, %zu failed\n", asWindows,
                 asMarked, failed);
     if (!after.empty()) std::printf("left behind: %s\n", after.c_str());
-    std::fflush(stdout);
     return failed == 0 && after.empty() ? 0 : 1;
 }
 

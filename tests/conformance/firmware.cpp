@@ -34,9 +34,8 @@ std::string Message(DWORD code) {
                                         code, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
     const UniqueLocalMemory owned(text);
     if (!text) return Number(length) + " error " + Number(GetLastError()) + " without a buffer";
-    if (static_cast<DWORD>(lstrlenW(text)) != length)
-        return "length " + Number(length) + " for " + Escape(text);
-    return Escape(text);
+    const bool whole = static_cast<DWORD>(lstrlenW(text)) == length;
+    return (whole ? "" : "length " + Number(length) + " for ") + Escape(text);
 }
 
 const char* const probeId = "ROOT\\\\NOXELPROBE&DEV_0001\\u0000";  // the first ID, as Escape shows it
@@ -132,7 +131,6 @@ void DeviceQuestions(Answers& answers) {
     answers.Add("SetupDiEnumDeviceInfo with a wrong cbSize",
                 Try([&] { return SetupDiEnumDeviceInfo(set.get(), 0, &wrongSize); }));
 
-    // The service's own search over what the platform lists: with case, first ID only.
     SensorModel = 0;
     const bool found = DetectSensorModel();
     answers.Add("DetectSensorModel over these devices",

@@ -84,7 +84,6 @@ void RegistryQuestions(Answers& answers) {
                 Set(key.get(), b, TEXT("ALS_SRC"), REG_DWORD, &lux, sizeof(lux)));
     answers.Add("RegSetValueExW of a REG_SZ with its terminator, as stored",
                 Set(key.get(), b, TEXT("ALR_CURVE"), REG_SZ, TEXT("5,10"), 10));
-    // Six bytes followed by a NUL, and six bytes followed by more text.
     answers.Add("RegSetValueExW of a REG_SZ of 6 bytes without its terminator, as stored",
                 Set(key.get(), b, TEXT("forgotten"), REG_SZ, TEXT("abc"), 6));
     answers.Add("RegSetValueExW of a REG_SZ of 6 bytes cut from a longer text, as stored",

@@ -43,8 +43,6 @@ DWORD WINAPI RunWork(LPVOID context) {
     return 0;
 }
 
-SRWLOCK transitionLock = SRWLOCK_INIT;
-
 }  // namespace
 
 void ThreadQuestions(Answers& answers) {
@@ -96,6 +94,7 @@ void ThreadQuestions(Answers& answers) {
                 closed + ", " + waited);
 
     // The transitions' lock, held by one thread while another asks for it.
+    static SRWLOCK transitionLock = SRWLOCK_INIT;
     AcquireSRWLockExclusive(&transitionLock);
     queue([] {
         AcquireSRWLockExclusive(&transitionLock);
