@@ -197,10 +197,8 @@ int Run(const std::vector<std::string>& arguments) {
                 asked.insert(group.name);
         }
         if (!left.empty())
-            std::printf(
-                "not asked: %s (they need firmware variables and devices that only a prepared machine "
-                "has; name them to ask them)\n",
-                left.c_str());
+            std::printf("not asked: %s, which only a prepared machine can answer; name them to ask them\n",
+                        left.c_str());
     }
 
     std::ifstream file(arguments[0], std::ios::binary);
@@ -214,8 +212,8 @@ int Run(const std::vector<std::string>& arguments) {
     const std::string before = ScratchPresent();
     if (!before.empty()) {
         std::printf(
-            "this machine already has %s: the program makes and deletes these, and does not touch "
-            "what it did not make. Remove what an earlier run left, then run it again.\n",
+            "this machine already has %s, which the program makes and deletes: remove what an "
+            "earlier run left, then run it again.\n",
             before.c_str());
         return 2;
     }

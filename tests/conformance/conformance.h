@@ -70,8 +70,7 @@ extern const WCHAR* const scratchFile;     // created and deleted by the file qu
 
 // Beyond the operations the service calls: once for the emulated machine, through its
 // control surface (machine_emulated.cpp), and once for Windows (machine_windows.cpp).
-// Sets the machine up as tests/wine/conformance.sh sets Wine up (true); nothing on
-// Windows (false).
+// Sets the machine up as tests/wine/conformance.sh sets Wine up (true), or nothing (false).
 bool PrepareMachine();
 // The type and bytes of a value below HKEY_LOCAL_MACHINE, or "missing".
 std::string StoredValue(const WCHAR* keyPath, const WCHAR* valueName);

@@ -1,6 +1,5 @@
-// The service manager's console side as -install and -remove use it, with the settings
-// that -install gives, the dispatcher as the service calls it from a console, the
-// module's own path, and the event log as the service writes to it.
+// The service manager as -install and -remove use it, with the settings -install gives;
+// the dispatcher from a console, the module's path and the event log as the service uses them.
 #include <cstring>
 
 #include "install/service_settings.h"
