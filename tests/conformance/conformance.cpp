@@ -1,5 +1,6 @@
-// The conformance program's frame: arguments, the answers as text, the expectations and
-// the comparison. Usage: noxel-conformance EXPECTATIONS [--as RUNNER] [GROUP...]
+// The conformance program's frame: arguments, the program's scratch, the answers as
+// text, the expectations and the comparison.
+// Usage: noxel-conformance EXPECTATIONS [--wine] [GROUP...]
 #include "tests/conformance/conformance.h"
 
 #include <cstdio>
@@ -8,13 +9,17 @@
 #include <iterator>
 #include <map>
 #include <set>
-#include <sstream>
+#include <utility>
 
 namespace conformance {
 
+const WCHAR* const scratchKey = TEXT("SOFTWARE\\NoxelConformance");
+const WCHAR* const scratchService = TEXT("NoxelConformance");
+const WCHAR* const scratchFile = TEXT("C:\\Windows\\System32\\noxel-conformance.log");
+
 std::string Escape(const WCHAR* text, size_t length) {
     std::string escaped;
-    for (size_t i = 0; i < length; ++i) {
+    for (size_t i = 0; length == toTerminator ? text[i] != 0 : i < length; ++i) {
         const WCHAR c = text[i];
         char code[8];
         std::snprintf(code, sizeof(code), "\\u%04x", static_cast<unsigned>(c));
@@ -27,8 +32,6 @@ std::string Escape(const WCHAR* text, size_t length) {
     }
     return escaped;
 }
-
-std::string Escape(const WCHAR* text) { return Escape(text, static_cast<size_t>(lstrlenW(text))); }
 
 std::string Number(unsigned long value) { return std::to_string(value); }
 
@@ -55,27 +58,16 @@ namespace {
 struct Group {
     const char* name;
     void (*ask)(Answers&);
-    // Asks about firmware variables or devices that only a prepared machine has (the
-    // emulated one, or Wine as tests/wine/conformance.sh sets it up); on Windows itself,
-    // only when named.
+    // Firmware variables or devices that only a prepared machine has (the emulated one, or
+    // Wine as tests/wine/conformance.sh sets it up); on Windows, asked only when named.
     bool needsPreparedMachine = false;
 };
 
 const Group groups[] = {
-    {"registry", RegistryQuestions},
-    {"firmware", FirmwareQuestions, true},
-    {"messages", MessageQuestions},
-    {"files", FileQuestions},
-    {"console", ConsoleQuestions},
-    {"time", TimeQuestions},
-    {"devices", DeviceQuestions, true},
-    {"service-manager", ServiceManagerQuestions},
-    {"service-settings", ServiceSettingsQuestions},
-    {"dispatcher", DispatcherQuestions},
-    {"module", ModuleQuestions},
-    {"event-log", EventLogQuestions},
-    {"threads", ThreadQuestions},
-    {"formatters", FormatterQuestions},
+    {"registry", RegistryQuestions}, {"firmware", FirmwareQuestions, true},
+    {"messages", MessageQuestions},  {"devices", DeviceQuestions, true},
+    {"files", FileQuestions},        {"services", ServiceQuestions},
+    {"threads", ThreadQuestions},    {"strings", StringQuestions},
 };
 
 bool IsGroup(const std::string& name) {
@@ -83,189 +75,149 @@ bool IsGroup(const std::string& name) {
                        [&](const Group& group) { return name == group.name; });
 }
 
-// The runs that may be marked as answering otherwise than Windows does.
-bool IsMarkedRunner(const std::string& name) {
-    return name == "emulation" || name == "wine" || name == "firmware-directory";
-}
-
-struct Mark {
-    std::string answer, why;
-};
-
+// `wine`: Wine's answer where it is marked, '*' standing for any text; `why`: the reason.
 struct Expected {
-    std::string group, question, windows;
-    std::map<std::string, Mark> marks;  // by runner
+    std::string group, windows, wine, why;
     int line;
 };
 
-// '*' stands for any run of characters.
 bool Matches(const char* text, const char* pattern) {
     if (*pattern == '*') return Matches(text, pattern + 1) || (*text && Matches(text + 1, pattern));
     if (!*pattern) return !*text;
     return *text == *pattern && Matches(text + 1, pattern + 1);
 }
 
-// The format is explained at the top of expectations.txt. On a malformed line, false
-// with its number and what is wrong.
-bool Parse(const std::string& text, std::vector<Expected>& entries, std::string& error) {
-    std::istringstream lines(text);
-    std::string line, group, wrong;
-    std::map<std::string, std::map<std::string, Mark>> groupMarks;
-    std::set<std::string> questions;
-    Mark* mark = nullptr;  // the mark that reason lines extend
+// The expectations by "[group] question"; the format is explained at the top of
+// expectations.txt. On a malformed line, false with its number and what is wrong.
+bool Parse(std::istream& lines, std::map<std::string, Expected>& entries, std::string& error) {
+    const std::string noReason = "the mark above has no reason indented below it";
+    std::string line, group;
+    Expected groupMark{};
+    Expected* markable = nullptr;  // the question or group that a mark on the next line marks
+    Expected* marked = nullptr;    // the mark that reason lines extend
     int number = 0;
-    while (wrong.empty() && std::getline(lines, line)) {
+    const auto fail = [&](const std::string& wrong) {
+        error = "line " + std::to_string(number) + ": " + wrong;
+        return false;
+    };
+    while (std::getline(lines, line)) {
         ++number;
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        const size_t indent = line.find_first_not_of(' '), colon = line.find(": ");
-        const size_t equals = (line + " ").find(" = ");  // "QUESTION =" is empty
-        const std::string runner = indent == 2 && colon != std::string::npos ? line.substr(2, colon - 2) : "";
-        if (indent == std::string::npos || line[indent] == '#') continue;
-        if (indent == 4 && mark) {
-            mark->why += (mark->why.empty() ? "" : " ") + line.substr(4);
+        const size_t indent = line.find_first_not_of(' '), equals = (line + " ").find(" = ");
+        if (indent == 4 && marked) {
+            marked->why += (marked->why.empty() ? "" : " ") + line.substr(4);
             continue;
         }
-        if (mark && mark->why.empty()) {
-            wrong = "the mark above has no reason indented below it";
-        } else if (IsMarkedRunner(runner) && !group.empty()) {
-            const bool ofGroup = entries.empty() || entries.back().group != group;
-            auto& marks = ofGroup ? groupMarks[group] : entries.back().marks;
-            if (marks.count(runner)) wrong = "a second " + runner + " mark";
-            mark = &(marks[runner] = Mark{line.substr(colon + 2), ""});
-            continue;
+        if (marked && marked->why.empty()) return fail(noReason);
+        marked = nullptr;
+        if (indent == std::string::npos || line[indent] == '#') continue;
+        if (line.rfind("  wine: ", 0) == 0 && markable) {
+            markable->wine = line.substr(8);
+            markable->why.clear();
+            marked = std::exchange(markable, nullptr);
         } else if (indent == 0 && line[0] == '[' && line.back() == ']') {
             group = line.substr(1, line.size() - 2);
+            groupMark = {};
+            markable = &groupMark;
             // A group the program no longer asks would otherwise pass unnoticed.
-            if (!IsGroup(group)) wrong = "no group [" + group + "] is asked";
+            if (!IsGroup(group)) return fail("no group [" + group + "] is asked");
         } else if (indent == 0 && equals != std::string::npos && !group.empty()) {
             const std::string question = line.substr(0, equals);
-            if (!questions.insert(group + "\n" + question).second)
-                wrong = "\"" + question + "\" is there twice";
-            entries.push_back({group, question, line.substr(std::min(equals + 3, line.size())), {}, number});
+            markable = &entries["[" + group + "] " + question];
+            if (markable->line) return fail("\"" + question + "\" is there twice");
+            *markable = {group, line.substr(std::min(equals + 3, line.size())), groupMark.wine, groupMark.why,
+                         number};
         } else {
-            wrong = "neither [group], QUESTION = ANSWER, a mark (  RUNNER: ANSWER) nor its reason";
-        }
-        mark = nullptr;
-    }
-    if (wrong.empty() && mark && mark->why.empty()) wrong = "the mark above has no reason indented below it";
-    error = "line " + std::to_string(number) + ": " + wrong;
-    for (Expected& entry : entries)
-        for (const auto& [runner, groupMark] : groupMarks[entry.group])
-            entry.marks.emplace(runner, groupMark);
-    return wrong.empty();
-}
-
-// Prints the answers that differ and a summary; whether the run conforms.
-bool Compare(const std::vector<Expected>& entries, const Answers& answers, const std::string& runner,
-             const std::set<std::string>& asked) {
-    std::map<std::string, const Expected*> unanswered;
-    for (const Expected& entry : entries)
-        if (asked.count(entry.group)) unanswered["[" + entry.group + "] " + entry.question] = &entry;
-    size_t asWindows = 0, asMarked = 0, failed = 0;
-    for (const Answers::Entry& answer : answers.entries) {
-        const std::string key = "[" + answer.group + "] " + answer.question;
-        const auto found = unanswered.find(key);
-        if (found == unanswered.end()) {
-            std::printf("FAIL %s: not in the expectations, or asked twice\n  answered: %s\n", key.c_str(),
-                        answer.answer.c_str());
-            ++failed;
-            continue;
-        }
-        const Expected& expected = *found->second;
-        unanswered.erase(found);
-        const auto marked = expected.marks.find(runner);
-        const Mark* mark = marked == expected.marks.end() ? nullptr : &marked->second;
-        // Wine may come to answer as Windows does; our own code gives the one answer it is known to give.
-        if (answer.answer == expected.windows && (!mark || runner == "wine")) {
-            ++asWindows;
-        } else if (mark && (runner == "wine" ? Matches(answer.answer.c_str(), mark->answer.c_str())
-                                             : answer.answer == mark->answer)) {
-            ++asMarked;
-            std::printf("marked %s: %s\n", key.c_str(), mark->why.c_str());
-        } else {
-            ++failed;
-            std::printf("FAIL %s (line %d)\n  answered: %s\n  expected: %s\n", key.c_str(), expected.line,
-                        answer.answer.c_str(), expected.windows.c_str());
-            if (mark)
-                std::printf("  marked for %s: %s (%s)\n", runner.c_str(), mark->answer.c_str(),
-                            mark->why.c_str());
+            return fail(
+                "neither [group], QUESTION = ANSWER, a mark (  wine: ANSWER) right below one, nor a reason");
         }
     }
-    for (const auto& [key, expected] : unanswered) {
-        std::printf("FAIL %s (line %d): not asked\n", key.c_str(), expected->line);
-        ++failed;
-    }
-    std::printf("%zu answers as Windows gives them, %zu as marked for %s, %zu failed\n", asWindows, asMarked,
-                runner.c_str(), failed);
-    return failed == 0;
+    return marked && marked->why.empty() ? fail(noReason) : true;
 }
 
-std::string Narrow(const WCHAR* text) {
-    std::string narrow;
-    for (; *text; ++text) narrow += *text < 0x80 ? static_cast<char>(*text) : '?';
-    return narrow;
+// What of the program's scratch the machine has, as text; empty when it has none. A
+// machine that has any already is not asked at all, since the program cannot tell it
+// from someone else's.
+std::string ScratchPresent() {
+    std::string present;
+    // The error of looking for each: ERROR_SUCCESS where it is there.
+    const auto add = [&](DWORD error, DWORD absent, const char* what) {
+        if (error == absent) return;
+        present += (present.empty() ? "" : "; ") + std::string(what);
+        if (error != ERROR_SUCCESS) present += " cannot be looked for (error " + Number(error) + ")";
+    };
+    UniqueKey key;
+    add(RegOpenKeyExW(HKEY_LOCAL_MACHINE, scratchKey, 0, KEY_READ, key.put()), ERROR_FILE_NOT_FOUND,
+        "the key HKLM\\SOFTWARE\\NoxelConformance");
+    UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    UniqueServiceHandle service(manager ? OpenServiceW(manager.get(), scratchService, SERVICE_QUERY_STATUS)
+                                        : nullptr);
+    add(service ? ERROR_SUCCESS : GetLastError(), ERROR_SERVICE_DOES_NOT_EXIST,
+        "the service NoxelConformance");
+    WIN32_FIND_DATAW data;
+    UniqueFind file(FindFirstFileW(scratchFile, &data));
+    add(file ? ERROR_SUCCESS : GetLastError(), ERROR_FILE_NOT_FOUND,
+        "the file C:\\Windows\\System32\\noxel-conformance.log");
+    return present;
 }
 
-int Usage() {
-    std::printf(
-        "usage: noxel-conformance EXPECTATIONS [--as emulation|wine|firmware-directory|windows] "
-        "[GROUP...]\n");
-    return 2;
+// The service and the file, should the questions have left them; the registry questions
+// remove their keys themselves.
+void RemoveScratch() {
+    UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    UniqueServiceHandle service(OpenServiceW(manager.get(), scratchService, DELETE));
+    if (service) DeleteService(service.get());
+    DeleteFileW(scratchFile);
 }
 
 }  // namespace
 
-int Run(int argc, WCHAR** argv) {
-    if (argc < 2) return Usage();
-    std::string runner = DefaultRunner();
+int Run(const std::vector<std::string>& arguments) {
+    const bool prepared = PrepareMachine();
+    bool wine = false, usage = arguments.empty();
     std::set<std::string> asked;
-    for (int i = 2; i < argc; ++i) {
-        const std::string argument = Narrow(argv[i]);
-        if (argument == "--as" && i + 1 < argc) {
-            runner = Narrow(argv[++i]);
-            if (!IsMarkedRunner(runner) && runner != "windows") return Usage();
-        } else if (IsGroup(argument)) {
-            asked.insert(argument);
-        } else {
-            std::printf("no group named %s\n", argument.c_str());
-            return Usage();
-        }
+    for (size_t i = 1; i < arguments.size(); ++i) {
+        if (arguments[i] == "--wine")
+            wine = true;
+        else if (IsGroup(arguments[i]))
+            asked.insert(arguments[i]);
+        else
+            usage = true;
+    }
+    if (usage) {
+        std::printf("usage: noxel-conformance EXPECTATIONS [--wine] [GROUP...]\n");
+        return 2;
     }
     if (asked.empty()) {
         std::string left;
         for (const Group& group : groups) {
-            if (runner == "windows" && group.needsPreparedMachine)
+            if (group.needsPreparedMachine && !prepared && !wine)
                 left += (left.empty() ? "" : ", ") + std::string(group.name);
             else
                 asked.insert(group.name);
         }
         if (!left.empty())
-            std::printf(
-                "not asked: %s (they need firmware variables and devices that only a prepared machine "
-                "has; name them to ask them)\n",
-                left.c_str());
+            std::printf("not asked: %s, which only a prepared machine can answer; name them to ask them\n",
+                        left.c_str());
     }
 
-    std::ifstream file(Narrow(argv[1]), std::ios::binary);
-    const std::string text{std::istreambuf_iterator<char>(file), {}};
+    std::ifstream file(arguments[0], std::ios::binary);
     std::string error = "cannot be read";
-    std::vector<Expected> expectations;
-    if (!file || !Parse(text, expectations, error)) {
-        std::printf("%s: %s\n", Narrow(argv[1]).c_str(), error.c_str());
+    std::map<std::string, Expected> expectations;
+    if (!file || !Parse(file, expectations, error)) {
+        std::printf("%s: %s\n", arguments[0].c_str(), error.c_str());
         return 2;
     }
 
-    PrepareMachine();
     const std::string before = ScratchPresent();
     if (!before.empty()) {
         std::printf(
-            "this machine already has %s: the program makes and deletes these, and does not touch "
-            "what it did not make. Remove what an earlier run left, then run it again.\n",
+            "this machine already has %s, which the program makes and deletes: remove what an "
+            "earlier run left, then run it again.\n",
             before.c_str());
         return 2;
     }
     Answers answers;
-    const bool keysMade = MakeScratchKeys();
     for (const Group& group : groups) {
         if (!asked.count(group.name)) continue;
         answers.group = group.name;
@@ -273,17 +225,42 @@ int Run(int argc, WCHAR** argv) {
     }
     RemoveScratch();
     const std::string after = ScratchPresent();
+
+    // Every answer, and below each that is not Windows' own what was expected.
+    size_t asWindows = 0, asMarked = 0, failed = 0;
     std::string group;
-    for (const Answers::Entry& entry : answers.entries) {
-        if (entry.group != group) std::printf("[%s]\n", (group = entry.group).c_str());
-        std::printf("%s = %s\n", entry.question.c_str(), entry.answer.c_str());
+    for (const Answers::Entry& answer : answers.entries) {
+        if (answer.group != group) std::printf("[%s]\n", (group = answer.group).c_str());
+        std::printf("%s = %s\n", answer.question.c_str(), answer.answer.c_str());
+        const auto found = expectations.find("[" + group + "] " + answer.question);
+        if (found == expectations.end()) {
+            std::printf("  FAIL: not in the expectations, or asked twice\n");
+            ++failed;
+            continue;
+        }
+        const Expected expected = found->second;
+        expectations.erase(found);
+        if (answer.answer == expected.windows) {
+            ++asWindows;
+        } else if (wine && !expected.wine.empty() && Matches(answer.answer.c_str(), expected.wine.c_str())) {
+            ++asMarked;
+            std::printf("  marked for Wine: %s\n", expected.why.c_str());
+        } else {
+            ++failed;
+            const std::string mark = wine && !expected.wine.empty() ? ", or as marked: " + expected.wine : "";
+            std::printf("  FAIL (line %d), expected: %s%s\n", expected.line, expected.windows.c_str(),
+                        mark.c_str());
+        }
     }
-    std::printf("----\n");
-    bool conforms = Compare(expectations, answers, runner, asked);
-    if (!keysMade) std::printf("the scratch keys below HKLM\\SOFTWARE\\NoxelConformance could not be made\n");
+    for (const auto& [key, expected] : expectations) {
+        if (!asked.count(expected.group)) continue;
+        std::printf("FAIL %s (line %d): not asked\n", key.c_str(), expected.line);
+        ++failed;
+    }
+    std::printf("%zu answers as Windows gives them, %zu as marked for Wine, %zu failed\n", asWindows,
+                asMarked, failed);
     if (!after.empty()) std::printf("left behind: %s\n", after.c_str());
-    std::fflush(stdout);
-    return conforms && keysMade && after.empty() ? 0 : 1;
+    return failed == 0 && after.empty() ? 0 : 1;
 }
 
 }  // namespace conformance

@@ -30,8 +30,8 @@ struct Answers {
 constexpr DWORD unsetError = 0xDEADBEEF;
 
 // Wide text as printable ASCII: \r, \n, \\ and \uXXXX for anything else.
-std::string Escape(const WCHAR* text, size_t length);
-std::string Escape(const WCHAR* text);
+constexpr size_t toTerminator = static_cast<size_t>(-1);
+std::string Escape(const WCHAR* text, size_t length = toTerminator);
 std::string Number(unsigned long value);
 std::string Hex(unsigned long value);                   // 0x%08lx
 std::string HexBytes(const BYTE* bytes, size_t count);  // "e8 03 2c 01"
@@ -53,45 +53,32 @@ std::string Keep(Handle& kept, Open open) {
     return Outcome(static_cast<bool>(kept));
 }
 
+// The groups, each in the file of its name; firmware.cpp asks messages and devices too.
 void RegistryQuestions(Answers& answers);
 void FirmwareQuestions(Answers& answers);
 void MessageQuestions(Answers& answers);
-void FileQuestions(Answers& answers);
-void ConsoleQuestions(Answers& answers);
-void TimeQuestions(Answers& answers);
 void DeviceQuestions(Answers& answers);
-void ServiceManagerQuestions(Answers& answers);
-void ServiceSettingsQuestions(Answers& answers);
-void DispatcherQuestions(Answers& answers);
-void ModuleQuestions(Answers& answers);
-void EventLogQuestions(Answers& answers);
+void FileQuestions(Answers& answers);
+void ServiceQuestions(Answers& answers);
 void ThreadQuestions(Answers& answers);
-void FormatterQuestions(Answers& answers);
+void StringQuestions(Answers& answers);
 
-// What the program makes and takes away again (scratch.cpp).
-extern const WCHAR* const scratchKey;      // below HKEY_LOCAL_MACHINE, with the keys the questions need
-extern const WCHAR* const scratchService;  // created and deleted by the service-manager questions
+// What the program makes and takes away again; conformance.cpp checks that nothing is left.
+extern const WCHAR* const scratchKey;      // below HKEY_LOCAL_MACHINE, made by the registry questions
+extern const WCHAR* const scratchService;  // created and deleted by the service questions
 extern const WCHAR* const scratchFile;     // created and deleted by the file questions
-// What of these the machine has, as text; empty when it has none.
-std::string ScratchPresent();
-bool MakeScratchKeys();
-void RemoveScratch();
 
 // Beyond the operations the service calls: once for the emulated machine, through its
 // control surface (machine_emulated.cpp), and once for Windows (machine_windows.cpp).
-
-// Who answers when the command line does not say: "emulation" or "windows".
-const char* DefaultRunner();
-// Sets the machine up as tests/wine/conformance.sh sets Wine up; nothing on Windows.
-void PrepareMachine();
+// Sets the machine up as tests/wine/conformance.sh sets Wine up (true), or nothing (false).
+bool PrepareMachine();
 // The type and bytes of a value below HKEY_LOCAL_MACHINE, or "missing".
 std::string StoredValue(const WCHAR* keyPath, const WCHAR* valueName);
 // A service's SERVICE_CONFIG_DESCRIPTION or SERVICE_CONFIG_FAILURE_ACTIONS as the service
 // manager keeps it; "none" when it has none.
 std::string StoredSetting(const WCHAR* service, DWORD level);
-bool SystemEnvironmentPrivilegeEnabled();
 
-// The program: parses its arguments, asks, compares, prints; the exit code.
-int Run(int argc, WCHAR** argv);
+// The program, given its arguments without its own name; the exit code.
+int Run(const std::vector<std::string>& arguments);
 
 }  // namespace conformance

@@ -77,27 +77,11 @@ void FileQuestions(Answers& answers) {
     file.reset();
     answers.Add("DeleteFileW of an existing file", deleted(path));
     answers.Add("DeleteFileW of the deleted file", deleted(path));
-}
 
-void ConsoleQuestions(Answers& answers) {
     const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
     answers.Add("GetStdHandle of standard output",
                 output == INVALID_HANDLE_VALUE || output == nullptr ? "no handle" : "a handle");
 
-    // The console's conversion: a size query, then the conversion into that size.
-    const WCHAR text[] = TEXT("Noxel_ALS_Service is installed.\n");
-    const int length = lstrlenW(text);
-    const int bytes = WideCharToMultiByte(CP_ACP, 0, text, length, nullptr, 0, nullptr, nullptr);
-    char narrow[64];
-    std::memset(narrow, '#', sizeof(narrow));
-    const int converted = WideCharToMultiByte(CP_ACP, 0, text, length, narrow, bytes, nullptr, nullptr);
-    const bool same = std::string(narrow, length + 1) == "Noxel_ALS_Service is installed.\n#";
-    answers.Add("WideCharToMultiByte of 32 ASCII characters: the size, then the text",
-                Number(bytes) + ", " + Number(converted) +
-                    (same ? " bytes, the same, not terminated" : " bytes, another"));
-}
-
-void TimeQuestions(Answers& answers) {
     SYSTEMTIME now;
     std::memset(&now, 0xEE, sizeof(now));
     GetLocalTime(&now);

@@ -1,10 +1,6 @@
 // Firmware variables, the message texts of their reads' errors, and present devices'
-// hardware IDs, asked as the service asks. The machine's set-up holds CALIBRATE
-// (e8 03 2c 01) and ALS_FLAG (00) under the calibration vendor GUID, and no ALR_CURVE;
-// a probe device (IDs ROOT\NOXELPROBE&DEV_0001 and *NOXELPROBE), a device without
-// hardware IDs, and two that model detection must pass over: a lower-case
-// acpi\ven_noxl&dev_6120, and VEN_NOXL&DEV_6120 as a second ID only.
-#include <iterator>
+// hardware IDs, asked as the service asks, of the variables and devices that
+// PrepareMachine (machine_emulated.cpp) and tests/wine/conformance.sh set up.
 #include <set>
 #include <vector>
 
@@ -16,20 +12,18 @@ namespace conformance {
 
 namespace {
 
-const WCHAR* const vendor = TEXT("{BF82486A-80F7-4733-B82C-066BD8F2534B}");
-constexpr BYTE untouched = 0xEE;
-
-// The bytes returned, or 0 and the error; the buffer's first eight bytes, pre-filled so
-// that a write shows, and whether anything past them changed.
-std::string Read(const WCHAR* name, const WCHAR* guid, DWORD size) {
-    BYTE buffer[48];
-    for (BYTE& b : buffer) b = untouched;
+// The bytes returned, or 0 and the error, of a variable under the calibration vendor's
+// GUID unless told; the buffer's first eight bytes, pre-filled so that a write shows,
+// and whether anything past them changed.
+std::string Read(const WCHAR* name, DWORD size,
+                 const WCHAR* guid = TEXT("{BF82486A-80F7-4733-B82C-066BD8F2534B}")) {
+    std::vector<BYTE> buffer(48, 0xEE);
     SetLastError(unsetError);
-    const DWORD bytes = GetFirmwareEnvironmentVariableW(name, guid, buffer, size);
+    const DWORD bytes = GetFirmwareEnvironmentVariableW(name, guid, buffer.data(), size);
     std::string answer = bytes ? Number(bytes) : "0 error " + Number(GetLastError());
-    answer += " buffer " + HexBytes(buffer, 8);
-    for (size_t i = 8; i < std::size(buffer); ++i)
-        if (buffer[i] != untouched) return answer + " and beyond";
+    answer += " buffer " + HexBytes(buffer.data(), 8);
+    for (size_t i = 8; i < buffer.size(); ++i)
+        if (buffer[i] != 0xEE) return answer + " and beyond";
     return answer;
 }
 
@@ -40,50 +34,20 @@ std::string Message(DWORD code) {
                                         code, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
     const UniqueLocalMemory owned(text);
     if (!text) return Number(length) + " error " + Number(GetLastError()) + " without a buffer";
-    if (static_cast<DWORD>(lstrlenW(text)) != length)
-        return "length " + Number(length) + " for " + Escape(text);
-    return Escape(text);
+    const bool whole = static_cast<DWORD>(lstrlenW(text)) == length;
+    return (whole ? "" : "length " + Number(length) + " for ") + Escape(text);
 }
 
-const char* const probeId = "ROOT\\\\NOXELPROBE&DEV_0001";  // as Escape shows it
-
-// The size query's outcome and the size it gives.
-std::string SizeQuery(HDEVINFO set, SP_DEVINFO_DATA& device, DWORD& size) {
-    size = 0xEEEE;
-    SetLastError(unsetError);
-    const BOOL succeeded =
-        SetupDiGetDeviceRegistryPropertyW(set, &device, SPDRP_HARDWAREID, nullptr, nullptr, 0, &size);
-    return Outcome(succeeded) + " size " + Number(size);
-}
-
-void ProbeDevice(Answers& answers, HDEVINFO set, SP_DEVINFO_DATA& device, DWORD size) {
-    std::vector<BYTE> property(size + 8, 0xEE);
-    DWORD required = 0xEEEE;
-    SetLastError(unsetError);
-    const BOOL shortRead = SetupDiGetDeviceRegistryPropertyW(set, &device, SPDRP_HARDWAREID, nullptr,
-                                                             property.data(), size - 2, &required);
-    answers.Add("the probe device's hardware IDs read into 2 bytes too few",
-                Outcome(shortRead) + " required " + Number(required) +
-                    (property[0] == 0xEE ? ", buffer untouched" : ", buffer written"));
-    DWORD type = 0xEEEE;
-    SetLastError(unsetError);
-    const BOOL read = SetupDiGetDeviceRegistryPropertyW(set, &device, SPDRP_HARDWAREID, &type,
-                                                        property.data(), size, nullptr);
-    answers.Add("the probe device's hardware IDs read into their size",
-                Outcome(read) + " type " + Number(type) + " " +
-                    Escape(reinterpret_cast<const WCHAR*>(property.data()), size / sizeof(WCHAR)) +
-                    (property[size] == 0xEE ? "" : ", written past the size"));
-}
+const char* const probeId = "ROOT\\\\NOXELPROBE&DEV_0001\\u0000";  // the first ID, as Escape shows it
 
 }  // namespace
 
 void FirmwareQuestions(Answers& answers) {
-    answers.Add("CALIBRATE into 4 bytes before the privilege is enabled", Read(TEXT("CALIBRATE"), vendor, 4));
+    answers.Add("CALIBRATE into 4 bytes before the privilege is enabled", Read(TEXT("CALIBRATE"), 4));
 
     // The service's way to the privilege.
     UniqueKernelHandle token;
     TOKEN_PRIVILEGES privileges{1, {{{}, SE_PRIVILEGE_ENABLED}}};
-    const auto enabled = [] { return SystemEnvironmentPrivilegeEnabled() ? "yes" : "no"; };
     answers.Add("OpenProcessToken for adjusting and querying", Try([&] {
                     return OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY,
                                             token.put());
@@ -95,27 +59,18 @@ void FirmwareQuestions(Answers& answers) {
     const std::string adjusted =
         Try([&] { return AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr); });
     answers.Add("AdjustTokenPrivileges enabling it", adjusted + " last error " + Number(GetLastError()));
-    answers.Add("SeSystemEnvironmentPrivilege enabled after", enabled());
 
-    const struct {
-        const char* question;
-        const WCHAR* name;
-        const WCHAR* guid;
-        DWORD size;
-    } reads[] = {
-        {"CALIBRATE into its exact 4 bytes", TEXT("CALIBRATE"), vendor, 4},
-        {"CALIBRATE into 40 bytes, as ALR_CURVE is read", TEXT("CALIBRATE"), vendor, 40},
-        {"CALIBRATE into 3 bytes", TEXT("CALIBRATE"), vendor, 3},
-        {"ALS_FLAG into its exact byte", TEXT("ALS_FLAG"), vendor, 1},
-        {"ALR_CURVE, missing, into 40 bytes", TEXT("ALR_CURVE"), vendor, 40},
-        // UEFI compares variable names exactly.
-        {"calibrate, the name in lower case", TEXT("calibrate"), vendor, 8},
-        {"CALIBRATE under the vendor GUID without braces", TEXT("CALIBRATE"),
-         TEXT("BF82486A-80F7-4733-B82C-066BD8F2534B"), 8},
-        {"CALIBRATE under another vendor GUID", TEXT("CALIBRATE"),
-         TEXT("{8BE4DF61-93CA-11D2-AA0D-00E098032B8C}"), 8},
-    };
-    for (const auto& read : reads) answers.Add(read.question, Read(read.name, read.guid, read.size));
+    answers.Add("CALIBRATE into its exact 4 bytes", Read(TEXT("CALIBRATE"), 4));
+    answers.Add("CALIBRATE into 40 bytes, as ALR_CURVE is read", Read(TEXT("CALIBRATE"), 40));
+    answers.Add("CALIBRATE into 3 bytes", Read(TEXT("CALIBRATE"), 3));
+    answers.Add("ALS_FLAG into its exact byte", Read(TEXT("ALS_FLAG"), 1));
+    answers.Add("ALR_CURVE, missing, into 40 bytes", Read(TEXT("ALR_CURVE"), 40));
+    // UEFI compares variable names exactly.
+    answers.Add("calibrate, the name in lower case", Read(TEXT("calibrate"), 8));
+    answers.Add("CALIBRATE under the vendor GUID without braces",
+                Read(TEXT("CALIBRATE"), 8, TEXT("BF82486A-80F7-4733-B82C-066BD8F2534B")));
+    answers.Add("CALIBRATE under another vendor GUID",
+                Read(TEXT("CALIBRATE"), 8, TEXT("{8BE4DF61-93CA-11D2-AA0D-00E098032B8C}")));
 }
 
 void MessageQuestions(Answers& answers) {
@@ -136,23 +91,35 @@ void DeviceQuestions(Answers& answers) {
     device.cbSize = sizeof(device);
     DWORD index = 0, probeDevices = 0;
     std::set<std::string> withoutIds;
+    // The service's two reads of each device: the size, then the IDs into that size.
+    const auto read = [&](BYTE* buffer, DWORD size, DWORD* type, DWORD* required) {
+        SetLastError(unsetError);
+        return Outcome(SetupDiGetDeviceRegistryPropertyW(set.get(), &device, SPDRP_HARDWAREID, type, buffer,
+                                                         size, required));
+    };
     for (; SetupDiEnumDeviceInfo(set.get(), index, &device); ++index) {
-        DWORD size = 0;
-        const std::string sized = SizeQuery(set.get(), device, size);
-        if (sized.rfind("fail 122 ", 0) != 0) {
+        DWORD size = 0xEEEE, type = 0xEEEE;
+        const std::string sized = read(nullptr, 0, nullptr, &size);
+        if (sized != "fail 122") {
             // The size it gives then is no size: model detection does not read it.
-            withoutIds.insert(sized.substr(0, sized.find(" size ")));
+            withoutIds.insert(sized);
             continue;
         }
-        std::vector<WCHAR> ids(size / sizeof(WCHAR) + 2, 0);
-        SetupDiGetDeviceRegistryPropertyW(set.get(), &device, SPDRP_HARDWAREID, nullptr,
-                                          reinterpret_cast<BYTE*>(ids.data()), size, nullptr);
-        if (Escape(ids.data()) != probeId) continue;
-        if (++probeDevices > 1) continue;
-        answers.Add("the probe device's hardware-ID size query", sized);
-        ProbeDevice(answers, set.get(), device, size);
+        std::vector<BYTE> ids(size + 8, 0xEE);
+        const std::string outcome = read(ids.data(), size, &type, nullptr);
+        const std::string text = Escape(reinterpret_cast<const WCHAR*>(ids.data()), size / sizeof(WCHAR));
+        if (text.rfind(probeId, 0) != 0 || ++probeDevices > 1) continue;
+        answers.Add("the probe device's hardware-ID size query", sized + " size " + Number(size));
+        std::vector<BYTE> few(size, 0xEE);
+        DWORD required = 0xEEEE;
+        const std::string shortRead = read(few.data(), size - 2, nullptr, &required);
+        answers.Add("the probe device's hardware IDs read into 2 bytes too few",
+                    shortRead + " required " + Number(required) +
+                        (few[0] == 0xEE ? ", buffer untouched" : ", buffer written"));
+        answers.Add("the probe device's hardware IDs read into their size",
+                    outcome + " type " + Number(type) + " " + text +
+                        (ids[size] == 0xEE ? "" : ", written past the size"));
     }
-    answers.Add("present devices with the probe's first hardware ID", Number(probeDevices));
     std::string without;
     for (const std::string& outcome : withoutIds) without += (without.empty() ? "" : "; ") + outcome;
     answers.Add("the size query of a present device without hardware IDs", without);
@@ -164,7 +131,6 @@ void DeviceQuestions(Answers& answers) {
     answers.Add("SetupDiEnumDeviceInfo with a wrong cbSize",
                 Try([&] { return SetupDiEnumDeviceInfo(set.get(), 0, &wrongSize); }));
 
-    // The service's own search over what the platform lists: with case, first ID only.
     SensorModel = 0;
     const bool found = DetectSensorModel();
     answers.Add("DetectSensorModel over these devices",

@@ -7,9 +7,7 @@
 
 namespace conformance {
 
-const char* DefaultRunner() { return "emulation"; }
-
-void PrepareMachine() {
+bool PrepareMachine() {
     const emu::String vendor = u"{BF82486A-80F7-4733-B82C-066BD8F2534B}";
     emu::SetFirmwareVariable(u"CALIBRATE", vendor, {0xE8, 0x03, 0x2C, 0x01});
     emu::SetFirmwareVariable(u"ALS_FLAG", vendor, {0x00});
@@ -20,6 +18,7 @@ void PrepareMachine() {
     emu::AddDevice(std::vector<emu::String>{u"ACPI\\VEN_NOXL&DEV_6100", u"ACPI\\VEN_NOXL&DEV_6120"});
 
     emu::SetModuleFileName(u"C:\\noxel-conformance\\conformance.exe");
+    return true;
 }
 
 std::string StoredValue(const WCHAR* keyPath, const WCHAR* valueName) {
@@ -41,14 +40,6 @@ std::string StoredSetting(const WCHAR* service, DWORD level) {
     return text;
 }
 
-bool SystemEnvironmentPrivilegeEnabled() { return emu::PrivilegeEnabled(); }
-
 }  // namespace conformance
 
-int main(int argc, char* argv[]) {
-    std::vector<emu::String> arguments;
-    for (int i = 0; i < argc; ++i) arguments.push_back(emu::Wide(argv[i]));
-    std::vector<WCHAR*> pointers;
-    for (emu::String& argument : arguments) pointers.push_back(argument.data());
-    return conformance::Run(argc, pointers.data());
-}
+int main(int argc, char* argv[]) { return conformance::Run({argv + 1, argv + argc}); }

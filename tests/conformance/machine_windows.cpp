@@ -2,14 +2,11 @@
 // sets up): the looks at the machine that the service itself never needs.
 #include <vector>
 
-#include "tests/wine/token_privilege.h"
 #include "tests/conformance/conformance.h"
 
 namespace conformance {
 
-const char* DefaultRunner() { return "windows"; }
-
-void PrepareMachine() {}
+bool PrepareMachine() { return false; }
 
 std::string StoredValue(const WCHAR* keyPath, const WCHAR* valueName) {
     UniqueKey key;
@@ -41,8 +38,10 @@ std::string StoredSetting(const WCHAR* name, DWORD level) {
     return text;
 }
 
-bool SystemEnvironmentPrivilegeEnabled() { return TokenPrivilegeEnabled(SE_SYSTEM_ENVIRONMENT_NAME); }
-
 }  // namespace conformance
 
-int wmain(int argc, WCHAR* argv[]) { return conformance::Run(argc, argv); }
+int wmain(int argc, WCHAR* argv[]) {
+    std::vector<std::string> arguments;  // ASCII, as the program's paths and names are
+    for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i], argv[i] + lstrlenW(argv[i]));
+    return conformance::Run(arguments);
+}

@@ -1,5 +1,5 @@
-// The registry as the publication and -install and -remove use it. The keys below
-// SOFTWARE\NoxelConformance are the program's scratch (scratch.cpp).
+// The registry as the publication and -install and -remove use it, below
+// SOFTWARE\NoxelConformance, the program's scratch, which the questions make and remove.
 #include "tests/conformance/conformance.h"
 
 namespace conformance {
@@ -9,6 +9,13 @@ namespace {
 const WCHAR* const b = TEXT("SOFTWARE\\NoxelConformance\\b");
 const WCHAR* const z = TEXT("SOFTWARE\\NoxelConformance\\Z");
 const WCHAR* const deeper = TEXT("SOFTWARE\\NoxelConformance\\created\\deeper");
+// The keys whose order the enumeration asks about.
+const WCHAR* const subkeys[] = {TEXT("b"),  TEXT("AZ"), TEXT("A_1"), TEXT("a2"), TEXT("Z"), TEXT("_x"),
+                                TEXT("10"), TEXT("9"),  TEXT("~t"),  TEXT("[y"), TEXT("Ab")};
+
+std::basic_string<WCHAR> Subkey(const WCHAR* name) {
+    return std::basic_string<WCHAR>(scratchKey) + TEXT("\\") + name;
+}
 
 std::string Opened(const WCHAR* path, UniqueKey& key, REGSAM access = KEY_ALL_ACCESS) {
     return Number(RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, access, key.put()));
@@ -20,8 +27,13 @@ std::string Set(HKEY key, const WCHAR* path, const WCHAR* name, DWORD type, cons
     return Number(result) + ", " + StoredValue(path, name);
 }
 
-void Enumeration(Answers& answers) {
+}  // namespace
+
+void RegistryQuestions(Answers& answers) {
     UniqueKey key, other;
+    for (const WCHAR* name : subkeys)
+        RegCreateKeyExW(HKEY_LOCAL_MACHINE, Subkey(name).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_READ, nullptr, key.put(), nullptr);
     answers.Add("RegOpenKeyExW of the conformance key, all access", Opened(scratchKey, key));
 
     // As the publication asks: a class buffer, the count, nothing else.
@@ -62,33 +74,20 @@ void Enumeration(Answers& answers) {
                 Opened(TEXT("SOFTWARE\\NoxelConformance\\b\\"), other));
     answers.Add("RegOpenKeyExW of a path in another case",
                 Opened(TEXT("software\\NOXELCONFORMANCE\\B"), other));
-}
 
-void Values(Answers& answers) {
     const DWORD one = 1, two = 2, lux = 1000;
-    UniqueKey key;
     Opened(b, key, KEY_READ);
     answers.Add("RegSetValueExW through a key opened for reading, as stored",
                 Set(key.get(), b, TEXT("v"), REG_DWORD, &one, sizeof(one)));
     Opened(b, key);
-    const struct {
-        const char* question;
-        const WCHAR* name;
-        DWORD type;
-        const void* data;
-        DWORD size;
-    } values[] = {
-        {"RegSetValueExW of a REG_DWORD, as stored", TEXT("ALS_SRC"), REG_DWORD, &lux, sizeof(lux)},
-        {"RegSetValueExW of a REG_SZ with its terminator, as stored", TEXT("ALR_CURVE"), REG_SZ, TEXT("5,10"),
-         10},
-        // Six bytes followed by a NUL, and six bytes followed by more text.
-        {"RegSetValueExW of a REG_SZ of 6 bytes without its terminator, as stored", TEXT("forgotten"), REG_SZ,
-         TEXT("abc"), 6},
-        {"RegSetValueExW of a REG_SZ of 6 bytes cut from a longer text, as stored", TEXT("cut"), REG_SZ,
-         TEXT("abcd"), 6},
-    };
-    for (const auto& value : values)
-        answers.Add(value.question, Set(key.get(), b, value.name, value.type, value.data, value.size));
+    answers.Add("RegSetValueExW of a REG_DWORD, as stored",
+                Set(key.get(), b, TEXT("ALS_SRC"), REG_DWORD, &lux, sizeof(lux)));
+    answers.Add("RegSetValueExW of a REG_SZ with its terminator, as stored",
+                Set(key.get(), b, TEXT("ALR_CURVE"), REG_SZ, TEXT("5,10"), 10));
+    answers.Add("RegSetValueExW of a REG_SZ of 6 bytes without its terminator, as stored",
+                Set(key.get(), b, TEXT("forgotten"), REG_SZ, TEXT("abc"), 6));
+    answers.Add("RegSetValueExW of a REG_SZ of 6 bytes cut from a longer text, as stored",
+                Set(key.get(), b, TEXT("cut"), REG_SZ, TEXT("abcd"), 6));
 
     // Value names are compared without case: a second write in another case replaces.
     Opened(z, key);
@@ -99,10 +98,7 @@ void Values(Answers& answers) {
                      nullptr, nullptr, nullptr);
     answers.Add("ALS_CS written, then als_cs: values, and ALS_CS as stored",
                 Number(count) + ", " + StoredValue(z, TEXT("ALS_CS")));
-}
 
-void CreationAndDeletion(Answers& answers) {
-    UniqueKey key;
     const auto create = [&] {
         DWORD disposition = 0xEEEE;
         const LONG result = RegCreateKeyExW(HKEY_LOCAL_MACHINE, deeper, 0, nullptr, REG_OPTION_NON_VOLATILE,
@@ -118,14 +114,12 @@ void CreationAndDeletion(Answers& answers) {
     answers.Add("RegDeleteKeyW of a key without subkeys, with a value",
                 Number(RegDeleteKeyW(HKEY_LOCAL_MACHINE, deeper)));
     answers.Add("RegDeleteKeyW of that key again", Number(RegDeleteKeyW(HKEY_LOCAL_MACHINE, deeper)));
-}
 
-}  // namespace
-
-void RegistryQuestions(Answers& answers) {
-    Enumeration(answers);
-    Values(answers);
-    CreationAndDeletion(answers);
+    // Whatever the answers: every key after the keys below it.
+    other.reset();
+    for (const WCHAR* name : subkeys) RegDeleteKeyW(HKEY_LOCAL_MACHINE, Subkey(name).c_str());
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, Subkey(TEXT("created")).c_str());
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, scratchKey);
 }
 
 }  // namespace conformance

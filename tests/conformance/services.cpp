@@ -1,6 +1,5 @@
-// The service manager's console side as -install and -remove use it, the settings that
-// -install gives beside the registration, the dispatcher as the service calls it from a
-// console, the module's own path, and the event log as the service writes to it.
+// The service manager as -install and -remove use it, with the settings -install gives;
+// the dispatcher from a console, the module's path and the event log as the service uses them.
 #include <cstring>
 
 #include "install/service_settings.h"
@@ -15,29 +14,22 @@ const WCHAR* const binaryPath = TEXT("\"C:\\Program Files\\Noxel Conformance\\co
 
 constexpr DWORD interactive = SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PROCESS;
 
-// With -install's arguments.
-SC_HANDLE Create(SC_HANDLE manager, DWORD type = interactive) {
-    return CreateServiceW(manager, name, TEXT("Noxel Conformance"), SERVICE_ALL_ACCESS, type,
-                          SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, binaryPath, nullptr, nullptr, TEXT(""),
-                          nullptr, nullptr);
-}
-
-std::string Status(const SERVICE_STATUS& status) {
-    return "state " + Number(status.dwCurrentState) + " type " + Hex(status.dwServiceType) + " accepted " +
-           Number(status.dwControlsAccepted) + " exit " + Number(status.dwWin32ExitCode);
-}
-
 void WINAPI NeverRuns(DWORD, LPWSTR*) {}
 
 }  // namespace
 
-void ServiceManagerQuestions(Answers& answers) {
-    UniqueServiceHandle manager, service, again, queryOnly, removing, reopened;
+void ServiceQuestions(Answers& answers) {
+    UniqueServiceHandle manager, service, again, queryOnly, changeOnly, removing, reopened;
     const auto open = [&](UniqueServiceHandle& kept, DWORD access) {
         return Keep(kept, [&] { return OpenServiceW(manager.get(), name, access); });
     };
+    // With -install's arguments.
     const auto create = [&](UniqueServiceHandle& kept, DWORD type) {
-        return Keep(kept, [&] { return Create(manager.get(), type); });
+        return Keep(kept, [&] {
+            return CreateServiceW(manager.get(), name, TEXT("Noxel Conformance"), SERVICE_ALL_ACCESS, type,
+                                  SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, binaryPath, nullptr, nullptr,
+                                  TEXT(""), nullptr, nullptr);
+        });
     };
     answers.Add("OpenSCManagerW with all access",
                 Keep(manager, [] { return OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS); }));
@@ -45,14 +37,30 @@ void ServiceManagerQuestions(Answers& answers) {
     answers.Add("CreateServiceW as -install calls it", create(service, interactive));
     answers.Add("CreateServiceW of an existing service", create(again, SERVICE_WIN32_OWN_PROCESS));
 
+    // The settings that -install gives beside the registration.
+    answers.Add("the description of a new service", StoredSetting(name, SERVICE_CONFIG_DESCRIPTION));
+    answers.Add("ChangeServiceConfig2W of the description, as -install calls it",
+                Try([&] { return SetServiceDescription(service.get()); }));
+    answers.Add("the description as stored", StoredSetting(name, SERVICE_CONFIG_DESCRIPTION));
+    answers.Add("ChangeServiceConfig2W of the recovery actions, as -install calls it",
+                Try([&] { return SetServiceRecovery(service.get()); }));
+    answers.Add("the recovery actions as stored", StoredSetting(name, SERVICE_CONFIG_FAILURE_ACTIONS));
+    open(queryOnly, SERVICE_QUERY_STATUS);
+    answers.Add("ChangeServiceConfig2W without change-config access",
+                Try([&] { return SetServiceDescription(queryOnly.get()); }));
+    open(changeOnly, SERVICE_CHANGE_CONFIG);
+    answers.Add("ChangeServiceConfig2W of restarts without start access",
+                Try([&] { return SetServiceRecovery(changeOnly.get()); }));
+
     SERVICE_STATUS status;
     std::memset(&status, 0xEE, sizeof(status));
     const std::string queried = Try([&] { return QueryServiceStatus(service.get(), &status); });
-    answers.Add("QueryServiceStatus of a service never started", queried + " " + Status(status));
+    answers.Add("QueryServiceStatus of a service never started",
+                queried + " state " + Number(status.dwCurrentState) + " type " + Hex(status.dwServiceType) +
+                    " accepted " + Number(status.dwControlsAccepted) + " exit " +
+                    Number(status.dwWin32ExitCode));
     answers.Add("ControlService stop of a stopped service",
                 Try([&] { return ControlService(service.get(), SERVICE_CONTROL_STOP, &status); }));
-
-    open(queryOnly, SERVICE_QUERY_STATUS);
     answers.Add("ControlService stop without stop access",
                 Try([&] { return ControlService(queryOnly.get(), SERVICE_CONTROL_STOP, &status); }));
     answers.Add("StartServiceW without start access",
@@ -71,7 +79,8 @@ void ServiceManagerQuestions(Answers& answers) {
     answers.Add("OpenServiceW while marked for deletion", open(reopened, SERVICE_QUERY_STATUS));
     answers.Add("CreateServiceW while marked for deletion", create(again, interactive));
 
-    for (UniqueServiceHandle* handle : {&again, &reopened, &queryOnly, &removing}) handle->reset();
+    for (UniqueServiceHandle* handle : {&again, &reopened, &queryOnly, &changeOnly, &removing})
+        handle->reset();
     answers.Add("CloseServiceHandle of the last handle",
                 Try([&] { return CloseServiceHandle(service.release()); }));
     answers.Add("OpenServiceW after the last handle closed", open(reopened, SERVICE_QUERY_STATUS));
@@ -79,60 +88,33 @@ void ServiceManagerQuestions(Answers& answers) {
     answers.Add("OpenSCManagerW with connect access, as -remove calls it",
                 Keep(manager, [] { return OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT); }));
     answers.Add("CreateServiceW with connect access only", create(service, interactive));
-    if (service) DeleteService(service.get());
-}
 
-void ServiceSettingsQuestions(Answers& answers) {
-    UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    UniqueServiceHandle service(Create(manager.get()));
-    answers.Add("the description of a new service", StoredSetting(name, SERVICE_CONFIG_DESCRIPTION));
-    answers.Add("ChangeServiceConfig2W of the description, as -install calls it",
-                Try([&] { return SetServiceDescription(service.get()); }));
-    answers.Add("the description as stored", StoredSetting(name, SERVICE_CONFIG_DESCRIPTION));
-    answers.Add("ChangeServiceConfig2W of the recovery actions, as -install calls it",
-                Try([&] { return SetServiceRecovery(service.get()); }));
-    answers.Add("the recovery actions as stored", StoredSetting(name, SERVICE_CONFIG_FAILURE_ACTIONS));
-
-    UniqueServiceHandle queryOnly(OpenServiceW(manager.get(), name, SERVICE_QUERY_STATUS));
-    answers.Add("ChangeServiceConfig2W without change-config access",
-                Try([&] { return SetServiceDescription(queryOnly.get()); }));
-    UniqueServiceHandle changeOnly(OpenServiceW(manager.get(), name, SERVICE_CHANGE_CONFIG));
-    answers.Add("ChangeServiceConfig2W of restarts without start access",
-                Try([&] { return SetServiceRecovery(changeOnly.get()); }));
-    DeleteService(service.get());
-}
-
-void DispatcherQuestions(Answers& answers) {
     // As RunService calls it, from a console: no service manager started this process.
     SERVICE_TABLE_ENTRYW table[] = {{const_cast<LPWSTR>(name), NeverRuns}, {nullptr, nullptr}};
     answers.Add("StartServiceCtrlDispatcherW from a console",
                 Try([&] { return StartServiceCtrlDispatcherW(table); }));
-}
 
-void ModuleQuestions(Answers& answers) {
     WCHAR path[MAX_PATH];
     DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
     answers.Add("GetModuleFileNameW into MAX_PATH characters", Number(length) + " " + Escape(path));
-
     WCHAR cut[8];
     for (WCHAR& c : cut) c = '#';
     SetLastError(unsetError);
     length = GetModuleFileNameW(nullptr, cut, 5);
     answers.Add("GetModuleFileNameW into 5 characters",
                 Number(length) + " error " + Number(GetLastError()) + " " + Escape(cut, 6));
-}
 
-void EventLogQuestions(Answers& answers) {
     UniqueEventSource source;
     answers.Add("RegisterEventSourceW on this machine",
                 Keep(source, [] { return RegisterEventSourceW(nullptr, TEXT("NoxelConformance")); }));
     // As the service reports: two strings, category and identifier 0.
     LPCWSTR strings[2] = {TEXT("NoxelConformance"), TEXT("Noxel ALS Service in OnStart")};
+    std::string reported;
     for (WORD type : {EVENTLOG_INFORMATION_TYPE, EVENTLOG_ERROR_TYPE})
-        answers.Add(
-            type == EVENTLOG_ERROR_TYPE ? "ReportEventW of an error entry"
-                                        : "ReportEventW of an information entry",
-            Try([&] { return ReportEventW(source.get(), type, 0, 0, nullptr, 2, 0, strings, nullptr); }));
+        reported += (reported.empty() ? "" : ", ") + Try([&] {
+                        return ReportEventW(source.get(), type, 0, 0, nullptr, 2, 0, strings, nullptr);
+                    });
+    answers.Add("ReportEventW of an information entry, then of an error entry", reported);
 }
 
 }  // namespace conformance

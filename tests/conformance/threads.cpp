@@ -18,9 +18,7 @@ std::string Waited(HANDLE handle, DWORD milliseconds) {
     return result == WAIT_FAILED ? "WAIT_FAILED error " + Number(GetLastError()) : Hex(result);
 }
 
-HANDLE NewEvent(BOOL manualReset = TRUE, BOOL signalled = FALSE) {
-    return CreateEventW(nullptr, manualReset, signalled, nullptr);
-}
+HANDLE NewEvent() { return CreateEventW(nullptr, TRUE, FALSE, nullptr); }
 
 // A real-time pause that every platform's clock keeps: a wait that times out.
 void Settle() {
@@ -45,8 +43,6 @@ DWORD WINAPI RunWork(LPVOID context) {
     return 0;
 }
 
-SRWLOCK transitionLock = SRWLOCK_INIT;
-
 }  // namespace
 
 void ThreadQuestions(Answers& answers) {
@@ -57,12 +53,10 @@ void ThreadQuestions(Answers& answers) {
     const std::string timedOut = Waited(manual.get(), 50);
     answers.Add("WaitForSingleObject of 50 ms on it, and the last error after it",
                 timedOut + ", " + Hex(GetLastError()));
-    answers.Add("SetEvent", Outcome(SetEvent(manual.get())));
-    answers.Add("WaitForSingleObject without limit once it is set", Waited(manual.get(), INFINITE));
-    answers.Add("WaitForSingleObject of 0 ms again", Waited(manual.get(), 0));
-    UniqueKernelHandle automatic(NewEvent(FALSE, TRUE));
-    answers.Add("WaitForSingleObject on an auto-reset event created signalled", Waited(automatic.get(), 0));
-    answers.Add("WaitForSingleObject on it a second time", Waited(automatic.get(), 0));
+    const std::string set = Outcome(SetEvent(manual.get()));
+    const std::string first = Waited(manual.get(), INFINITE);
+    answers.Add("SetEvent, then a wait without limit and one of 0 ms",
+                set + ", " + first + ", " + Waited(manual.get(), 0));
 
     UniqueKernelHandle started, finished;
     // Queues `body` and waits until it has started; the outcome of the queueing.
@@ -75,10 +69,10 @@ void ThreadQuestions(Answers& answers) {
         WaitForSingleObject(started.get(), patienceMs);
         return queued;
     };
-    answers.Add("QueueUserWorkItem of a long-running item", queue([] {}));
+    const std::string queued = queue([] {});
     const std::string ran = Waited(finished.get(), patienceMs);
-    answers.Add("the work item ran, with its context",
-                ran + (work.context == &work ? ", its context" : ", another context"));
+    answers.Add("QueueUserWorkItem of a long-running item, and its run, with its context",
+                queued + ", " + ran + (work.context == &work ? ", its context" : ", another context"));
 
     // OnStop's wait: the worker sets the event while the wait is under way.
     UniqueKernelHandle stopped(NewEvent());
@@ -94,11 +88,13 @@ void ThreadQuestions(Answers& answers) {
     static std::string waited;
     queue([closing] { waited = Waited(closing, 2000); });
     Settle();
-    answers.Add("CloseHandle of an event while another thread waits on it", Outcome(CloseHandle(closing)));
+    const std::string closed = Outcome(CloseHandle(closing));
     WaitForSingleObject(finished.get(), patienceMs);
-    answers.Add("that thread's wait of 2000 ms", waited);
+    answers.Add("CloseHandle of an event while another thread waits on it, and that wait of 2000 ms",
+                closed + ", " + waited);
 
     // The transitions' lock, held by one thread while another asks for it.
+    static SRWLOCK transitionLock = SRWLOCK_INIT;
     AcquireSRWLockExclusive(&transitionLock);
     queue([] {
         AcquireSRWLockExclusive(&transitionLock);
@@ -109,10 +105,11 @@ void ThreadQuestions(Answers& answers) {
     answers.Add("an SRW lock asked for by another thread: its wait while held, then once released",
                 whileHeld + ", " + Waited(finished.get(), patienceMs));
 
-    const HANDLE closed = manual.release();
-    answers.Add("CloseHandle of an event", Outcome(CloseHandle(closed)));
+    const HANDLE gone = manual.release();
+    const std::string closedAfter = Outcome(CloseHandle(gone));
     SetLastError(unsetError);
-    answers.Add("WaitForSingleObject on the closed handle", Waited(closed, 0));
+    answers.Add("CloseHandle of an event, then a wait on the closed handle",
+                closedAfter + ", " + Waited(gone, 0));
 }
 
 }  // namespace conformance

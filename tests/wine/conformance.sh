@@ -2,7 +2,7 @@
 # The conformance program (tests/conformance) as the Windows build under Wine, held to
 # the expectations that the emulation is held to: once where Wine answers every
 # question, once where the test build's firmware reader answers the firmware questions.
-# The program checks itself that it left nothing behind. The devices and firmware
+# The program checks itself that it left nothing behind; the devices and firmware
 # variables are set up here as machine_emulated.cpp sets the emulated ones up.
 # Usage: conformance.sh noxel-conformance.exe noxel-conformance-firmware-directory.exe
 #                       EXPECTATIONS FIRMWARE-DIRECTORY
@@ -13,7 +13,6 @@ start_prefix
 folder="$WINEPREFIX/drive_c/noxel-conformance"
 mkdir -p "$folder"
 cp "$1" "$folder/conformance.exe"
-cp "$2" "$folder/conformance-firmware-directory.exe"
 cp "$3" "$folder/expectations.txt"
 
 # device KEY HARDWARE-ID...: Wine's setupapi lists every instance key under Enum that has
@@ -46,18 +45,16 @@ printf '\x07\x00\x00\x00\x00' >"$firmware/ALS_FLAG-$guid"
 run() {
   local name=$1 code=0
   shift
-  wine "$@" >"$work/$name.out" 2>"$work/$name.err" || code=$?
-  tr -d '\r' <"$work/$name.out" | sed 's/^/   /'
+  wine "$@" 2>"$work/$name.err" | tr -d '\r' | sed 's/^/   /' || code=$?
   expect_equal "$name" "exit code 0" "exit code $code"
   [ "$code" -eq 0 ] || sed 's/^/   stderr: /' "$work/$name.err" | head -20
 }
 
 step "Wine answers"
 run "Wine answers as the expectations say" 'C:\noxel-conformance\conformance.exe' \
-  'C:\noxel-conformance\expectations.txt' --as wine
+  'C:\noxel-conformance\expectations.txt' --wine
 step "the test build's firmware reader answers"
-run "the firmware reader answers as Windows does" 'C:\noxel-conformance\conformance-firmware-directory.exe' \
-  'C:\noxel-conformance\expectations.txt' --as firmware-directory firmware
+run "the firmware reader answers as Windows does" "$2" 'C:\noxel-conformance\expectations.txt' firmware
 
 # A directory outside the prefix outlives it: the variables go.
 rm -f "$firmware/CALIBRATE-$guid" "$firmware/ALS_FLAG-$guid"

@@ -1,6 +1,6 @@
 // The bounded formatter and the string operations with the formats and capacities the
-// service uses: the ALR text's pairs, the log's timestamp and lines, the error events,
-// the quoted path, the console's text; and their returns and cut texts at the limits.
+// service uses (the ALR text, the log, the error events, the quoted path, the console),
+// and their returns and cut texts at the limits.
 #include <algorithm>
 #include <cstdarg>
 #include <vector>
@@ -14,21 +14,18 @@ namespace {
 constexpr WCHAR unwritten = '#';
 
 // The call's result code, then the text it leaves in a buffer of `capacity` characters
-// and a few more, pre-filled so that a write past the capacity shows (a capacity beyond
-// what is ever written gets 2048 real characters); or the text's length only.
+// and a few more, pre-filled so that a write past the capacity shows; or the text's
+// length only.
 template <typename Call>
 std::string Filled(size_t capacity, Call call, bool lengthOnly = false) {
-    std::vector<WCHAR> text(std::min<size_t>(capacity, 2048) + 8, unwritten);
+    std::vector<WCHAR> text(capacity + 8, unwritten);
     std::string shown = Hex(static_cast<DWORD>(call(text.data()))) + " ";
     const size_t length = std::find(text.begin(), text.end(), 0) - text.begin();
-    if (text[0] == unwritten)
-        shown += "untouched";
-    else if (length == text.size())
+    if (length == text.size())
         shown += "not terminated";
-    else if (lengthOnly)
-        shown += "length " + Number(static_cast<unsigned long>(length));
     else
-        shown += length == 0 ? "empty" : Escape(text.data(), length);
+        shown +=
+            lengthOnly ? "length " + Number(static_cast<unsigned long>(length)) : Escape(text.data(), length);
     for (size_t i = capacity; i < text.size(); ++i)
         if (text[i] != unwritten) return shown + ", written past the capacity";
     return shown;
@@ -49,16 +46,9 @@ HRESULT VPrintf(WCHAR* text, size_t capacity, const WCHAR* format, ...) {
     return result;
 }
 
-std::string Cat(size_t capacity, const WCHAR* first, const WCHAR* second) {
-    return Filled(capacity, [&](WCHAR* text) {
-        StringCchCopyW(text, capacity, first);
-        return StringCchCatW(text, capacity, second);
-    });
-}
-
 }  // namespace
 
-void FormatterQuestions(Answers& answers) {
+void StringQuestions(Answers& answers) {
     answers.Add("StringCchPrintfW of the first ALR pair into 16",
                 Printf(16, TEXT("%lu,%lu"), DWORD{5}, DWORD{10}));
     answers.Add("StringCchPrintfW of the widest later ALR pair into 16",
@@ -78,9 +68,6 @@ void FormatterQuestions(Answers& answers) {
 
     answers.Add("StringCchPrintfW of 4 characters into 5", Printf(5, TEXT("%lu"), DWORD{1234}));
     answers.Add("StringCchPrintfW of 5 characters into 5", Printf(5, TEXT("%lu"), DWORD{12345}));
-    answers.Add("StringCchPrintfW into 0", Printf(0, TEXT("%lu"), DWORD{1}));
-    answers.Add("StringCchPrintfW into 0x7fffffff", Printf(0x7FFFFFFF, TEXT("%s"), TEXT("text")));
-    answers.Add("StringCchPrintfW into 0x80000000", Printf(size_t{0x80000000}, TEXT("%s"), TEXT("text")));
     // The console's capacity, and a text of 2000 characters.
     std::vector<WCHAR> longText(2001, 'x');
     longText.back() = 0;
@@ -94,11 +81,24 @@ void FormatterQuestions(Answers& answers) {
     for (const WCHAR* copied : {TEXT("abc"), TEXT("abcd")})
         answers.Add("StringCchCopyW of " + Number(lstrlenW(copied)) + " characters into 4",
                     Filled(4, [&](WCHAR* text) { return StringCchCopyW(text, 4, copied); }));
-    answers.Add("StringCchCatW of ab and cd into 5", Cat(5, TEXT("ab"), TEXT("cd")));
-    answers.Add("StringCchCatW of ab and cd into 4", Cat(4, TEXT("ab"), TEXT("cd")));
+    for (size_t capacity : {5, 4})
+        answers.Add("StringCchCatW of ab and cd into " + Number(capacity), Filled(capacity, [&](WCHAR* text) {
+                        StringCchCopyW(text, capacity, TEXT("ab"));
+                        return StringCchCatW(text, capacity, TEXT("cd"));
+                    }));
+    answers.Add("lstrlenW of abc, and of an empty text",
+                Number(lstrlenW(TEXT("abc"))) + ", " + Number(lstrlenW(TEXT(""))));
 
-    answers.Add("lstrlenW of abc", Number(lstrlenW(TEXT("abc"))));
-    answers.Add("lstrlenW of an empty text", Number(lstrlenW(TEXT(""))));
+    // The console's conversion: a size query, then the conversion into that size.
+    const WCHAR text[] = TEXT("Noxel_ALS_Service is installed.\n");
+    const int length = lstrlenW(text);
+    const int bytes = WideCharToMultiByte(CP_ACP, 0, text, length, nullptr, 0, nullptr, nullptr);
+    std::string narrow(64, '#');
+    const int converted = WideCharToMultiByte(CP_ACP, 0, text, length, &narrow[0], bytes, nullptr, nullptr);
+    const bool same = narrow.substr(0, length + 1) == "Noxel_ALS_Service is installed.\n#";
+    answers.Add("WideCharToMultiByte of 32 ASCII characters: the size, then the text",
+                Number(bytes) + ", " + Number(converted) +
+                    (same ? " bytes, the same, not terminated" : " bytes, another"));
 }
 
 }  // namespace conformance
