@@ -12,7 +12,7 @@ seconds="${1:-20}"
 case "$seconds" in
   '' | *[!0-9]*) echo "usage: scripts/fuzz.sh [SECONDS]" >&2; exit 2 ;;
 esac
-targets=(firmware sensor_model machine_file)
+targets=(firmware sensor_model)
 
 bash scripts/install-dependencies.sh
 cmake --preset fuzz >/dev/null
