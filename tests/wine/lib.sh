@@ -97,7 +97,6 @@ reg_values() {
     sed -n 's/^    \([^ ]*\) \{4\}\(REG_[A-Z_]*\) \{4\}\(.*\)$/\1 \2 \3/p'
 }
 
-# The Unix path of a Windows path in this prefix.
 unix_path() { wine winepath -u "$1" 2>/dev/null | tr -d '\r'; }
 
 # service_state: the STATE word of "sc query" for the service, or "gone" when the service
@@ -124,8 +123,7 @@ readonly event_source='SYSTEM\CurrentControlSet\Services\EventLog\Application\No
 # put_program EXE DIR: EXE copied into the prefix as C:\DIR\NoxelAlsSvc.exe, which $program
 # names from then on.
 put_program() {
-  mkdir -p "$WINEPREFIX/drive_c/${2//\\//}"
-  cp "$1" "$WINEPREFIX/drive_c/${2//\\//}/NoxelAlsSvc.exe"
+  install -D "$1" "$WINEPREFIX/drive_c/${2//\\//}/NoxelAlsSvc.exe"
   program="C:\\$2\\NoxelAlsSvc.exe"
 }
 
@@ -166,10 +164,7 @@ x' "$text"
 # pairing the lines of one thread (each entry prints its strings one per line).
 events() {
   sed -n 's/^\([0-9a-f]*\):\([a-z]*\):eventlog:ReportEventW L"\(.*\)"$/\1|\2|\3/p' "$work/services.log" |
-    awk -F'|' '{
-      if ($1 in first) { print $2 "|" first[$1] "|" $3; delete first[$1] }
-      else first[$1] = $3
-    }'
+    awk -F'|' '$1 in first { print $2 "|" first[$1] "|" $3; delete first[$1]; next } { first[$1] = $3 }'
 }
 
 # expect_events TEXT...: the service's event-log entries of the run, in order, each an
