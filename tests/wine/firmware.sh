@@ -56,12 +56,9 @@ ALS_SRC REG_DWORD 0x3e8" "$(reg_values "$sensor\\$instance\\Device Parameters" |
 done
 entries=$'[TS]SOURCE LUX: 1000\r\n[TS]SENSOR LUX: 300\r\n[TS]ALR Table: 5,10,100,150,1000,800\r\n'
 entries+=$'[TS]CHANGE SENSITIVITY: 40\r\n[TS]ALS FLAG: 0\r\n'
-# Every byte is compared but those of the "[YYYYMMDD-HH:MM:SS]" timestamps.
-expected="$entries$entries"
-stamps=$(iconv -f UTF-16LE -t UTF-8 "$log" | grep -ao '\[[0-9]\{8\}-[0-9][0-9]:[0-9][0-9]:[0-9][0-9]\]' || true)
-for stamp in $stamps; do expected=${expected/\[TS\]/$stamp}; done
-printf '%s' "$expected" | iconv -f UTF-8 -t UTF-16LE >"$work/expected.log"
-expect_same_file "the text log, in UTF-16LE without a BOM" "$work/expected.log" "$log"
+# The "[YYYYMMDD-HH:MM:SS]" timestamps masked; a BOM or another encoding shows in the text.
+expect_equal "the text log, in UTF-16LE without a BOM" "$entries${entries}x" \
+  "$(iconv -f UTF-16LE -t UTF-8 "$log" | sed 's/^\[[0-9]\{8\}-[0-9][0-9]:[0-9][0-9]:[0-9][0-9]\]/[TS]/'; printf x)"
 expect_events "Noxel ALS Service in OnStart" "Update parameters successfully!"
 
 step "-remove once the worker has ended"
