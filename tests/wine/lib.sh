@@ -40,8 +40,8 @@ verdict() {
     echo "ok: $1"
   else
     failures=$((failures + 1))
-    printf 'FAIL: %s\n  expected:\n%s\n  came:\n%s\n' "$1" "$(printf '%s\n' "$3" | cat -A)" \
-      "$(printf '%s\n' "$4" | cat -A)"
+    printf 'FAIL: %s\n  expected:\n%s\n  came:\n%s\n' "$1" "$(printf '%s\n' "$3" | cat -A | sed 's/^/    /')" \
+      "$(printf '%s\n' "$4" | cat -A | sed 's/^/    /')"
   fi
 }
 
