@@ -43,7 +43,7 @@ variable ALR_CURVE '05 00 0a 00 64 00 96 00 e8 03 20 03 ff ff ff ff
                     00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00'
 variable ALS_CS '28 aa bb cc'                       # 40; bytes 1 to 3 are not used
 variable ALS_FLAG '00'
-expect_equal "-install: console text" "$installed" "$(console -install)"
+install_service
 wait_until 20 grep -q 'ReportEventW L"Update parameters successfully!"' "$work/services.log" || true
 
 for instance in "${instances[@]}"; do
@@ -56,14 +56,10 @@ ALS_SRC REG_DWORD 0x3e8" "$(reg_values "$sensor\\$instance\\Device Parameters" |
 done
 entries=$'[TS]SOURCE LUX: 1000\r\n[TS]SENSOR LUX: 300\r\n[TS]ALR Table: 5,10,100,150,1000,800\r\n'
 entries+=$'[TS]CHANGE SENSITIVITY: 40\r\n[TS]ALS FLAG: 0\r\n'
-# Every byte is compared but those of the "[YYYYMMDD-HH:MM:SS]" timestamps.
-expected="$entries$entries"
-stamps=$(iconv -f UTF-16LE -t UTF-8 "$log" | grep -ao '\[[0-9]\{8\}-[0-9][0-9]:[0-9][0-9]:[0-9][0-9]\]' || true)
-for stamp in $stamps; do expected=${expected/\[TS\]/$stamp}; done
-printf '%s' "$expected" | iconv -f UTF-8 -t UTF-16LE >"$work/expected.log"
-expect_same_file "the text log, in UTF-16LE without a BOM" "$work/expected.log" "$log"
-expect_events "events of the run" "Noxel ALS Service in OnStart" "Update parameters successfully!"
+# The "[YYYYMMDD-HH:MM:SS]" timestamps masked; a BOM or another encoding shows in the text.
+expect_equal "the text log, in UTF-16LE without a BOM" "$entries${entries}x" \
+  "$(iconv -f UTF-16LE -t UTF-8 "$log" | sed 's/^\[[0-9]\{8\}-[0-9][0-9]:[0-9][0-9]:[0-9][0-9]\]/[TS]/'; printf x)"
+expect_events "Noxel ALS Service in OnStart" "Update parameters successfully!"
 
 step "-remove once the worker has ended"
-remove_within 0 5 "with the worker ended, -remove takes its one-second poll and little more"
-expect_state "the service manager knows no service after -remove" gone
+remove_within 5 "with the worker ended, -remove takes its one-second poll and little more"

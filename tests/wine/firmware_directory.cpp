@@ -36,10 +36,6 @@ bool EfivarfsGuid(LPCWSTR guid, WCHAR (&text)[guidTextLength + 1]) {
     return guid[guidTextLength + 1] == '}' && guid[guidTextLength + 2] == 0;
 }
 
-// Windows reads firmware variables only for a process whose token has
-// SeSystemEnvironmentPrivilege enabled; so does this test build.
-bool SystemEnvironmentPrivilegeEnabled() { return TokenPrivilegeEnabled(SE_SYSTEM_ENVIRONMENT_NAME); }
-
 DWORD Fail(DWORD error) {
     SetLastError(error);
     return 0;
@@ -48,46 +44,33 @@ DWORD Fail(DWORD error) {
 }  // namespace
 
 DWORD WINAPI FirmwareDirectoryVariableW(LPCWSTR name, LPCWSTR guid, PVOID buffer, DWORD size) {
-    if (!name || !*name || !guid) return Fail(ERROR_INVALID_PARAMETER);
     WCHAR vendor[guidTextLength + 1];
     if (!EfivarfsGuid(guid, vendor)) return Fail(ERROR_INVALID_PARAMETER);
-    if (!SystemEnvironmentPrivilegeEnabled()) return Fail(ERROR_PRIVILEGE_NOT_HELD);
+    // Windows reads firmware variables only for a process that has the privilege enabled.
+    if (!TokenPrivilegeEnabled(SE_SYSTEM_ENVIRONMENT_NAME)) return Fail(ERROR_PRIVILEGE_NOT_HELD);
 
-    WCHAR path[MAX_PATH];
-    if (FAILED(StringCchPrintfW(path, MAX_PATH, TEXT("%s\\%s-%s"), TEXT(NOXEL_FIRMWARE_DIRECTORY), name,
-                                vendor)))
+    WCHAR fileName[MAX_PATH], path[MAX_PATH];
+    StringCchPrintfW(fileName, MAX_PATH, TEXT("%s-%s"), name, vendor);
+    if (FAILED(StringCchPrintfW(path, MAX_PATH, TEXT("%s\\%s"), TEXT(NOXEL_FIRMWARE_DIRECTORY), fileName)))
         return Fail(ERROR_ENVVAR_NOT_FOUND);  // no variable has a name that long
-    UniqueFile file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        const DWORD error = GetLastError();
-        return Fail(error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ERROR_ENVVAR_NOT_FOUND
-                                                                                   : error);
-    }
     // Variable names are case-sensitive; the file system that holds them may not be.
     WIN32_FIND_DATAW found;
     UniqueFind entry(FindFirstFileW(path, &found));
-    WCHAR fileName[MAX_PATH];
-    StringCchPrintfW(fileName, MAX_PATH, TEXT("%s-%s"), name, vendor);
     if (!entry || lstrcmpW(found.cFileName, fileName) != 0) return Fail(ERROR_ENVVAR_NOT_FOUND);
-
-    LARGE_INTEGER fileSize{};
-    if (!GetFileSizeEx(file.get(), &fileSize)) return Fail(GetLastError());
     // A variable holds at least one byte: a file of attributes alone is no variable.
-    if (fileSize.QuadPart <= attributesSize) return Fail(ERROR_ENVVAR_NOT_FOUND);
-    if (fileSize.QuadPart - attributesSize > size) return Fail(ERROR_INSUFFICIENT_BUFFER);
-    const DWORD dataSize = static_cast<DWORD>(fileSize.QuadPart - attributesSize);
-    if (!buffer) return Fail(ERROR_NOACCESS);
+    const DWORD fileSize = found.nFileSizeLow;
+    if (found.nFileSizeHigh != 0 || fileSize <= attributesSize) return Fail(ERROR_ENVVAR_NOT_FOUND);
+    const DWORD dataSize = fileSize - attributesSize;
+    if (dataSize > size) return Fail(ERROR_INSUFFICIENT_BUFFER);
 
-    BYTE attributes[attributesSize];
-    DWORD read = 0;
-    if (!ReadFile(file.get(), attributes, attributesSize, &read, nullptr) || read != attributesSize)
-        return Fail(ERROR_READ_FAULT);
     // Read into a copy first, so that a failed read leaves the caller's buffer untouched.
-    std::vector<BYTE> data(dataSize);
-    if (!ReadFile(file.get(), data.data(), dataSize, &read, nullptr) || read != dataSize)
+    std::vector<BYTE> data(fileSize);
+    DWORD read = 0;
+    UniqueFile file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file || !ReadFile(file.get(), data.data(), fileSize, &read, nullptr) || read != fileSize)
         return Fail(ERROR_READ_FAULT);
-    CopyMemory(buffer, data.data(), dataSize);
+    CopyMemory(buffer, data.data() + attributesSize, dataSize);
     SetLastError(ERROR_SUCCESS);
     return dataSize;
 }

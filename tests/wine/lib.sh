@@ -13,21 +13,15 @@ unset DISPLAY WAYLAND_DISPLAY
 work=$(mktemp -d "${TMPDIR:-/tmp}/noxel-wine.XXXXXX")
 export WINEPREFIX="$work/prefix"
 failures=0
-started=$(date +%s)
 
 finish() {
   local status=$?
   # Stops every process of this prefix, the services too; nothing else is touched.
   wineserver -k >/dev/null 2>&1 || true
   wineserver -w >/dev/null 2>&1 || true
+  if [ "${NOXEL_WINE_KEEP:-0}" = 1 ]; then echo "kept: $work"; else rm -rf "$work"; fi
   if [ "$status" -eq 0 ] && [ "$failures" -ne 0 ]; then status=1; fi
-  if [ "${NOXEL_WINE_KEEP:-0}" = 1 ]; then
-    echo "kept: $work"
-  else
-    rm -rf "$work"
-  fi
-  echo "$(basename "$0"): $([ "$status" -eq 0 ] && echo passed || echo FAILED)" \
-    "in $(( $(date +%s) - started )) s"
+  echo "$(basename "$0"): $([ "$status" -eq 0 ] && echo passed || echo FAILED)"
   exit "$status"
 }
 trap finish EXIT
@@ -35,36 +29,19 @@ trap 'exit 130' INT TERM
 
 step() { echo "-- $*"; }
 
-# Shows text with its control characters visible, one line per line of text.
-visible() { printf '%s' "$1" | od -An -c | sed 's/^/   /'; }
-
-fail() {
-  failures=$((failures + 1))
-  echo "FAIL: $1"
-}
-
 # expect_equal WHAT EXPECTED ACTUAL; expect_match WHAT EXTENDED-REGEX ACTUAL, which the
-# whole text must match. A failure shows both texts, control characters visible.
+# whole text must match; expect_same_file WHAT EXPECTED-FILE ACTUAL-FILE, byte for byte.
+# A failure shows both texts, control characters visible as cat -A shows them.
 expect_equal() { verdict "$1" "$([ "$2" == "$3" ] && echo ok)" "$2" "$3"; }
 expect_match() { verdict "$1" "$([[ "$3" =~ ^($2)$ ]] && echo ok)" "$2" "$3"; }
+expect_same_file() { expect_equal "$1" "the same bytes" "$(cmp "$2" "$3" 2>&1 && echo the same bytes)"; }
 verdict() {
   if [ "$2" = ok ]; then
     echo "ok: $1"
   else
-    fail "$1"
-    echo "  expected:"; visible "$3"
-    echo "  came:"; visible "$4"
-  fi
-}
-
-# expect_same_file WHAT EXPECTED-FILE ACTUAL-FILE: byte for byte; a difference shows as
-# cmp shows it, with the first differing bytes (offset, then octal values).
-expect_same_file() {
-  if cmp -s "$2" "$3"; then
-    echo "ok: $1"
-  else
-    fail "$1"
-    { cmp "$2" "$3"; cmp -l "$2" "$3" | head -8; } 2>&1 | sed 's/^/   /' || true
+    failures=$((failures + 1))
+    printf 'FAIL: %s\n  expected:\n%s\n  came:\n%s\n' "$1" "$(printf '%s\n' "$3" | cat -A | sed 's/^/    /')" \
+      "$(printf '%s\n' "$4" | cat -A | sed 's/^/    /')"
   fi
 }
 
@@ -82,9 +59,9 @@ wait_until() {
 # "x" after it so that trailing line breaks survive, and the exit code after that when
 # it is not 0 (so that the comparison of the text fails on it).
 console() {
-  local out code=0
-  out=$(wine "$program" "$@" 2>>"$work/console.err"; code=$?; printf x; exit $code) || code=$?
-  printf '%s' "$out"
+  local code=0
+  wine "$program" "$@" 2>>"$work/console.err" || code=$?
+  printf x
   [ "$code" -eq 0 ] || printf ' (exit code %s)' "$code"
 }
 
@@ -120,22 +97,20 @@ reg_values() {
     sed -n 's/^    \([^ ]*\) \{4\}\(REG_[A-Z_]*\) \{4\}\(.*\)$/\1 \2 \3/p'
 }
 
-# The Unix path of a Windows path in this prefix.
 unix_path() { wine winepath -u "$1" 2>/dev/null | tr -d '\r'; }
 
-# service_state NAME: the STATE word of "sc query", or "gone" when the service manager
-# does not know the service (sc fails, silently).
+# service_state: the STATE word of "sc query" for the service, or "gone" when the service
+# manager does not know it (sc fails, silently).
 service_state() {
-  local out
-  out=$(wine sc query "$1" 2>/dev/null | tr -d '\r') || { echo gone; return; }
-  [[ "$out" =~ STATE[[:space:]]*:[[:space:]]*[0-9]+[[:space:]]+([A-Z_]+) ]] && echo "${BASH_REMATCH[1]}"
+  wine sc query "$name" 2>/dev/null | tr -d '\r' |
+    sed -n 's/^ *STATE *: [0-9]* *\([A-Z_]*\).*/\1/p' | grep . || echo gone
 }
-in_state() { [ "$(service_state $name)" = "$1" ]; }
+in_state() { [ "$(service_state)" = "$1" ]; }
 
 # expect_state WHAT STATE: the service reaches STATE within 20 s.
 expect_state() {
   wait_until 20 in_state "$2" || true
-  expect_equal "$1" "$2" "$(service_state $name)"
+  expect_equal "$1" "$2" "$(service_state)"
 }
 
 # ask ARGUMENT...: the answer of the scripts' helper ($probe, tests/wine/probe.cpp).
@@ -148,8 +123,7 @@ readonly event_source='SYSTEM\CurrentControlSet\Services\EventLog\Application\No
 # put_program EXE DIR: EXE copied into the prefix as C:\DIR\NoxelAlsSvc.exe, which $program
 # names from then on.
 put_program() {
-  mkdir -p "$WINEPREFIX/drive_c/${2//\\//}"
-  cp "$1" "$WINEPREFIX/drive_c/${2//\\//}/NoxelAlsSvc.exe"
+  install -D "$1" "$WINEPREFIX/drive_c/${2//\\//}/NoxelAlsSvc.exe"
   program="C:\\$2\\NoxelAlsSvc.exe"
 }
 
@@ -165,11 +139,13 @@ expected_service() {
 }
 expected_source() { printf 'EventMessageFile REG_EXPAND_SZ %s\nTypesSupported REG_DWORD 0x5\n' "$1"; }
 
-readonly installed='Noxel_ALS_Service is installed.
-Noxel_ALS_Service start running.
-x'
+# install_service: -install, with its console text.
+install_service() {
+  expect_equal "-install: console text" $'Noxel_ALS_Service is installed.\nNoxel_ALS_Service start running.\nx' \
+    "$(console -install)"
+}
 
-# remove_within MIN MAX WHAT: -remove stops and deletes the service, taking MIN to MAX s.
+# remove_within SECONDS WHAT: -remove stops and deletes the service within SECONDS.
 remove_within() {
   local begin text tenths
   begin=$(date +%s%N)
@@ -179,28 +155,23 @@ remove_within() {
 Noxel_ALS_Service is stopped\.
 Noxel_ALS_Service is removed\.
 x' "$text"
-  if [ "$tenths" -ge $(($1 * 10)) ] && [ "$tenths" -le $(($2 * 10)) ]; then
-    echo "ok: $3 ($1 to $2 s; took $((tenths / 10)).$((tenths % 10)) s)"
-  else
-    fail "-remove took $((tenths / 10)).$((tenths % 10)) s; expected $1 to $2 s: $3"
-  fi
+  expect_equal "$2 (took $((tenths / 10)).$((tenths % 10)) s)" yes \
+    "$([ "$tenths" -le $(($1 * 10)) ] && echo yes)"
+  expect_state "the service manager knows no service after -remove" gone
 }
 
 # events: every ReportEventW entry in services.log as "class|first string|second string",
 # pairing the lines of one thread (each entry prints its strings one per line).
 events() {
   sed -n 's/^\([0-9a-f]*\):\([a-z]*\):eventlog:ReportEventW L"\(.*\)"$/\1|\2|\3/p' "$work/services.log" |
-    awk -F'|' '{
-      if ($1 in first) { print $2 "|" first[$1] "|" $3; delete first[$1] }
-      else first[$1] = $3
-    }'
+    awk -F'|' '$1 in first { print $2 "|" first[$1] "|" $3; delete first[$1]; next } { first[$1] = $3 }'
 }
 
-# expect_events WHAT TEXT...: the service's event-log entries of the run, in order, each
-# an information entry of the service with that text.
+# expect_events TEXT...: the service's event-log entries of the run, in order, each an
+# information entry of the service with that text.
 expect_events() {
-  local what=$1 text expected=""
-  shift
+  local text expected=""
   for text in "$@"; do expected+="trace|Noxel_ALS_Service|$text"$'\n'; done
-  expect_equal "$what" "${expected%$'\n'}" "$(events)"
+  expect_equal "the service's events, as Wine prints them on the services' stderr" "${expected%$'\n'}" \
+    "$(events)"
 }

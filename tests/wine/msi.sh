@@ -68,19 +68,14 @@ expect_equal "one product, version $next_version" "$next_version" "$(products)"
 step "msiexec /i of version $version again: a downgrade, refused"
 expect_equal "msiexec /i: exit status, ERROR_INSTALL_FAILURE" 67 "$(msiexec /i 'C:\packages\current.msi' /qn)"
 expect_equal "still version $next_version alone" "$next_version" "$(products)"
-expect_same_file "still the executable of version $next_version" \
-  "$work/next/NoxelAlsSvc.exe" "$install_dir/NoxelAlsSvc.exe"
 expect_state "the service still runs" RUNNING
 
 step "msiexec /x, silent"
 expect_equal "msiexec /x: exit status" 0 "$(msiexec /x 'C:\packages\next.msi' /qn)"
 expect_state "the service manager knows no service" gone
-expect_equal "the service's key" "" "$(reg_values "$service_key")"
 expect_equal "the event source" "" "$(reg_values "$event_source")"
 expect_equal "the files and the folder" "(no folder)" "$(installed_files)"
 expect_equal "no product left" "" "$(products)"
-
-step "the events, as Wine prints them on the services' stderr"
-expect_events "started, stopped and started by the upgrade, stopped by the uninstall" \
-  "Noxel ALS Service in OnStart" "Noxel ALS Service in OnStop" "Noxel ALS Service in OnStart" \
+# Started, stopped and started by the upgrade, stopped by the uninstall.
+expect_events "Noxel ALS Service in OnStart" "Noxel ALS Service in OnStop" "Noxel ALS Service in OnStart" \
   "Noxel ALS Service in OnStop"

@@ -1,13 +1,9 @@
-// The Wine scripts' helper, which reads back what no tool of Wine shows: "accepted NAME"
-// prints the controls a service accepts; "version FILE" an executable's version resource
-// and manifest; "render FILE TEXT..." renders each text as Event Viewer renders an entry
-// of the service, through FILE's message table; "inf INF [SECTION [KEY]]" opens a driver
-// package INF with setupapi (see Inf).
-// What the platform answers to the service's own calls is the conformance program's
-// business (tests/conformance/).
+// The Wine scripts' helper, which reads back what no tool of Wine shows (the commands are
+// in its usage text, at the end). What the platform answers to the service's own calls
+// is the conformance program's business (tests/conformance/). It exits after one command,
+// which closes whatever the command opened.
 #include <windows.h>
 #include <setupapi.h>
-#include <strsafe.h>
 #include <winver.h>
 
 #include <cstdio>
@@ -19,9 +15,6 @@ namespace {
 
 // Preset as the last error, so that a call that sets none shows.
 constexpr DWORD sentinelError = 0xDEADBEEF;
-
-// Written at the end with WriteFile: the C runtime's text mode would double a "\r".
-std::string output;
 
 // Line breaks shown as "\r" and "\n", anything beyond printable ASCII as "?".
 std::string Escape(std::wstring_view text) {
@@ -35,8 +28,9 @@ std::string Escape(std::wstring_view text) {
     return escaped;
 }
 
-void Line(const std::string& key, const std::string& value) { output += key + " = " + value + "\n"; }
-void Print(const std::string& text) { output += text + "\n"; }
+// Escape keeps "\r" out of the output, which the C runtime's text mode would double.
+void Print(const std::string& text) { std::printf("%s\n", text.c_str()); }
+void Line(const std::string& key, const std::string& value) { Print(key + " = " + value); }
 
 std::string Failed(DWORD error) { return "fail " + std::to_string(error); }
 
@@ -47,8 +41,6 @@ int Accepted(const WCHAR* name) {
     SERVICE_STATUS status{};
     const bool ok = service && QueryServiceStatus(service, &status);
     Print(ok ? std::to_string(status.dwControlsAccepted) : Failed(GetLastError()));
-    if (service) CloseServiceHandle(service);
-    CloseServiceHandle(manager);
     return ok ? 0 : 1;
 }
 
@@ -70,7 +62,6 @@ int Render(const WCHAR* path, WCHAR** texts, int count) {
         if (length == 0) status = 1;
         Line(Escape(texts[i]), length ? "[" + Escape({rendered, length}) + "]" : Failed(GetLastError()));
     }
-    if (module) FreeLibrary(module);
     return status;
 }
 
@@ -97,23 +88,18 @@ int Version(const WCHAR* path) {
         Line("fixed", fixed);
     }
 
-    std::string translations;
-    if (VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation", &value, &length)) {
-        const auto* pairs = static_cast<const WORD*>(value);
-        for (UINT i = 0; i + 1 < length / sizeof(WORD); i += 2) {
-            char pair[16];
-            std::snprintf(pair, sizeof(pair), "%04x%04x", pairs[i], pairs[i + 1]);
-            translations += (translations.empty() ? "" : " ") + std::string(pair);
-        }
-    }
-    Line("translations", translations);
+    // The one language and code page, which the strings' block must name.
+    char translation[32] = "none";
+    if (VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation", &value, &length) && length == 4)
+        std::snprintf(translation, sizeof(translation), "%04x%04x", static_cast<const WORD*>(value)[0],
+                      static_cast<const WORD*>(value)[1]);
+    Line("translations", translation);
 
     const WCHAR* const names[] = {L"CompanyName",    L"FileDescription",  L"FileVersion", L"InternalName",
                                   L"LegalCopyright", L"OriginalFilename", L"ProductName", L"ProductVersion"};
     for (const WCHAR* name : names) {
-        WCHAR query[64];
-        StringCchPrintfW(query, 64, L"\\StringFileInfo\\040904b0\\%s", name);
-        const bool found = VerQueryValueW(info.data(), query, &value, &length) && length > 0;
+        const std::wstring query = std::wstring(L"\\StringFileInfo\\040904b0\\") + name;
+        const bool found = VerQueryValueW(info.data(), query.c_str(), &value, &length) && length > 0;
         Line(Escape(name), found ? Escape(static_cast<const WCHAR*>(value)) : "missing");
     }
 
@@ -127,7 +113,6 @@ int Version(const WCHAR* path) {
         for (DWORD i = 0; text && i < bytes; ++i) oneLine += text[i] == '\n' ? ' ' : text[i];
         Line("manifest 1", oneLine);
     }
-    if (module) FreeLibrary(module);
     return 0;
 }
 
@@ -154,7 +139,6 @@ int Inf(int argc, WCHAR* argv[]) {
         ok = argc == 1 || SetupInstallServicesFromInfSectionW(inf, argv[1], 0);
         Print(ok ? "ok" : Failed(GetLastError()));
     }
-    SetupCloseInfFile(inf);
     return ok ? 0 : 1;
 }
 
@@ -172,11 +156,7 @@ int wmain(int argc, WCHAR* argv[]) {
     } else if (command == L"inf" && argc <= 5) {
         status = Inf(argc - 2, argv + 2);
     } else {
-        output =
-            "usage: probe accepted NAME | version FILE | render FILE TEXT... | inf INF [SECTION [KEY]]\n";
+        Print("usage: probe accepted NAME | version FILE | render FILE TEXT... | inf INF [SECTION [KEY]]");
     }
-    DWORD written = 0;
-    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), output.data(), static_cast<DWORD>(output.size()), &written,
-              nullptr);
     return status;
 }

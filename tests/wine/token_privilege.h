@@ -2,25 +2,19 @@
 // firmware reader and the conformance program's Windows run.
 #pragma once
 
-#ifndef _WIN32
-#error "Windows only"
-#endif
-
-#include <vector>
-
 #include "platform/handles.h"
 
 inline bool TokenPrivilegeEnabled(LPCWSTR name) {
     UniqueKernelHandle token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
     LUID privilege{};
-    if (!LookupPrivilegeValueW(nullptr, name, &privilege)) return false;
+    // Room for far more privileges than Windows has.
+    alignas(TOKEN_PRIVILEGES) BYTE buffer[4096];
     DWORD size = 0;
-    GetTokenInformation(token.get(), TokenPrivileges, nullptr, 0, &size);
-    if (size == 0) return false;
-    std::vector<BYTE> buffer(size);
-    if (!GetTokenInformation(token.get(), TokenPrivileges, buffer.data(), size, &size)) return false;
-    const auto* privileges = reinterpret_cast<const TOKEN_PRIVILEGES*>(buffer.data());
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()) ||
+        !LookupPrivilegeValueW(nullptr, name, &privilege) ||
+        !GetTokenInformation(token.get(), TokenPrivileges, buffer, sizeof(buffer), &size))
+        return false;
+    const auto* privileges = reinterpret_cast<const TOKEN_PRIVILEGES*>(buffer);
     for (DWORD i = 0; i < privileges->PrivilegeCount; ++i) {
         const LUID_AND_ATTRIBUTES& entry = privileges->Privileges[i];
         if (entry.Luid.LowPart == privilege.LowPart && entry.Luid.HighPart == privilege.HighPart)
