@@ -15,12 +15,32 @@
 #include "platform/firmware.h"
 #include "platform/handles.h"
 #include "platform/strings.h"
-#include "tests/wine/token_privilege.h"
 
 namespace {
 
 constexpr size_t guidTextLength = 36;  // bf82486a-80f7-4733-b82c-066bd8f2534b
 constexpr DWORD attributesSize = 4;
+
+// Whether the process token holds the privilege enabled, as Windows requires it for a
+// firmware read.
+bool TokenPrivilegeEnabled(LPCWSTR name) {
+    UniqueKernelHandle token;
+    LUID privilege{};
+    // Room for far more privileges than Windows has.
+    alignas(TOKEN_PRIVILEGES) BYTE buffer[4096];
+    DWORD size = 0;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()) ||
+        !LookupPrivilegeValueW(nullptr, name, &privilege) ||
+        !GetTokenInformation(token.get(), TokenPrivileges, buffer, sizeof(buffer), &size))
+        return false;
+    const auto* privileges = reinterpret_cast<const TOKEN_PRIVILEGES*>(buffer);
+    for (DWORD i = 0; i < privileges->PrivilegeCount; ++i) {
+        const LUID_AND_ATTRIBUTES& entry = privileges->Privileges[i];
+        if (entry.Luid.LowPart == privilege.LowPart && entry.Luid.HighPart == privilege.HighPart)
+            return (entry.Attributes & SE_PRIVILEGE_ENABLED) != 0;
+    }
+    return false;
+}
 
 // "{BF82486A-80F7-4733-B82C-066BD8F2534B}" as efivarfs spells it in file names; false
 // for anything but a GUID in braces, which Windows refuses as well.
