@@ -144,7 +144,7 @@ inline std::string LogText() {
 }
 
 // Text-log entries stamped with the default local time, 2026-03-14 09:30:00.
-inline std::string Entries(std::initializer_list<std::string> messages) {
+inline std::string Entries(const std::vector<std::string>& messages) {
     std::string text;
     for (const std::string& message : messages) text += "[20260314-09:30:00]" + message;
     return text;
