@@ -1,10 +1,6 @@
 // The calibration record carried into every instance's Device Parameters key: the
 // values written, the text-log line of each write, and where a publication ends.
-#include <gmock/gmock.h>
-
 #include "tests/test_support.h"
-
-using ::testing::ElementsAre;
 
 namespace {
 
@@ -49,16 +45,6 @@ TEST_F(Publication, EveryInstanceReceivesAllFiveValuesAndEachWriteIsLogged) {
     EXPECT_EQ(Described(parameters1), calibratedValues);
     EXPECT_EQ(Described(parameters2), calibratedValues);
     EXPECT_EQ(LogText(), calibratedRun + calibratedRun);
-}
-
-TEST_F(Publication, UntilTheCurveIsReadTheOtherFourAreWrittenButTheTransferIsIncomplete) {
-    CalibrationParameters = CalibrationRecord{};
-    emu::CreateKey(parameters1);
-    EXPECT_FALSE(service->PublishParameters());
-    EXPECT_THAT(Described(parameters1), ElementsAre("ALS_SRC dword 1000", "ALS_CAL dword 1000",
-                                                    "ALS_CS dword 25", "ALS_FLAG dword 1"));
-    EXPECT_EQ(LogText(), Entries({"SOURCE LUX: 1000\r\n", "SENSOR LUX: 1000\r\n",
-                                  "CHANGE SENSITIVITY: 25\r\n", "ALS FLAG: 1\r\n"}));
 }
 
 // Every write and every failure has its line in the text log, so the log shows which
