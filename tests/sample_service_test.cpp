@@ -45,7 +45,7 @@ TEST_F(CalibrationService, MissingAlrCurveLogsEveryAttemptAndNeverSucceeds) {
     InstallSensor();
     SetAllVariables();
     emu::RemoveFirmwareVariable(u"ALR_CURVE", vendorGuid);
-    emu::WriteFileBytes(logPath, Utf16le(u"[old"));  // a previous run's log
+    emu::WriteFileBytes(logPath, emu::StringBytes(u"[old"));  // a previous run's log
     sim::WorkerEnd workerEnd;
     EXPECT_EQ(sim::RunServiceProcess({}, &workerEnd), 0);
     EXPECT_TRUE(workerEnd.byItself);
