@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 
 #include "tests/test_support.h"
+#include "tools/simulator/machine_file.h"
 #include "tools/simulator/run.h"
 
 using ::testing::ElementsAre;
@@ -11,23 +12,9 @@ namespace {
 
 using Texts = std::vector<std::string>;
 
+// The key of the default machine's one instance (examples/typical.json).
 const emu::String parametersKey =
-    u"SYSTEM\\CurrentControlSet\\Enum\\ACPI\\NOXL6120\\1&2b3c&0\\Device Parameters";
-
-void InstallSensor() {
-    emu::AddDevice(std::vector<emu::String>{u"ACPI\\VEN_NOXL&DEV_6120", u"*NOXL6120"});
-    emu::CreateKey(parametersKey);
-}
-
-void SetAllVariables() {
-    emu::SetFirmwareVariable(u"CALIBRATE", vendorGuid, {0xE8, 0x03, 0x2C, 0x01});
-    emu::Bytes curve(40, 0xFF);
-    const uint8_t pairs[] = {5, 0, 10, 0, 100, 0, 150, 0};
-    std::copy(std::begin(pairs), std::end(pairs), curve.begin());
-    emu::SetFirmwareVariable(u"ALR_CURVE", vendorGuid, curve);
-    emu::SetFirmwareVariable(u"ALS_CS", vendorGuid, {40, 0, 0, 0});
-    emu::SetFirmwareVariable(u"ALS_FLAG", vendorGuid, {0});
-}
+    u"SYSTEM\\CurrentControlSet\\Enum\\ACPI\\NOXL6120\\1&2b3c4d5e&0\\Device Parameters";
 
 size_t Occurrences(const std::string& text, const std::string& part) {
     size_t count = 0;
@@ -42,8 +29,7 @@ class CalibrationService : public EmulatedMachine {};
 // A whole life from the entry point, as the simulator drives it: the worker ends by
 // itself or is stopped, and the process ends. What the life leaves is asserted after.
 TEST_F(CalibrationService, MissingAlrCurveLogsEveryAttemptAndNeverSucceeds) {
-    InstallSensor();
-    SetAllVariables();
+    sim::Apply(sim::DefaultMachine());
     emu::RemoveFirmwareVariable(u"ALR_CURVE", vendorGuid);
     emu::WriteFileBytes(logPath, emu::StringBytes(u"[old"));  // a previous run's log
     sim::WorkerEnd workerEnd;
@@ -62,13 +48,12 @@ TEST_F(CalibrationService, MissingAlrCurveLogsEveryAttemptAndNeverSucceeds) {
     EXPECT_EQ(Occurrences(log, "ALR Table"), 0u);
     EXPECT_EQ(emu::NowMs(), 300000u);
     EXPECT_THAT(Described(parametersKey), ElementsAre("ALS_SRC dword 1000", "ALS_CAL dword 300",
-                                                      "ALS_CS dword 40", "ALS_FLAG dword 0"));
+                                                      "ALS_CS dword 40", "ALS_FLAG dword 1"));
     EXPECT_EQ(EventMessages(), (Texts{"I Noxel ALS Service in OnStart", "I Noxel ALS Service in OnStop"}));
 }
 
 TEST_F(CalibrationService, StopBeforeTheFirstAttemptMakesNoAttempt) {
-    InstallSensor();
-    SetAllVariables();
+    sim::Apply(sim::DefaultMachine());
     emu::WriteFileBytes(logPath, {'[', 0});
     emu::HoldWorkItems(true);
     CSampleService service;
@@ -88,15 +73,14 @@ TEST_F(CalibrationService, StopBeforeTheFirstAttemptMakesNoAttempt) {
 }
 
 TEST_F(CalibrationService, CompleteFirmwareIsPublishedOnTheFirstAttemptWithoutSleeping) {
-    InstallSensor();
-    SetAllVariables();
+    sim::Apply(sim::DefaultMachine());
     EXPECT_EQ(sim::RunServiceProcess({}), 0);
     EXPECT_EQ(emu::NowMs(), 0u);
     EXPECT_EQ(EventMessages(), (Texts{"I Noxel ALS Service in OnStart", "I Update parameters successfully!",
                                       "I Noxel ALS Service in OnStop"}));
     EXPECT_THAT(Described(parametersKey),
-                ElementsAre("ALS_SRC dword 1000", "ALS_CAL dword 300", "ALR_CURVE sz 5,10,100,150\\0",
-                            "ALS_CS dword 40", "ALS_FLAG dword 0"));
+                ElementsAre("ALS_SRC dword 1000", "ALS_CAL dword 300",
+                            "ALR_CURVE sz 5,10,100,150,1000,800\\0", "ALS_CS dword 40", "ALS_FLAG dword 1"));
     EXPECT_EQ(ReportedStates(), "START_PENDING/1 RUNNING/0 STOP_PENDING/2 STOPPED/0");
     EXPECT_EQ(emu::OpenHandleCount(), 0u);
 }
