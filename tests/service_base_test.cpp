@@ -248,12 +248,10 @@ TEST_F(ServiceBase, ControlWaitsForTheTransitionInProgress) {
 
 TEST_F(ServiceBase, EventWritersFileEveryEntryWithTwoStringsAndCutTheErrorText) {
     TestService service;
-    service.LogError(TEXT("Service Pause"), 0x8007000E);  // an HRESULT, E_OUTOFMEMORY
-    service.LogEvent(TEXT("Noxel ALS Service in OnStart"), EVENTLOG_INFORMATION_TYPE);
+    service.LogError(TEXT("Service Pause"), 0x8007000E);                    // an HRESULT, E_OUTOFMEMORY
     service.LogError(emu::String(250, u'x').c_str(), ERROR_ACCESS_DENIED);  // 259 characters are kept
-    EXPECT_THAT(EventMessages(),
-                ElementsAre("E Service Pause failed w/err 0x8007000e", "I Noxel ALS Service in OnStart",
-                            "E " + std::string(250, 'x') + " failed w"));
+    EXPECT_THAT(EventMessages(), ElementsAre("E Service Pause failed w/err 0x8007000e",
+                                             "E " + std::string(250, 'x') + " failed w"));
     ExpectFiledAsTheService(0);
     EXPECT_EQ(emu::OpenHandleCount(), 0u);  // each entry opens and closes its source
 }
