@@ -128,7 +128,6 @@ TEST_F(FirmwareVariables, FailedAlrReadLogsTheCodeAndItsText) {
         void (*arrange)();
         const char* line;
     } cases[] = {
-        {"missing", [] {}, "203: The system could not find the environment option that was entered.\r\n"},
         {"too long", [] { emu::SetFirmwareVariable(u"ALR_CURVE", vendorGuid, emu::Bytes(44, 1)); },
          "122: The data area passed to a system call is too small.\r\n"},
         // A short variable is read without error; the line names it as invalid data.
