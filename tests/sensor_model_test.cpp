@@ -17,11 +17,6 @@ TEST_F(SensorModelDetection, FirstMatchingDeviceDecidesTheModel) {
         bool found;
         BYTE model;
     } cases[] = {
-        {"6110 fragment",
-         [] {
-             emu::AddDevice(Ids{u"ACPI\\VEN_NOXL&DEV_6110", u"ACPI\\NOXL6110", u"*NOXL6110"});
-         },
-         0, true, 1},
         {"6120 fragment",
          [] {
              emu::AddDevice(Ids{u"ACPI\\VEN_NOXL&DEV_6120", u"ACPI\\NOXL6120", u"*NOXL6120"});
