@@ -6,14 +6,11 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <future>
-#include <initializer_list>
 #include <memory>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "calibration/firmware_variables.h"
