@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 
 #include "tests/test_support.h"
+#include "tools/log_entries.h"
 #include "tools/simulator/machine_file.h"
 #include "tools/simulator/run.h"
 
@@ -15,12 +16,6 @@ using Texts = std::vector<std::string>;
 // The key of the default machine's one instance (examples/typical.json).
 const emu::String parametersKey =
     u"SYSTEM\\CurrentControlSet\\Enum\\ACPI\\NOXL6120\\1&2b3c4d5e&0\\Device Parameters";
-
-size_t Occurrences(const std::string& text, const std::string& part) {
-    size_t count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
-    return count;
-}
 
 class CalibrationService : public EmulatedMachine {};
 
@@ -36,16 +31,16 @@ TEST_F(CalibrationService, MissingAlrCurveLogsEveryAttemptAndNeverSucceeds) {
     EXPECT_EQ(sim::RunServiceProcess({}, &workerEnd), 0);
     EXPECT_TRUE(workerEnd.byItself);
 
-    const std::string log = LogText();
-    EXPECT_EQ(log.rfind("[", 0), 0u);
-    EXPECT_EQ(log.find("old"), std::string::npos);
-    EXPECT_EQ(Occurrences(log,
-                          "Error to Retrieve ALR Curve! ErrorCode: 203: "
-                          "The system could not find the environment option that was entered.\r\n"),
-              30u);
-    EXPECT_EQ(Occurrences(log, "SOURCE LUX: 1000\r\n"), 30u);
-    EXPECT_EQ(Occurrences(log, "CHANGE SENSITIVITY: 40\r\n"), 30u);
-    EXPECT_EQ(Occurrences(log, "ALR Table"), 0u);
+    // Whole entries from the first byte on, so nothing of the old log is left.
+    const logentries::Entries log = logentries::Read(emu::FileBytes(logPath));
+    EXPECT_EQ(log.fault, "");
+    const std::vector<std::u16string> attempt = {
+        u"Error to Retrieve ALR Curve! ErrorCode: 203: "
+        u"The system could not find the environment option that was entered.\r\n",
+        u"SOURCE LUX: 1000\r\n", u"SENSOR LUX: 300\r\n", u"CHANGE SENSITIVITY: 40\r\n", u"ALS FLAG: 1\r\n"};
+    std::vector<std::u16string> expected;
+    for (int i = 0; i < 30; ++i) expected.insert(expected.end(), attempt.begin(), attempt.end());
+    EXPECT_EQ(log.messages, expected);
     EXPECT_EQ(emu::NowMs(), 300000u);
     EXPECT_THAT(Described(parametersKey), ElementsAre("ALS_SRC dword 1000", "ALS_CAL dword 300",
                                                       "ALS_CS dword 40", "ALS_FLAG dword 1"));
