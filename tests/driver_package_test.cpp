@@ -16,13 +16,13 @@
 
 namespace {
 
-struct InfLine {
-    std::string key;
-    std::vector<std::string> fields;
-};
-using Inf = std::map<std::string, std::vector<InfLine>>;  // by section name
+// An INF's lines by section, each its key (empty without one) and then its fields,
+// unquoted, with %token% replaced from [Strings] (a DIRID such as %13% stays): the
+// syntax that the package uses.
+using Inf = std::map<std::string, std::vector<std::vector<std::string>>>;
 
-std::string Trim(const std::string& text, const char* around = " \t\r") {
+std::string Trim(const std::string& text) {
+    const char* around = " \t\r\"";
     const size_t first = text.find_first_not_of(around);
     return first == std::string::npos ? "" : text.substr(first, text.find_last_not_of(around) - first + 1);
 }
@@ -33,8 +33,6 @@ std::string InfText(const std::string& name) {
     return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
-// The INF syntax that the package uses: whole-line comments, fields split at commas and
-// unquoted, %token% replaced from [Strings] (a DIRID such as %13% stays).
 Inf ParseInf(const std::string& content) {
     std::istringstream lines(content);
     Inf inf;
@@ -47,39 +45,27 @@ Inf ParseInf(const std::string& content) {
             inf[section];  // an empty section is there all the same
             continue;
         }
-        InfLine parsed;
-        if (const size_t equals = line.find('='); equals != std::string::npos) {
-            parsed.key = Trim(line.substr(0, equals));
-            line = line.substr(equals + 1);
-        }
-        std::stringstream fields(line);
-        for (std::string field; std::getline(fields, field, ',');)
-            parsed.fields.push_back(Trim(field, " \t\""));
-        inf[section].push_back(parsed);
+        const size_t equals = line.find('=');
+        std::vector<std::string> fields{equals == std::string::npos ? "" : Trim(line.substr(0, equals))};
+        std::stringstream rest(line.substr(equals == std::string::npos ? 0 : equals + 1));
+        for (std::string field; std::getline(rest, field, ',');) fields.push_back(Trim(field));
+        inf[section].push_back(fields);
     }
-    const auto substitute = [&inf](std::string& field) {
-        for (const InfLine& string : inf["Strings"])
-            if (field == "%" + string.key + "%") field = string.fields.at(0);
-    };
     for (auto& [name, lines] : inf)
-        for (InfLine& line : lines) {
-            substitute(line.key);
-            for (std::string& field : line.fields) substitute(field);
-        }
+        for (std::vector<std::string>& fields : lines)
+            for (std::string& field : fields)
+                for (const std::vector<std::string>& string : inf["Strings"])
+                    if (field == "%" + string[0] + "%") field = string.at(1);
     return inf;
 }
 
-// The lines of `section`; none when it is not there.
-const std::vector<InfLine>& Lines(const Inf& inf, const std::string& section) {
-    static const std::vector<InfLine> none;
-    const auto found = inf.find(section);
-    return found == inf.end() ? none : found->second;
-}
+Inf ReadInf(const std::string& name) { return ParseInf(InfText(name)); }
 
-// The fields of the first `key` line of `section`; none when there is none.
+// The fields after `key` on its first line in `section`; none when there is none.
 std::vector<std::string> Entry(const Inf& inf, const std::string& section, const std::string& key) {
-    for (const InfLine& line : Lines(inf, section))
-        if (line.key == key) return line.fields;
+    if (inf.count(section))
+        for (const std::vector<std::string>& line : inf.at(section))
+            if (line[0] == key) return {line.begin() + 1, line.end()};
     return {};
 }
 
@@ -88,7 +74,11 @@ std::string Value(const Inf& inf, const std::string& section, const std::string&
     return fields.empty() ? "(none)" : fields[0];
 }
 
-Inf ReadInf(const std::string& name) { return ParseInf(InfText(name)); }
+// The models section that [Manufacturer] names, with its decoration.
+std::string Models(const Inf& inf) {
+    const std::vector<std::string> manufacturer = Entry(inf, "Manufacturer", "Noxel");
+    return manufacturer.size() == 2 ? manufacturer[0] + "." + manufacturer[1] : "(none)";
+}
 
 // What Windows would skip or install as literal text: a section that a directive names,
 // from [Manufacturer] down, and that is not there; a string token that [Strings] does
@@ -96,39 +86,28 @@ Inf ReadInf(const std::string& name) { return ParseInf(InfText(name)); }
 std::set<std::string> Problems(const Inf& inf) {
     std::set<std::string> problems;
     std::function<void(const std::string&)> follow = [&](const std::string& section) {
-        if (!inf.count(section)) problems.insert("missing: [" + section + "]");
-        for (const InfLine& line : Lines(inf, section)) {
+        if (!inf.count(section)) return (void)problems.insert("missing: [" + section + "]");
+        for (const std::vector<std::string>& line : inf.at(section)) {
             std::vector<std::string> names;  // AddService: the service's, then the event log's
-            if (line.key == "CopyFiles" || line.key == "AddReg") names = line.fields;
-            if (line.key == "AddService" && line.fields.size() > 3) names = {line.fields[2], line.fields[3]};
-            if (line.key == "AddComponent" && line.fields.size() > 2) names = {line.fields[2]};
+            if (line[0] == "CopyFiles" || line[0] == "AddReg") names = {line.begin() + 1, line.end()};
+            if (line[0] == "AddService" && line.size() > 4) names = {line[3], line[4]};
+            if (line[0] == "AddComponent" && line.size() > 3) names = {line[3]};
             for (const std::string& name : names) follow(name);
         }
     };
-    for (const InfLine& manufacturer : inf.at("Manufacturer")) {
-        const std::string models = manufacturer.fields.at(0) + "." + manufacturer.fields.at(1);
-        follow(models);
-        for (const InfLine& model : Lines(inf, models)) {
-            const std::string install = model.fields.at(0) + ".NT";  // the section Windows picks
-            follow(install);
-            for (const char* part : {".Services", ".Components"})
-                if (inf.count(install + part)) follow(install + part);
-        }
+    follow(Models(inf));
+    for (const std::vector<std::string>& model : inf.at(Models(inf))) {
+        const std::string install = model.at(1) + ".NT";  // the section Windows picks
+        follow(install);
+        for (const char* part : {".Services", ".Components"})
+            if (inf.count(install + part)) follow(install + part);
     }
     const std::regex token("%[^%0-9][^%]*%");
     for (const auto& [section, lines] : inf)
-        for (InfLine line : lines) {
-            line.fields.push_back(line.key);
-            for (const std::string& text : line.fields)
+        for (const std::vector<std::string>& line : lines)
+            for (const std::string& text : line)
                 if (std::regex_search(text, token)) problems.insert("unresolved: [" + section + "] " + text);
-        }
     return problems;
-}
-
-// The models section that [Manufacturer] names, with its decoration.
-std::string Models(const Inf& inf) {
-    const std::vector<std::string> manufacturer = Entry(inf, "Manufacturer", "Noxel");
-    return manufacturer.size() == 2 ? manufacturer[0] + "." + manufacturer[1] : "(none)";
 }
 
 const std::string servicesSection = "NoxelAlsService_Install.NT.Services";
@@ -145,9 +124,9 @@ TEST_F(DriverPackage, AddsTheServiceAsInstallRegistersIt) {
 
     const Inf inf = ReadInf("NoxelAlsComponent.inf");
     std::vector<std::string> addService;
-    for (const InfLine& line : inf.at(servicesSection))
-        if (line.key == "AddService" && line.fields.at(0) == N(calibrationServiceName))
-            addService = line.fields;
+    for (const std::vector<std::string>& line : inf.at(servicesSection))
+        if (line[0] == "AddService" && line.at(1) == N(calibrationServiceName))
+            addService = {line.begin() + 1, line.end()};
     ASSERT_EQ(addService.size(), 6u);
     EXPECT_EQ(addService[1], "0x00000800");  // SPSVCINST_STARTSERVICE: started, as -install starts it
     const std::string service = addService[2];
@@ -173,7 +152,8 @@ TEST_F(DriverPackage, AddsTheServiceAsInstallRegistersIt) {
             value.type == REG_DWORD ? std::to_string(value.data.at(0)) : Value(inf, service, "ServiceBinary");
         written.push_back({"HKR", "", N(name), flags.count(value.type) ? flags.at(value.type) : "?", data});
     }
-    for (const InfLine& line : inf.at(Value(inf, addService[3], "AddReg"))) added.push_back(line.fields);
+    for (const std::vector<std::string>& line : inf.at(Value(inf, addService[3], "AddReg")))
+        added.push_back({line.begin() + 1, line.end()});
     EXPECT_EQ(added, written);
 }
 
@@ -203,10 +183,11 @@ TEST_F(DriverPackage, ExtensionMatchesTheSensorsAndAddsTheComponent) {
         expected.push_back("ACPI\\" + N(model.hardwareIdFragment));
         expected.push_back("ACPI\\" + key.substr(key.rfind('\\') + 1));
     }
-    for (const InfLine& line : extension.at(Models(extension))) matched.push_back(line.fields.at(1));
+    for (const std::vector<std::string>& line : extension.at(Models(extension)))
+        matched.push_back(line.at(2));
     EXPECT_EQ(matched, expected);
     EXPECT_EQ("SWC\\" + Value(extension, "NoxelAlsService_Component", "ComponentIDs"),
-              component.at(Models(component)).at(0).fields.at(1));
+              component.at(Models(component)).at(0).at(2));
 }
 
 TEST_F(DriverPackage, DriverVerIsTheProjectsVersionOfOneDate) {

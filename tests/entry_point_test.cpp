@@ -1,5 +1,6 @@
 // The command line: which argument runs which path, and what the console shows.
 #include "service/console.h"
+#include "service/entry_point.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -9,6 +10,16 @@ const std::string usage =
 const std::string installed = "Noxel_ALS_Service is installed.\nNoxel_ALS_Service start running.\n";
 
 class CommandLine : public EmulatedMachine {};
+
+// wmain with these arguments after the program's path, as a console starts it.
+int RunEntryPoint(const std::vector<const char*>& arguments = {}) {
+    std::vector<emu::String> texts{u"C:\\Noxel\\NoxelAlsSvc.exe"};
+    for (const char* argument : arguments) texts.push_back(W(argument));
+    std::vector<WCHAR*> argv;
+    for (emu::String& text : texts) argv.push_back(text.data());
+    argv.push_back(nullptr);
+    return wmain(static_cast<int>(texts.size()), argv.data());
+}
 
 }  // namespace
 

@@ -53,11 +53,14 @@ TEST_F(Install, RegistersTheServiceQuotedAndStartsIt) {
 }
 
 TEST_F(Install, EachFailureHasItsLine) {
+    const std::string installed = "Noxel_ALS_Service is installed.\n",
+                      started = "Noxel_ALS_Service start running.\n";
+    const std::string ours = "Noxel Ambient Light Sensor Service, ";
     struct Case {
         const char* name;
         void (*arrange)();
-        const char* console;
-        const char* registration;  // display name and state afterwards; "" when not registered
+        std::string console;
+        std::string registration;  // display name and state afterwards; "" when not registered
         bool sourceLeft = false;   // the event source's key is there afterwards
     } cases[] = {
         {"not an administrator", [] { emu::SetAdministrator(false); },
@@ -70,38 +73,26 @@ TEST_F(Install, EachFailureHasItsLine) {
         {"already installed", [] { emu::AddService(name, SERVICE_STOPPED); },
          "CreateService failed w/err 0x00000431\n", "Noxel_ALS_Service, STOPPED"},
         {"cannot be opened", [] { emu::FailCall("OpenServiceW", ERROR_ACCESS_DENIED); },
-         "Noxel_ALS_Service is installed.\nOpen Service Noxel_ALS_Service failed.\n",
-         "Noxel Ambient Light Sensor Service, STOPPED", true},
+         installed + "Open Service Noxel_ALS_Service failed.\n", ours + "STOPPED", true},
         {"cannot be started", [] { emu::FailCall("StartServiceW", ERROR_SERVICE_REQUEST_TIMEOUT); },
-         "Noxel_ALS_Service is installed.\nStart Service Noxel_ALS_Service failed.\n",
-         "Noxel Ambient Light Sensor Service, STOPPED", true},
+         installed + "Start Service Noxel_ALS_Service failed.\n", ours + "STOPPED", true},
         // The secondary settings: each failure has its line, and the service starts all the same.
         {"no description", [] { emu::FailCall("ChangeServiceConfig2W", ERROR_ACCESS_DENIED); },
-         "Noxel_ALS_Service is installed.\nChangeServiceConfig2 failed w/err 0x00000005\n"
-         "Noxel_ALS_Service start running.\n",
-         "Noxel Ambient Light Sensor Service, RUNNING", true},
+         installed + "ChangeServiceConfig2 failed w/err 0x00000005\n" + started, ours + "RUNNING", true},
         {"no recovery", [] { emu::FailCall("ChangeServiceConfig2W", ERROR_INVALID_LEVEL, 2); },
-         "Noxel_ALS_Service is installed.\nChangeServiceConfig2 failed w/err 0x0000007c\n"
-         "Noxel_ALS_Service start running.\n",
-         "Noxel Ambient Light Sensor Service, RUNNING", true},
+         installed + "ChangeServiceConfig2 failed w/err 0x0000007c\n" + started, ours + "RUNNING", true},
         {"no event source key", [] { emu::FailCall("RegCreateKeyExW", ERROR_ACCESS_DENIED); },
-         "Noxel_ALS_Service is installed.\nRegCreateKeyEx failed w/err 0x00000005\n"
-         "Noxel_ALS_Service start running.\n",
-         "Noxel Ambient Light Sensor Service, RUNNING"},
+         installed + "RegCreateKeyEx failed w/err 0x00000005\n" + started, ours + "RUNNING"},
         // A key made and left without its message file would render nothing: it goes again.
         {"no message file", [] { emu::FailCall("RegSetValueExW", ERROR_BADKEY); },
-         "Noxel_ALS_Service is installed.\nRegSetValueEx failed w/err 0x000003f2\n"
-         "Noxel_ALS_Service start running.\n",
-         "Noxel Ambient Light Sensor Service, RUNNING"},
+         installed + "RegSetValueEx failed w/err 0x000003f2\n" + started, ours + "RUNNING"},
         // A key that was there before is not this command's to delete.
         {"no types, key there before",
          [] {
              emu::CreateKey(source);
              emu::FailCall("RegSetValueExW", ERROR_BADKEY, 2);
          },
-         "Noxel_ALS_Service is installed.\nRegSetValueEx failed w/err 0x000003f2\n"
-         "Noxel_ALS_Service start running.\n",
-         "Noxel Ambient Light Sensor Service, RUNNING", true},
+         installed + "RegSetValueEx failed w/err 0x000003f2\n" + started, ours + "RUNNING", true},
     };
     for (const Case& c : cases) {
         emu::Reset();

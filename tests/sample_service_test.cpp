@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 
 #include "tests/test_support.h"
+#include "tools/log_entries.h"
+#include "tools/simulator/machine_file.h"
 #include "tools/simulator/run.h"
 
 using ::testing::ElementsAre;
@@ -11,29 +13,9 @@ namespace {
 
 using Texts = std::vector<std::string>;
 
+// The key of the default machine's one instance (examples/typical.json).
 const emu::String parametersKey =
-    u"SYSTEM\\CurrentControlSet\\Enum\\ACPI\\NOXL6120\\1&2b3c&0\\Device Parameters";
-
-void InstallSensor() {
-    emu::AddDevice(std::vector<emu::String>{u"ACPI\\VEN_NOXL&DEV_6120", u"*NOXL6120"});
-    emu::CreateKey(parametersKey);
-}
-
-void SetAllVariables() {
-    emu::SetFirmwareVariable(u"CALIBRATE", vendorGuid, {0xE8, 0x03, 0x2C, 0x01});
-    emu::Bytes curve(40, 0xFF);
-    const uint8_t pairs[] = {5, 0, 10, 0, 100, 0, 150, 0};
-    std::copy(std::begin(pairs), std::end(pairs), curve.begin());
-    emu::SetFirmwareVariable(u"ALR_CURVE", vendorGuid, curve);
-    emu::SetFirmwareVariable(u"ALS_CS", vendorGuid, {40, 0, 0, 0});
-    emu::SetFirmwareVariable(u"ALS_FLAG", vendorGuid, {0});
-}
-
-size_t Occurrences(const std::string& text, const std::string& part) {
-    size_t count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
-    return count;
-}
+    u"SYSTEM\\CurrentControlSet\\Enum\\ACPI\\NOXL6120\\1&2b3c4d5e&0\\Device Parameters";
 
 class CalibrationService : public EmulatedMachine {};
 
@@ -42,33 +24,31 @@ class CalibrationService : public EmulatedMachine {};
 // A whole life from the entry point, as the simulator drives it: the worker ends by
 // itself or is stopped, and the process ends. What the life leaves is asserted after.
 TEST_F(CalibrationService, MissingAlrCurveLogsEveryAttemptAndNeverSucceeds) {
-    InstallSensor();
-    SetAllVariables();
+    sim::Apply(sim::DefaultMachine());
     emu::RemoveFirmwareVariable(u"ALR_CURVE", vendorGuid);
-    emu::WriteFileBytes(logPath, Utf16le(u"[old"));  // a previous run's log
+    emu::WriteFileBytes(logPath, emu::StringBytes(u"[old"));  // a previous run's log
     sim::WorkerEnd workerEnd;
     EXPECT_EQ(sim::RunServiceProcess({}, &workerEnd), 0);
     EXPECT_TRUE(workerEnd.byItself);
 
-    const std::string log = LogText();
-    EXPECT_EQ(log.rfind("[", 0), 0u);
-    EXPECT_EQ(log.find("old"), std::string::npos);
-    EXPECT_EQ(Occurrences(log,
-                          "Error to Retrieve ALR Curve! ErrorCode: 203: "
-                          "The system could not find the environment option that was entered.\r\n"),
-              30u);
-    EXPECT_EQ(Occurrences(log, "SOURCE LUX: 1000\r\n"), 30u);
-    EXPECT_EQ(Occurrences(log, "CHANGE SENSITIVITY: 40\r\n"), 30u);
-    EXPECT_EQ(Occurrences(log, "ALR Table"), 0u);
+    // Whole entries from the first byte on, so nothing of the old log is left.
+    const logentries::Entries log = logentries::Read(emu::FileBytes(logPath));
+    EXPECT_EQ(log.fault, "");
+    const std::vector<std::u16string> attempt = {
+        u"Error to Retrieve ALR Curve! ErrorCode: 203: "
+        u"The system could not find the environment option that was entered.\r\n",
+        u"SOURCE LUX: 1000\r\n", u"SENSOR LUX: 300\r\n", u"CHANGE SENSITIVITY: 40\r\n", u"ALS FLAG: 1\r\n"};
+    std::vector<std::u16string> expected;
+    for (int i = 0; i < 30; ++i) expected.insert(expected.end(), attempt.begin(), attempt.end());
+    EXPECT_EQ(log.messages, expected);
     EXPECT_EQ(emu::NowMs(), 300000u);
     EXPECT_THAT(Described(parametersKey), ElementsAre("ALS_SRC dword 1000", "ALS_CAL dword 300",
-                                                      "ALS_CS dword 40", "ALS_FLAG dword 0"));
+                                                      "ALS_CS dword 40", "ALS_FLAG dword 1"));
     EXPECT_EQ(EventMessages(), (Texts{"I Noxel ALS Service in OnStart", "I Noxel ALS Service in OnStop"}));
 }
 
 TEST_F(CalibrationService, StopBeforeTheFirstAttemptMakesNoAttempt) {
-    InstallSensor();
-    SetAllVariables();
+    sim::Apply(sim::DefaultMachine());
     emu::WriteFileBytes(logPath, {'[', 0});
     emu::HoldWorkItems(true);
     CSampleService service;
@@ -88,15 +68,14 @@ TEST_F(CalibrationService, StopBeforeTheFirstAttemptMakesNoAttempt) {
 }
 
 TEST_F(CalibrationService, CompleteFirmwareIsPublishedOnTheFirstAttemptWithoutSleeping) {
-    InstallSensor();
-    SetAllVariables();
+    sim::Apply(sim::DefaultMachine());
     EXPECT_EQ(sim::RunServiceProcess({}), 0);
     EXPECT_EQ(emu::NowMs(), 0u);
     EXPECT_EQ(EventMessages(), (Texts{"I Noxel ALS Service in OnStart", "I Update parameters successfully!",
                                       "I Noxel ALS Service in OnStop"}));
     EXPECT_THAT(Described(parametersKey),
-                ElementsAre("ALS_SRC dword 1000", "ALS_CAL dword 300", "ALR_CURVE sz 5,10,100,150\\0",
-                            "ALS_CS dword 40", "ALS_FLAG dword 0"));
+                ElementsAre("ALS_SRC dword 1000", "ALS_CAL dword 300",
+                            "ALR_CURVE sz 5,10,100,150,1000,800\\0", "ALS_CS dword 40", "ALS_FLAG dword 1"));
     EXPECT_EQ(ReportedStates(), "START_PENDING/1 RUNNING/0 STOP_PENDING/2 STOPPED/0");
     EXPECT_EQ(emu::OpenHandleCount(), 0u);
 }

@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <tuple>
@@ -15,7 +17,6 @@
 #include "tests/test_support.h"
 
 using ::testing::ElementsAre;
-using ::testing::ElementsAreArray;
 
 namespace {
 
@@ -26,16 +27,16 @@ enum class Act { Return, ThrowCode, ThrowOther, WaitForRelease, WaitThenThrowCod
 
 struct Hook {
     std::vector<Act> plan;
-    DWORD code = ERROR_ACCESS_DENIED;
+    DWORD code = ERROR_ACCESS_DENIED;  // what ThrowCode throws
     std::atomic<unsigned> calls{0};
 };
 
 class TestService : public CServiceBase {
 public:
-    explicit TestService(DWORD controlsAccepted = allControls)
-        : CServiceBase(TEXT("TestSvc"), controlsAccepted) {}
+    TestService() : CServiceBase(TEXT("TestSvc"), allControls) {}
 
-    Hook start, stop, pause, resume, shutdown;
+    // Codes of other sizes for the stop and the continue, so that each shows in its entry.
+    Hook start, stop{{}, ERROR_SERVICE_REQUEST_TIMEOUT}, pause, resume{{}, ERROR_INVALID_HANDLE}, shutdown;
     HANDLE release = nullptr;    // the event that a waiting hook waits for
     std::string startArguments;  // the count, then the first
 
@@ -94,6 +95,21 @@ void ExpectFiledAsTheService(DWORD lastExitCode) {
                   std::make_tuple(std::string("TestSvc"), WORD{0}, 0u, size_t{2}, std::string("TestSvc")));
 }
 
+// The controls that a case names: stop, pause, continue, shutdown, interrogate, or a
+// number, sent as it is.
+std::vector<DWORD> Controls(const std::string& names) {
+    const std::map<std::string, DWORD> codes = {{"stop", SERVICE_CONTROL_STOP},
+                                                {"pause", SERVICE_CONTROL_PAUSE},
+                                                {"continue", SERVICE_CONTROL_CONTINUE},
+                                                {"shutdown", SERVICE_CONTROL_SHUTDOWN},
+                                                {"interrogate", SERVICE_CONTROL_INTERROGATE}};
+    std::vector<DWORD> controls;
+    std::istringstream words(names);
+    for (std::string word; words >> word;)
+        controls.push_back(codes.count(word) ? codes.at(word) : std::stoul(word));
+    return controls;
+}
+
 class ServiceBase : public EmulatedMachine {};
 class ServiceBaseDeathTest : public EmulatedMachine {};
 
@@ -105,78 +121,52 @@ TEST_F(ServiceBase, ControlsMoveTheServiceAndFailingHooksFallBackAndAreLogged) {
     struct Case {
         const char* name;
         void (*arrange)(TestService&);
-        std::vector<DWORD> controls;
+        const char* controls;
         const char* reports;
         DWORD exitCode;
-        std::vector<std::string> events;
-        std::string calls;
+        const char* events;  // the event messages, separated by " | "
+        const char* calls;
     } cases[] = {
-        {"start throws a code",
-         [](TestService& s) { s.start.plan = {Act::ThrowCode}; },
-         {},
-         "START_PENDING/1 STOPPED/0",
-         ERROR_ACCESS_DENIED,
-         {"E Service Start failed w/err 0x00000005"},
+        {"start throws a code", [](TestService& s) { s.start.plan = {Act::ThrowCode}; }, "",
+         "START_PENDING/1 STOPPED/0", ERROR_ACCESS_DENIED, "E Service Start failed w/err 0x00000005",
          "start 1"},
-        {"start throws something else",
-         [](TestService& s) { s.start.plan = {Act::ThrowOther}; },
-         {},
-         "START_PENDING/1 STOPPED/0",
-         0,
-         {"E Service failed to start."},
-         "start 1"},
+        {"start throws something else", [](TestService& s) { s.start.plan = {Act::ThrowOther}; }, "",
+         "START_PENDING/1 STOPPED/0", 0, "E Service failed to start.", "start 1"},
         // The counter runs on over failed transitions: each STOP_PENDING carries a higher one.
         {"stops fail until one succeeds",
          [](TestService& s) {
              s.stop.plan = {Act::ThrowCode, Act::ThrowOther};
-             s.stop.code = ERROR_SERVICE_REQUEST_TIMEOUT;
          },
-         {SERVICE_CONTROL_STOP, SERVICE_CONTROL_STOP, SERVICE_CONTROL_STOP},
+         "stop stop stop",
          "START_PENDING/1 RUNNING/0 STOP_PENDING/2 RUNNING/0 STOP_PENDING/3 RUNNING/0 STOP_PENDING/4 "
          "STOPPED/0",
-         0,
-         {"E Service Stop failed w/err 0x0000041d", "E Service failed to stop."},
-         "start 1, stop 3"},
-        {"stop fails while paused",
-         [](TestService& s) { s.stop.plan = {Act::ThrowCode}; },
-         {SERVICE_CONTROL_PAUSE, SERVICE_CONTROL_STOP, SERVICE_CONTROL_STOP},
+         0, "E Service Stop failed w/err 0x0000041d | E Service failed to stop.", "start 1, stop 3"},
+        {"stop fails while paused", [](TestService& s) { s.stop.plan = {Act::ThrowCode}; }, "pause stop stop",
          "START_PENDING/1 RUNNING/0 PAUSE_PENDING/2 PAUSED/3 STOP_PENDING/4 PAUSED/5 STOP_PENDING/6 "
          "STOPPED/0",
-         0,
-         {"E Service Stop failed w/err 0x00000005"},
-         "start 1, stop 2, pause 1"},
+         0, "E Service Stop failed w/err 0x0000041d", "start 1, stop 2, pause 1"},
         {"shutdowns fail and leave the status as it is",
          [](TestService& s) {
              s.shutdown.plan = {Act::ThrowCode, Act::ThrowOther};
          },
-         {SERVICE_CONTROL_SHUTDOWN, SERVICE_CONTROL_SHUTDOWN, SERVICE_CONTROL_STOP},
-         "START_PENDING/1 RUNNING/0 STOP_PENDING/2 STOPPED/0",
-         0,
-         {"E Service Shutdown failed w/err 0x00000005", "E Service failed to shut down."},
+         "shutdown shutdown stop", "START_PENDING/1 RUNNING/0 STOP_PENDING/2 STOPPED/0", 0,
+         "E Service Shutdown failed w/err 0x00000005 | E Service failed to shut down.",
          "start 1, stop 1, shutdown 2"},
+        // Started, two failed pauses, paused, two failed continues, continued and stopped.
         {"pauses and continues fail",
          [](TestService& s) {
-             s.pause.plan = {Act::ThrowCode, Act::ThrowOther};
-             s.resume.plan = {Act::ThrowCode, Act::ThrowOther};
-             s.resume.code = ERROR_INVALID_HANDLE;
+             s.pause.plan = s.resume.plan = {Act::ThrowCode, Act::ThrowOther};
          },
-         {SERVICE_CONTROL_PAUSE, SERVICE_CONTROL_PAUSE, SERVICE_CONTROL_PAUSE, SERVICE_CONTROL_CONTINUE,
-          SERVICE_CONTROL_CONTINUE, SERVICE_CONTROL_CONTINUE, SERVICE_CONTROL_STOP},
-         // Started, two failed pauses, paused, two failed continues, continued and stopped.
+         "pause pause pause continue continue continue stop",
          "START_PENDING/1 RUNNING/0 PAUSE_PENDING/2 RUNNING/0 PAUSE_PENDING/3 RUNNING/0 PAUSE_PENDING/4 "
          "PAUSED/5 CONTINUE_PENDING/6 PAUSED/7 CONTINUE_PENDING/8 PAUSED/9 CONTINUE_PENDING/10 RUNNING/0 "
          "STOP_PENDING/11 STOPPED/0",
          0,
-         {"E Service Pause failed w/err 0x00000005", "E Service failed to pause.",
-          "E Service Continue failed w/err 0x00000006", "E Service failed to resume."},
+         "E Service Pause failed w/err 0x00000005 | E Service failed to pause. | "
+         "E Service Continue failed w/err 0x00000006 | E Service failed to resume.",
          "start 1, stop 1, pause 3, continue 3"},
-        {"interrogate and unknown codes",
-         [](TestService&) {},
-         {SERVICE_CONTROL_INTERROGATE, 0, 6, 0x80, 200, SERVICE_CONTROL_STOP},
-         "START_PENDING/1 RUNNING/0 STOP_PENDING/2 STOPPED/0",
-         0,
-         {},
-         "start 1, stop 1"},
+        {"interrogate and unknown codes", [](TestService&) {}, "interrogate 0 6 128 200 stop",
+         "START_PENDING/1 RUNNING/0 STOP_PENDING/2 STOPPED/0", 0, "", "start 1, stop 1"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -185,13 +175,15 @@ TEST_F(ServiceBase, ControlsMoveTheServiceAndFailingHooksFallBackAndAreLogged) {
         c.arrange(service);
         {
             DispatcherRun run(service);
-            ASSERT_TRUE(c.controls.empty() || emu::WaitForStatus(SERVICE_RUNNING));
-            for (DWORD control : c.controls) emu::SendControl(control);
+            ASSERT_TRUE(!*c.controls || emu::WaitForStatus(SERVICE_RUNNING));
+            for (DWORD control : Controls(c.controls)) emu::SendControl(control);
             ASSERT_TRUE(run.Finished());
             EXPECT_EQ(run.Error(), 0u);
         }
         EXPECT_EQ(ReportedStates(true), c.reports);
-        EXPECT_THAT(EventMessages(), ElementsAreArray(c.events));
+        std::string events;
+        for (const std::string& message : EventMessages()) events += (events.empty() ? "" : " | ") + message;
+        EXPECT_EQ(events, c.events);
         ExpectFiledAsTheService(c.exitCode);
         EXPECT_EQ(service.Calls(), c.calls);
         EXPECT_EQ(service.startArguments, "1 TestSvc");  // what the service manager gave the service main
@@ -256,12 +248,10 @@ TEST_F(ServiceBase, ControlWaitsForTheTransitionInProgress) {
 
 TEST_F(ServiceBase, EventWritersFileEveryEntryWithTwoStringsAndCutTheErrorText) {
     TestService service;
-    service.LogError(TEXT("Service Pause"), 0x8007000E);  // an HRESULT, E_OUTOFMEMORY
-    service.LogEvent(TEXT("Noxel ALS Service in OnStart"), EVENTLOG_INFORMATION_TYPE);
+    service.LogError(TEXT("Service Pause"), 0x8007000E);                    // an HRESULT, E_OUTOFMEMORY
     service.LogError(emu::String(250, u'x').c_str(), ERROR_ACCESS_DENIED);  // 259 characters are kept
-    EXPECT_THAT(EventMessages(),
-                ElementsAre("E Service Pause failed w/err 0x8007000e", "I Noxel ALS Service in OnStart",
-                            "E " + std::string(250, 'x') + " failed w"));
+    EXPECT_THAT(EventMessages(), ElementsAre("E Service Pause failed w/err 0x8007000e",
+                                             "E " + std::string(250, 'x') + " failed w"));
     ExpectFiledAsTheService(0);
     EXPECT_EQ(emu::OpenHandleCount(), 0u);  // each entry opens and closes its source
 }

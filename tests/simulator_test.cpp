@@ -62,7 +62,8 @@ TEST(Simulator, RunsReportWhatTheServiceDidAndEndWithTheOutcome) {
         {nullptr,
          "",
          0,
-         {"Outcome: published\nAttempts: 1\n",
+         {"Machine: Model 0 (NOXL6120), one instance, all four variables present.\n",
+          "Outcome: published\nAttempts: 1\n",
           "information  Noxel_ALS_Service: Update parameters successfully!",
           "[20260314-09:30:00]SENSOR LUX: 300\n", "ALR_CURVE  REG_SZ     \"5,10,100,150,1000,800\"",
           "STOP_PENDING     checkpoint 2"},
@@ -109,14 +110,8 @@ TEST(Simulator, RunsReportWhatTheServiceDidAndEndWithTheOutcome) {
         for (const char* part : c.says) EXPECT_TRUE(Says(run, part)) << arguments;
         for (const char* part : c.saysNot) EXPECT_FALSE(Says(run, part)) << arguments;
     }
-}
-
-// Without a machine file the simulator runs examples/typical.json: the same report,
-// its description first.
-TEST(Simulator, DefaultMachineIsTheTypicalExample) {
-    const Result builtIn = Simulate("");
-    EXPECT_TRUE(Says(builtIn, "Machine: Model 0 (NOXL6120), one instance, all four variables present.\n"));
-    EXPECT_EQ(builtIn.output, Simulate(Example("typical.json")).output);
+    // Without a machine file the simulator runs examples/typical.json.
+    EXPECT_EQ(Simulate("").output, Simulate(Example("typical.json")).output);
 }
 
 TEST(Simulator, RegFileIsUtf16WithTheRegeditHeader) {
@@ -140,15 +135,21 @@ TEST(Simulator, RegFileIsUtf16WithTheRegeditHeader) {
 
 TEST(Simulator, EfivarsDirectoryReplacesTheFirmware) {
     const auto directory = TempPath("efivars");
+    const auto entry = directory / "CALIBRATE-bf82486a-80f7-4733-b82c-066bd8f2534b";
     std::filesystem::create_directories(directory);
-    std::ofstream(directory / "CALIBRATE-bf82486a-80f7-4733-b82c-066bd8f2534b", std::ios::binary)
-        << std::string("\x07\x00\x00\x00\x64\x00\xC8\x00", 8);
+    std::ofstream(entry, std::ios::binary) << std::string("\x07\x00\x00\x00\x64\x00\xC8\x00", 8);
     const Result run = Simulate("--efivars " + directory.string());
-    std::filesystem::remove_all(directory);
     EXPECT_EQ(run.exitCode, 1);  // no ALR curve there
     EXPECT_TRUE(Says(run, "SOURCE LUX: 100\n"));
     EXPECT_TRUE(Says(run, "SENSOR LUX: 200\n"));
     EXPECT_TRUE(Says(run, "Error to Retrieve ALR Curve! ErrorCode: 203: "));
+    // An entry named like a variable that is no file is bad input, not an absent variable.
+    std::filesystem::remove(entry);
+    std::filesystem::create_directory(entry);
+    const Result notAFile = Simulate("--efivars " + directory.string());
+    std::filesystem::remove_all(directory);
+    EXPECT_EQ(notAFile.exitCode, 2);
+    EXPECT_TRUE(Says(notAFile, "noxel-als-sim: " + entry.string() + ": not a file"));
 }
 
 // The outcome is what the worker did, whether or not the event log took its entries.
@@ -181,14 +182,6 @@ TEST(Simulator, BrokenInputIsNamedWithThePlace) {
     const Result missing = Simulate("/nonexistent/machine.json");
     EXPECT_EQ(missing.exitCode, 2);
     EXPECT_TRUE(Says(missing, "/nonexistent/machine.json: cannot be read"));
-    // An efivars entry named like a variable that is no file is bad input, not an absent variable.
-    const auto efivars = TempPath("efivars");
-    const auto entry = efivars / "CALIBRATE-bf82486a-80f7-4733-b82c-066bd8f2534b";
-    std::filesystem::create_directories(entry);
-    const Result notAFile = Simulate("--efivars " + efivars.string());
-    std::filesystem::remove_all(efivars);
-    EXPECT_EQ(notAFile.exitCode, 2);
-    EXPECT_TRUE(Says(notAFile, "noxel-als-sim: " + entry.string() + ": not a file"));
 }
 
 TEST(Simulator, UsageErrorsAndHelp) {

@@ -6,14 +6,11 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <future>
-#include <initializer_list>
 #include <memory>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "calibration/firmware_variables.h"
@@ -22,7 +19,6 @@
 #include "platform/emulation/emulation.h"
 #include "platform/emulation/state_names.h"
 #include "platform/registry.h"
-#include "service/entry_point.h"
 #include "service/service_base.h"
 
 class EmulatedMachine : public ::testing::Test {
@@ -106,28 +102,11 @@ private:
     DWORD error_ = sentinelError;
 };
 
-// wmain with these arguments after the program's path, as a console starts it.
-inline int RunEntryPoint(const std::vector<const char*>& arguments = {}) {
-    std::vector<emu::String> texts{u"C:\\Noxel\\NoxelAlsSvc.exe"};
-    for (const char* argument : arguments) texts.push_back(W(argument));
-    std::vector<WCHAR*> argv;
-    for (emu::String& text : texts) argv.push_back(text.data());
-    argv.push_back(nullptr);
-    return wmain(static_cast<int>(texts.size()), argv.data());
-}
-
 // ---- What the calibration service leaves behind ----------------------------------
 
 // Written out here rather than taken from the service, so that a wrong GUID shows.
 inline const emu::String vendorGuid = u"{BF82486A-80F7-4733-B82C-066BD8F2534B}";
 inline const emu::String logPath = u"C:\\Windows\\System32\\Noxel_AlsSvc.log";
-
-inline emu::Bytes Utf16le(std::u16string_view text) {
-    emu::Bytes bytes;
-    for (char16_t c : text)
-        bytes.insert(bytes.end(), {static_cast<uint8_t>(c & 0xFF), static_cast<uint8_t>(c >> 8)});
-    return bytes;
-}
 
 inline std::u16string FromUtf16le(const emu::Bytes& bytes) {
     std::u16string text;
@@ -144,7 +123,7 @@ inline std::string LogText() {
 }
 
 // Text-log entries stamped with the default local time, 2026-03-14 09:30:00.
-inline std::string Entries(std::initializer_list<std::string> messages) {
+inline std::string Entries(const std::vector<std::string>& messages) {
     std::string text;
     for (const std::string& message : messages) text += "[20260314-09:30:00]" + message;
     return text;
