@@ -34,10 +34,10 @@ std::filesystem::path TempPath(const std::string& name) {
 }
 
 // The simulator run on this machine file, written to TempPath("machine.json").
-Result SimulateMachine(const std::string& machine, const std::string& options = "") {
+Result SimulateMachine(const std::string& machine) {
     const std::string path = TempPath("machine.json").string();
     std::ofstream(path, std::ios::binary) << machine;
-    const Result run = Simulate(path + " " + options);
+    const Result run = Simulate(path);
     std::filesystem::remove(path);
     return run;
 }
@@ -150,16 +150,6 @@ TEST(Simulator, EfivarsDirectoryReplacesTheFirmware) {
     std::filesystem::remove_all(directory);
     EXPECT_EQ(notAFile.exitCode, 2);
     EXPECT_TRUE(Says(notAFile, "noxel-als-sim: " + entry.string() + ": not a file"));
-}
-
-// The outcome is what the worker did, whether or not the event log took its entries.
-TEST(Simulator, OutcomeDoesNotDependOnTheEventLog) {
-    std::ifstream typicalFile(Example("typical.json"));
-    const std::string typical((std::istreambuf_iterator<char>(typicalFile)),
-                              std::istreambuf_iterator<char>());
-    const Result run = SimulateMachine("{\"eventLog\": false," + typical.substr(typical.find('{') + 1));
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_TRUE(Says(run, "Outcome: published\nAttempts: 1\n"));
 }
 
 TEST(Simulator, BrokenInputIsNamedWithThePlace) {
