@@ -19,7 +19,6 @@ const std::string calibratedRun = Entries(calibratedLines);
 class Publication : public CalibrationMachine {
 protected:
     void SetUp() override { FreshCase(); }
-    // Also for cases that loop over a table: a new machine and a calibrated record.
     void FreshCase() {
         FreshMachine();
         Calibrate();

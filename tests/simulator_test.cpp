@@ -33,7 +33,6 @@ std::filesystem::path TempPath(const std::string& name) {
     return std::filesystem::temp_directory_path() / ("noxel-sim-" + std::to_string(getpid()) + "-" + name);
 }
 
-// The simulator run on this machine file, written to TempPath("machine.json").
 Result SimulateMachine(const std::string& machine) {
     const std::string path = TempPath("machine.json").string();
     std::ofstream(path, std::ios::binary) << machine;
@@ -42,7 +41,6 @@ Result SimulateMachine(const std::string& machine) {
     return run;
 }
 
-// Whether the output holds `part`; a failure shows the whole output.
 ::testing::AssertionResult Says(const Result& run, const std::string& part) {
     const bool found = run.output.find(part) != std::string::npos;
     return (found ? ::testing::AssertionSuccess() : ::testing::AssertionFailure())

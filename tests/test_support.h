@@ -1,7 +1,5 @@
-// Shared pieces of the host tests: a fresh emulated machine per test, the dispatcher
-// run on a thread of its own as the service manager would run it, and readers for
-// what the calibration service leaves behind (status reports, text log, registry
-// values).
+// Shared pieces of the host tests: a fresh emulated machine per test, the dispatcher run
+// as the service manager runs it, and readers for what the calibration service leaves.
 #pragma once
 
 #include <gtest/gtest.h>
