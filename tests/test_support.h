@@ -113,7 +113,6 @@ inline std::u16string FromUtf16le(const emu::Bytes& bytes) {
     return text;
 }
 
-// The text log decoded from UTF-16LE; an odd byte count fails the test.
 inline std::string LogText() {
     const emu::Bytes bytes = emu::FileBytes(logPath);
     EXPECT_EQ(bytes.size() % 2, 0u);

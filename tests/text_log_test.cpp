@@ -67,7 +67,6 @@ TEST_F(TextLog, FileThatCannotBeCreatedIsReportedOncePerEntry) {
     emu::FailCallsWith("CreateFileW", logPath, ERROR_ACCESS_DENIED);
     Append("SOURCE LUX: 1000\r\n");
     Append("SENSOR LUX: 1000\r\n");
-    EXPECT_FALSE(emu::FileExists(logPath));
     EXPECT_THAT(EventMessages(), ElementsAre("I Unable to Create Log File", "I Unable to Create Log File"));
     EXPECT_EQ(N(emu::Events().at(0).source), "Noxel_ALS_Service");
 }
