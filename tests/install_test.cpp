@@ -107,81 +107,61 @@ TEST_F(Install, EachFailureHasItsLine) {
     }
 }
 
-TEST_F(Remove, StopsWithADotPerPendingPollThenDeletes) {
-    const char* stoppedAndRemoved = "Noxel_ALS_Service is stopped.\nNoxel_ALS_Service is removed.\n";
-    const char* notStoppedButRemoved = "Noxel_ALS_Service failed to stop.\nNoxel_ALS_Service is removed.\n";
+// The event source goes only with the service, and stays when it cannot go.
+TEST_F(Remove, StopsWithADotPerPendingPollThenDeletesAndEachFailureHasItsLine) {
+    const std::string stopped = "Noxel_ALS_Service is stopped.\n",
+                      removed = "Noxel_ALS_Service is removed.\n";
+    const std::string notStopped = "Noxel_ALS_Service failed to stop.\n";
     struct Case {
         const char* name;
-        DWORD state;
+        DWORD state;            // 0: no such service
         unsigned pendingPolls;  // before the stop ends in finalState
         DWORD finalState;
-        unsigned failingQuery;  // the status query that fails; 0: none
+        void (*fault)();
         std::string console;
         uint64_t waitedMs;  // one second, then one per pending poll
         const char* left;
+        bool sourceLeft;
     } cases[] = {
-        {"stops after three polls", SERVICE_RUNNING, 3, SERVICE_STOPPED, 0,
-         std::string("Stopping Noxel_ALS_Service....\n") + stoppedAndRemoved, 4000, "nothing"},
-        {"stops at once", SERVICE_RUNNING, 0, SERVICE_STOPPED, 0,
-         std::string("Stopping Noxel_ALS_Service.\n") + stoppedAndRemoved, 1000, "nothing"},
+        {"stops after three polls", SERVICE_RUNNING, 3, SERVICE_STOPPED, [] {},
+         "Stopping Noxel_ALS_Service....\n" + stopped + removed, 4000, "nothing", false},
+        {"stops at once", SERVICE_RUNNING, 0, SERVICE_STOPPED, [] {},
+         "Stopping Noxel_ALS_Service.\n" + stopped + removed, 1000, "nothing", false},
         // A service that did not stop is only marked for deletion.
-        {"fails to stop", SERVICE_RUNNING, 1, SERVICE_RUNNING, 0,
-         std::string("Stopping Noxel_ALS_Service..\n") + notStoppedButRemoved, 2000, "marked"},
-        {"status query fails", SERVICE_RUNNING, 5, SERVICE_STOPPED, 2,
-         std::string("Stopping Noxel_ALS_Service..\n") + notStoppedButRemoved, 2000, "marked"},
-        {"not running", SERVICE_STOPPED, 0, SERVICE_STOPPED, 0, "Noxel_ALS_Service is removed.\n", 0,
-         "nothing"},
+        {"fails to stop", SERVICE_RUNNING, 1, SERVICE_RUNNING, [] {},
+         "Stopping Noxel_ALS_Service..\n" + notStopped + removed, 2000, "marked", false},
+        {"status query fails", SERVICE_RUNNING, 5, SERVICE_STOPPED,
+         [] { emu::FailCall("QueryServiceStatus", ERROR_ACCESS_DENIED, 2); },
+         "Stopping Noxel_ALS_Service..\n" + notStopped + removed, 2000, "marked", false},
+        {"not running", SERVICE_STOPPED, 0, SERVICE_STOPPED, [] {}, removed, 0, "nothing", false},
+        {"event source refused", SERVICE_STOPPED, 0, SERVICE_STOPPED,
+         [] { emu::FailCall("RegDeleteKeyW", ERROR_ACCESS_DENIED); },
+         removed + "RegDeleteKey failed w/err 0x00000005\n", 0, "nothing", true},
+        {"not installed", 0, 0, 0, [] {}, "OpenService failed w/err 0x00000424\n", 0, "nothing", true},
+        // Connecting works, opening for stop and delete does not.
+        {"not an administrator", SERVICE_STOPPED, 0, SERVICE_STOPPED, [] { emu::SetAdministrator(false); },
+         "OpenService failed w/err 0x00000005\n", 0, "unmarked", true},
+        {"no service manager", SERVICE_STOPPED, 0, SERVICE_STOPPED,
+         [] { emu::FailCall("OpenSCManagerW", ERROR_ACCESS_DENIED); },
+         "OpenSCManager failed w/err 0x00000005\n", 0, "unmarked", true},
+        {"delete refused", SERVICE_STOPPED, 0, SERVICE_STOPPED,
+         [] { emu::FailCall("DeleteService", ERROR_SERVICE_MARKED_FOR_DELETE); },
+         "DeleteService failed w/err 0x00000430\n", 0, "unmarked", true},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         emu::Reset();
-        emu::AddService(name, c.state);
+        if (c.state) {
+            emu::AddService(name, c.state);
+            emu::ScriptStop(name, {0, c.pendingPolls, c.finalState});
+        }
         emu::CreateKey(source);
-        emu::ScriptStop(name, {0, c.pendingPolls, c.finalState});
-        if (c.failingQuery) emu::FailCall("QueryServiceStatus", ERROR_ACCESS_DENIED, c.failingQuery);
+        c.fault();
         RemoveService();
-        EXPECT_EQ(emu::ConsoleText(), c.console) << c.name;
-        EXPECT_EQ(emu::NowMs(), c.waitedMs) << c.name;
+        EXPECT_EQ(emu::ConsoleText(), c.console);
+        EXPECT_EQ(emu::NowMs(), c.waitedMs);
         const auto service = emu::FindService(name);
-        EXPECT_STREQ(!service                     ? "nothing"
-                     : service->markedForDeletion ? "marked"
-                                                  : "unmarked",
-                     c.left)
-            << c.name;
-        EXPECT_FALSE(emu::KeyExists(source)) << c.name;
-    }
-}
-
-TEST_F(Remove, EachFailureHasItsLine) {
-    // The event source goes only with the service, and stays when it cannot go.
-    const std::pair<void (*)(), const char*> cases[] = {
-        {[] {
-             emu::AddService(name, SERVICE_STOPPED);
-             emu::CreateKey(source);
-             emu::FailCall("RegDeleteKeyW", ERROR_ACCESS_DENIED);
-         },
-         "Noxel_ALS_Service is removed.\nRegDeleteKey failed w/err 0x00000005\n"},
-        {[] {}, "OpenService failed w/err 0x00000424\n"},
-        // Connecting works, opening for stop and delete does not.
-        {[] {
-             emu::AddService(name, SERVICE_STOPPED);
-             emu::SetAdministrator(false);
-         },
-         "OpenService failed w/err 0x00000005\n"},
-        {[] { emu::FailCall("OpenSCManagerW", ERROR_ACCESS_DENIED); },
-         "OpenSCManager failed w/err 0x00000005\n"},
-        {[] {
-             emu::AddService(name, SERVICE_STOPPED);
-             emu::CreateKey(source);
-             emu::FailCall("DeleteService", ERROR_SERVICE_MARKED_FOR_DELETE);
-         },
-         "DeleteService failed w/err 0x00000430\n"},
-    };
-    for (const auto& [arrange, console] : cases) {
-        emu::Reset();
-        arrange();
-        const bool sourceBefore = emu::KeyExists(source);
-        RemoveService();
-        EXPECT_EQ(emu::ConsoleText(), console);
-        EXPECT_EQ(emu::KeyExists(source), sourceBefore) << console;
+        EXPECT_STREQ(!service ? "nothing" : service->markedForDeletion ? "marked" : "unmarked", c.left);
+        EXPECT_EQ(emu::KeyExists(source), c.sourceLeft);
     }
 }

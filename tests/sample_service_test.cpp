@@ -47,26 +47,6 @@ TEST_F(CalibrationService, MissingAlrCurveLogsEveryAttemptAndNeverSucceeds) {
     EXPECT_EQ(EventMessages(), (Texts{"I Noxel ALS Service in OnStart", "I Noxel ALS Service in OnStop"}));
 }
 
-TEST_F(CalibrationService, StopBeforeTheFirstAttemptMakesNoAttempt) {
-    sim::Apply(sim::DefaultMachine());
-    emu::WriteFileBytes(logPath, {'[', 0});
-    emu::HoldWorkItems(true);
-    CSampleService service;
-    DispatcherRun run(service);
-    ASSERT_TRUE(emu::WaitForStatus(SERVICE_RUNNING));
-
-    emu::SendControl(SERVICE_CONTROL_STOP);
-    ASSERT_TRUE(emu::WaitForIdle());  // OnStop waits for the held work item
-    EXPECT_EQ(ReportedStates(), "START_PENDING/1 RUNNING/0 STOP_PENDING/2");
-    emu::HoldWorkItems(false);
-    ASSERT_TRUE(run.Finished());
-
-    EXPECT_EQ(emu::CallCount("GetFirmwareEnvironmentVariableW"), 0u);
-    EXPECT_FALSE(emu::FileExists(logPath));  // still deleted
-    EXPECT_TRUE(emu::Values(parametersKey).empty());
-    EXPECT_EQ(ReportedStates(), "START_PENDING/1 RUNNING/0 STOP_PENDING/2 STOPPED/0");
-}
-
 TEST_F(CalibrationService, CompleteFirmwareIsPublishedOnTheFirstAttemptWithoutSleeping) {
     sim::Apply(sim::DefaultMachine());
     EXPECT_EQ(sim::RunServiceProcess({}), 0);

@@ -1,7 +1,5 @@
-// Shared pieces of the host tests: a fresh emulated machine per test, the dispatcher
-// run on a thread of its own as the service manager would run it, and readers for
-// what the calibration service leaves behind (status reports, text log, registry
-// values).
+// Shared pieces of the host tests: a fresh emulated machine per test, the dispatcher run
+// as the service manager runs it, and readers for what the calibration service leaves.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -115,7 +113,6 @@ inline std::u16string FromUtf16le(const emu::Bytes& bytes) {
     return text;
 }
 
-// The text log decoded from UTF-16LE; an odd byte count fails the test.
 inline std::string LogText() {
     const emu::Bytes bytes = emu::FileBytes(logPath);
     EXPECT_EQ(bytes.size() % 2, 0u);
