@@ -192,8 +192,6 @@ void ScriptStop(const String& name, const StopScript& script);
 
 // ---- Thread pool -----------------------------------------------------------------
 size_t RunningWorkItems();
-// While held, queued work items wait before they run, as on a busy pool.
-void HoldWorkItems(bool hold);
 bool WaitForWorkItems(std::chrono::milliseconds timeout = 5s);
 
 }  // namespace emu

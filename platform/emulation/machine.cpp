@@ -68,7 +68,6 @@ void ResetState(State& s) {
     s.services.clear();
     s.managers.clear();
     s.serviceHandles.clear();
-    s.holdWorkItems = false;
     std::error_code ignored;
     if (!s.fileRoot.empty()) std::filesystem::remove_all(s.fileRoot, ignored);
     s.fileRoot = MakeFileRoot();

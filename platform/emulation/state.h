@@ -124,7 +124,6 @@ struct State {
     std::map<const void*, std::pair<String, DWORD>> serviceHandles;  // name, access
 
     size_t runningWorkItems = 0;
-    bool holdWorkItems = false;
 
     // The service process's own threads (pool threads, the service-main thread, and a
     // thread counted in by ProcessThread), and the waits that block some of them,

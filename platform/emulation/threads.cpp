@@ -105,12 +105,8 @@ BOOL WINAPI QueueUserWorkItem(LPTHREAD_START_ROUTINE function, PVOID context, UL
     ++s.runningWorkItems;
     ++s.processThreads;
     std::thread([function, context] {
-        State& machine = Machine();
-        {
-            std::unique_lock held(machine.lock);
-            Block(machine, held, [&] { return !machine.holdWorkItems; });
-        }
         function(context);
+        State& machine = Machine();
         std::lock_guard done(machine.lock);
         --machine.runningWorkItems;
         --machine.processThreads;
@@ -131,13 +127,6 @@ size_t RunningWorkItems() {
     State& s = Machine();
     std::lock_guard guard(s.lock);
     return s.runningWorkItems;
-}
-
-void HoldWorkItems(bool hold) {
-    State& s = Machine();
-    std::lock_guard guard(s.lock);
-    s.holdWorkItems = hold;
-    s.changed.notify_all();
 }
 
 bool WaitForWorkItems(std::chrono::milliseconds timeout) {
