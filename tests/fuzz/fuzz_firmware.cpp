@@ -7,13 +7,7 @@
 // each attempt the four variables CALIBRATE, ALR_CURVE, ALS_CS, ALS_FLAG, each a length
 // byte (255: absent) and that many bytes.
 //
-// Checked by properties, with no second decoder: no handle left open after any call; a
-// read succeeds exactly for a variable of its exact length, and a failed one leaves the
-// record as it was; ALS_SRC and ALS_CAL are the two
-// little-endian words of CALIBRATE, and the ALR text's numbers the curve's words up to
-// its end mark, digits and single commas, at most ten pairs; ALS_CS within 1..100; every
-// instance holds the record's values; "published" only when the four counted values
-// were written; the text log whole timestamped entries of the service's own messages.
+// Checked by properties, with no second decoder; each check's message names what it checks.
 #include <array>
 #include <charconv>
 #include <cstring>
@@ -75,7 +69,6 @@ void CheckRecord(const Firmware& firmware, const bool (&read)[variables]) {
               "record: ALR text ends before the curve's end mark");
 }
 
-// The five values each instance gets, as the record holds them.
 std::vector<std::pair<emu::String, emu::RegistryValue>> RecordValues() {
     const CalibrationRecord& r = CalibrationParameters;
     return {{u"ALS_SRC", {REG_DWORD, emu::DwordBytes(r.sourceLux)}},
