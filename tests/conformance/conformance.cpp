@@ -226,7 +226,6 @@ int Run(const std::vector<std::string>& arguments) {
     RemoveScratch();
     const std::string after = ScratchPresent();
 
-    // Every answer, and below each that is not Windows' own what was expected.
     size_t asWindows = 0, asMarked = 0, failed = 0;
     std::string group;
     for (const Answers::Entry& answer : answers.entries) {

@@ -46,7 +46,6 @@ DWORD WINAPI RunWork(LPVOID context) {
 }  // namespace
 
 void ThreadQuestions(Answers& answers) {
-    // The stopped event: manual reset, not signalled at first.
     UniqueKernelHandle manual;
     answers.Add("CreateEventW manual reset, not signalled", Keep(manual, [] { return NewEvent(); }));
     SetLastError(unsetError);

@@ -208,7 +208,6 @@ constexpr unsigned watchdogSeconds = 20;
 
 void Copy(char (&to)[textSize], const std::string& from) { std::snprintf(to, textSize, "%s", from.c_str()); }
 
-// The six lives, on machines read from the example machine files.
 std::vector<Life> StandardLives() {
     auto machine = [](const char* name) {
         return sim::ReadMachineFile(std::string(NOXEL_EXAMPLES_DIR) + "/" + name + ".json");

@@ -44,8 +44,6 @@ int Accepted(const WCHAR* name) {
     return ok ? 0 : 1;
 }
 
-// ---- Message table, version resource and manifest -------------------------------------
-
 // An entry's text as Event Viewer shows it: message 0 of the file's message table, with
 // the entry's two strings, the service name and the text.
 int Render(const WCHAR* path, WCHAR** texts, int count) {
@@ -115,8 +113,6 @@ int Version(const WCHAR* path) {
     }
     return 0;
 }
-
-// ---- The driver package's INFs --------------------------------------------------------
 
 // "inf INF": whether the INF opens as a Windows 4 style INF; "inf INF SECTION KEY": the
 // first field of KEY's line in SECTION, as setupapi resolves its strings and directory
