@@ -38,7 +38,6 @@ enum { calibrate, alrCurve };  // as calibrationVariables orders them
 
 DWORD Word(const emu::Bytes& bytes, size_t at) { return bytes[at] | DWORD{bytes[at + 1]} << 8; }
 
-// Checks the record after an attempt's reads; `read` says which reads succeeded.
 void CheckRecord(const Firmware& firmware, const bool (&read)[variables]) {
     const CalibrationRecord& r = CalibrationParameters;
     if (read[calibrate])
@@ -69,21 +68,19 @@ void CheckRecord(const Firmware& firmware, const bool (&read)[variables]) {
               "record: ALR text ends before the curve's end mark");
 }
 
-std::vector<std::pair<emu::String, emu::RegistryValue>> RecordValues() {
-    const CalibrationRecord& r = CalibrationParameters;
-    return {{u"ALS_SRC", {REG_DWORD, emu::DwordBytes(r.sourceLux)}},
-            {u"ALS_CAL", {REG_DWORD, emu::DwordBytes(r.sensorLux)}},
-            {u"ALR_CURVE", {REG_SZ, emu::StringBytes(r.alrText)}},
-            {u"ALS_CS", {REG_DWORD, emu::DwordBytes(r.changeSensitivity)}},
-            {u"ALS_FLAG", {REG_DWORD, emu::DwordBytes(r.alsFlag)}}};
-}
-
 // Each instance holds the record's five values (the curve once read), nothing else, and
 // "published" means the four counted ones reached every instance.
 void CheckPublication(const std::vector<emu::String>& keys, bool published) {
+    const CalibrationRecord& r = CalibrationParameters;
+    const std::pair<emu::String, emu::RegistryValue> values[] = {
+        {u"ALS_SRC", {REG_DWORD, emu::DwordBytes(r.sourceLux)}},
+        {u"ALS_CAL", {REG_DWORD, emu::DwordBytes(r.sensorLux)}},
+        {u"ALR_CURVE", {REG_SZ, emu::StringBytes(r.alrText)}},
+        {u"ALS_CS", {REG_DWORD, emu::DwordBytes(r.changeSensitivity)}},
+        {u"ALS_FLAG", {REG_DWORD, emu::DwordBytes(r.alsFlag)}}};
     for (size_t i = 0; i < keys.size(); ++i) {
         Check(emu::Values(keys[i]).size() <= 5, "publication: values other than the five");
-        for (const auto& [name, value] : RecordValues()) {
+        for (const auto& [name, value] : values) {
             const auto stored = emu::GetValue(keys[i], name);
             const std::string what = emu::Narrow(name) + " of instance " + std::to_string(i);
             if (!stored && (name != u"ALR_CURVE" || CalibrationParameters.alrPresent))
