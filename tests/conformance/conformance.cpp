@@ -140,7 +140,6 @@ bool Parse(std::istream& lines, std::map<std::string, Expected>& entries, std::s
 // from someone else's.
 std::string ScratchPresent() {
     std::string present;
-    // The error of looking for each: ERROR_SUCCESS where it is there.
     const auto add = [&](DWORD error, DWORD absent, const char* what) {
         if (error == absent) return;
         present += (present.empty() ? "" : "; ") + std::string(what);

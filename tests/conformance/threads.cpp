@@ -58,7 +58,6 @@ void ThreadQuestions(Answers& answers) {
                 set + ", " + first + ", " + Waited(manual.get(), 0));
 
     UniqueKernelHandle started, finished;
-    // Queues `body` and waits until it has started; the outcome of the queueing.
     const auto queue = [&](std::function<void()> body) {
         started.reset(NewEvent());
         finished.reset(NewEvent());

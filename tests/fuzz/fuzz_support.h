@@ -29,7 +29,6 @@ public:
 
     uint8_t Byte() { return data_ == end_ ? 0 : *data_++; }
 
-    // Up to `count` bytes: fewer when the input ends first.
     std::vector<uint8_t> Bytes(size_t count) {
         const uint8_t* from = data_;
         data_ += std::min(count, static_cast<size_t>(end_ - data_));
