@@ -140,7 +140,6 @@ bool Parse(std::istream& lines, std::map<std::string, Expected>& entries, std::s
 // from someone else's.
 std::string ScratchPresent() {
     std::string present;
-    // The error of looking for each: ERROR_SUCCESS where it is there.
     const auto add = [&](DWORD error, DWORD absent, const char* what) {
         if (error == absent) return;
         present += (present.empty() ? "" : "; ") + std::string(what);
@@ -226,7 +225,6 @@ int Run(const std::vector<std::string>& arguments) {
     RemoveScratch();
     const std::string after = ScratchPresent();
 
-    // Every answer, and below each that is not Windows' own what was expected.
     size_t asWindows = 0, asMarked = 0, failed = 0;
     std::string group;
     for (const Answers::Entry& answer : answers.entries) {

@@ -14,7 +14,6 @@
 
 namespace conformance {
 
-// The answers of one run, in the order asked, each under its group.
 struct Answers {
     struct Entry {
         std::string group, question, answer;
@@ -38,14 +37,12 @@ std::string HexBytes(const BYTE* bytes, size_t count);  // "e8 03 2c 01"
 // A BOOL call, or whether a handle came back, as "ok" or "fail <last error>".
 std::string Outcome(BOOL succeeded);
 
-// The call's outcome, with the last error preset.
 template <typename Call>
 std::string Try(Call call) {
     SetLastError(unsetError);
     return Outcome(call());
 }
 
-// Keeps the handle that `open` returns in `kept`; the outcome, with the last error preset.
 template <typename Handle, typename Open>
 std::string Keep(Handle& kept, Open open) {
     SetLastError(unsetError);

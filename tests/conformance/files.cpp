@@ -15,7 +15,6 @@ const WCHAR* const missing = TEXT("C:\\Windows\\System32\\noxel-conformance-miss
 const WCHAR* const inMissingDirectory = TEXT("C:\\Windows\\System32\\noxel-missing\\file.log");
 constexpr DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-// The open's outcome; the handle goes to `kept` if given, else is closed.
 std::string Open(const WCHAR* name, DWORD access, DWORD share, DWORD disposition,
                  UniqueFile* kept = nullptr) {
     SetLastError(unsetError);

@@ -21,7 +21,6 @@ std::string Opened(const WCHAR* path, UniqueKey& key, REGSAM access = KEY_ALL_AC
     return Number(RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, access, key.put()));
 }
 
-// The write's result and the value as stored at `path`.
 std::string Set(HKEY key, const WCHAR* path, const WCHAR* name, DWORD type, const void* data, DWORD size) {
     const LONG result = RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), size);
     return Number(result) + ", " + StoredValue(path, name);

@@ -46,7 +46,6 @@ DWORD WINAPI RunWork(LPVOID context) {
 }  // namespace
 
 void ThreadQuestions(Answers& answers) {
-    // The stopped event: manual reset, not signalled at first.
     UniqueKernelHandle manual;
     answers.Add("CreateEventW manual reset, not signalled", Keep(manual, [] { return NewEvent(); }));
     SetLastError(unsetError);
@@ -59,7 +58,6 @@ void ThreadQuestions(Answers& answers) {
                 set + ", " + first + ", " + Waited(manual.get(), 0));
 
     UniqueKernelHandle started, finished;
-    // Queues `body` and waits until it has started; the outcome of the queueing.
     const auto queue = [&](std::function<void()> body) {
         started.reset(NewEvent());
         finished.reset(NewEvent());

@@ -7,13 +7,7 @@
 // each attempt the four variables CALIBRATE, ALR_CURVE, ALS_CS, ALS_FLAG, each a length
 // byte (255: absent) and that many bytes.
 //
-// Checked by properties, with no second decoder: no handle left open after any call; a
-// read succeeds exactly for a variable of its exact length, and a failed one leaves the
-// record as it was; ALS_SRC and ALS_CAL are the two
-// little-endian words of CALIBRATE, and the ALR text's numbers the curve's words up to
-// its end mark, digits and single commas, at most ten pairs; ALS_CS within 1..100; every
-// instance holds the record's values; "published" only when the four counted values
-// were written; the text log whole timestamped entries of the service's own messages.
+// Checked by properties, with no second decoder; each check's message names what it checks.
 #include <array>
 #include <charconv>
 #include <cstring>
@@ -44,7 +38,6 @@ enum { calibrate, alrCurve };  // as calibrationVariables orders them
 
 DWORD Word(const emu::Bytes& bytes, size_t at) { return bytes[at] | DWORD{bytes[at + 1]} << 8; }
 
-// Checks the record after an attempt's reads; `read` says which reads succeeded.
 void CheckRecord(const Firmware& firmware, const bool (&read)[variables]) {
     const CalibrationRecord& r = CalibrationParameters;
     if (read[calibrate])
@@ -75,22 +68,19 @@ void CheckRecord(const Firmware& firmware, const bool (&read)[variables]) {
               "record: ALR text ends before the curve's end mark");
 }
 
-// The five values each instance gets, as the record holds them.
-std::vector<std::pair<emu::String, emu::RegistryValue>> RecordValues() {
-    const CalibrationRecord& r = CalibrationParameters;
-    return {{u"ALS_SRC", {REG_DWORD, emu::DwordBytes(r.sourceLux)}},
-            {u"ALS_CAL", {REG_DWORD, emu::DwordBytes(r.sensorLux)}},
-            {u"ALR_CURVE", {REG_SZ, emu::StringBytes(r.alrText)}},
-            {u"ALS_CS", {REG_DWORD, emu::DwordBytes(r.changeSensitivity)}},
-            {u"ALS_FLAG", {REG_DWORD, emu::DwordBytes(r.alsFlag)}}};
-}
-
 // Each instance holds the record's five values (the curve once read), nothing else, and
 // "published" means the four counted ones reached every instance.
 void CheckPublication(const std::vector<emu::String>& keys, bool published) {
+    const CalibrationRecord& r = CalibrationParameters;
+    const std::pair<emu::String, emu::RegistryValue> values[] = {
+        {u"ALS_SRC", {REG_DWORD, emu::DwordBytes(r.sourceLux)}},
+        {u"ALS_CAL", {REG_DWORD, emu::DwordBytes(r.sensorLux)}},
+        {u"ALR_CURVE", {REG_SZ, emu::StringBytes(r.alrText)}},
+        {u"ALS_CS", {REG_DWORD, emu::DwordBytes(r.changeSensitivity)}},
+        {u"ALS_FLAG", {REG_DWORD, emu::DwordBytes(r.alsFlag)}}};
     for (size_t i = 0; i < keys.size(); ++i) {
         Check(emu::Values(keys[i]).size() <= 5, "publication: values other than the five");
-        for (const auto& [name, value] : RecordValues()) {
+        for (const auto& [name, value] : values) {
             const auto stored = emu::GetValue(keys[i], name);
             const std::string what = emu::Narrow(name) + " of instance " + std::to_string(i);
             if (!stored && (name != u"ALR_CURVE" || CalibrationParameters.alrPresent))

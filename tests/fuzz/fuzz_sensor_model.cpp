@@ -4,10 +4,6 @@
 // Input: a byte (bits 0-1: the number of devices less one; bit 2: the model index
 // before detection), then per device a length byte (255: no hardware-ID property) and
 // that many bytes of property.
-//
-// Checked: the model and the result are those of the first device whose first
-// hardware ID holds a fragment (an index of 0 after a device without one, the earlier
-// index when no device has an ID at all); the index is 0 or 1; no handle left open.
 #include <string>
 
 #include "calibration/sensor_model.h"

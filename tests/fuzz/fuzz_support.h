@@ -27,11 +27,8 @@ class Input {
 public:
     Input(const uint8_t* data, size_t size) : data_(data), end_(data + size) {}
 
-    bool Empty() const { return data_ == end_; }
+    uint8_t Byte() { return data_ == end_ ? 0 : *data_++; }
 
-    uint8_t Byte() { return Empty() ? 0 : *data_++; }
-
-    // Up to `count` bytes: fewer when the input ends first.
     std::vector<uint8_t> Bytes(size_t count) {
         const uint8_t* from = data_;
         data_ += std::min(count, static_cast<size_t>(end_ - data_));

@@ -208,7 +208,6 @@ constexpr unsigned watchdogSeconds = 20;
 
 void Copy(char (&to)[textSize], const std::string& from) { std::snprintf(to, textSize, "%s", from.c_str()); }
 
-// The six lives, on machines read from the example machine files.
 std::vector<Life> StandardLives() {
     auto machine = [](const char* name) {
         return sim::ReadMachineFile(std::string(NOXEL_EXAMPLES_DIR) + "/" + name + ".json");
@@ -291,9 +290,7 @@ Observation RunLife(const Life& life, const Case& fault) {
     return o;
 }
 
-// The cases of a life, from the calls its baseline made: every call of every
-// operation, failing once and from then on, with the operation's fitting error and
-// the generic ones; the subset takes a spread of calls and the fitting error alone.
+// The cases of a life, from the calls its baseline made.
 std::vector<Case> CasesOf(const Observation& baseline, bool subset) {
     std::vector<Case> cases;
     for (size_t i = 0; i < emu::operationCount; ++i) {
@@ -317,8 +314,6 @@ std::string Describe(const Case& fault) {
            (fault.mode == Mode::Once ? " once" : " on") + " error " + std::to_string(fault.error);
 }
 
-// In the child: runs the life under the watchdog's alarm and hands the observation
-// over; never returns.
 [[noreturn]] void RunChild(const Life& life, const Case& fault, int pipe, const std::string& errors) {
     ::alarm(watchdogSeconds);
     const int error = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -332,7 +327,6 @@ std::string Describe(const Case& fault) {
     std::exit(0);
 }
 
-// Runs the cases `jobs` at a time; the endings come back in the cases' order.
 std::vector<Ending> RunAll(const Life& life, const std::vector<Case>& cases, unsigned jobs) {
     struct Running {
         size_t index;

@@ -1,30 +1,16 @@
 #!/usr/bin/env bash
-# The conformance program (tests/conformance) as the Windows build under Wine, held to
-# the expectations that the emulation is held to: once where Wine answers every
-# question, once where the test build's firmware reader answers the firmware questions.
-# The program checks itself that it left nothing behind; the devices and firmware
-# variables are set up here as machine_emulated.cpp sets the emulated ones up.
+# The conformance program (tests/conformance) as the Windows builds under Wine, held to
+# the expectations that the emulation is held to. It checks itself that it left nothing
+# behind; the machine is set up here as machine_emulated.cpp sets the emulated one up.
 # Usage: conformance.sh noxel-conformance.exe noxel-conformance-firmware-directory.exe
 #                       EXPECTATIONS FIRMWARE-DIRECTORY
 source "$(dirname "$0")/lib.sh"
-guid=bf82486a-80f7-4733-b82c-066bd8f2534b
 
 start_prefix
 folder="$WINEPREFIX/drive_c/noxel-conformance"
 mkdir -p "$folder"
 cp "$1" "$folder/conformance.exe"
 cp "$3" "$folder/expectations.txt"
-
-# device KEY HARDWARE-ID...: Wine's setupapi lists every instance key under Enum that has
-# a ClassGUID as a present device, whether it has hardware IDs or not.
-device() {
-  local text ids=""
-  printf '\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\%s]\n' "$1"
-  shift
-  for text in "$@"; do ids+="$(printf '%s' "$text" | iconv -f UTF-8 -t UTF-16LE | od -An -tx1 -v | xargs) 00 00 "; done
-  [ $# -eq 0 ] || printf '"HardwareID"=hex(7):%s\n' "$(echo $ids 00 00 | tr ' ' ,)"
-  printf '"ClassGUID"="{5175d334-c371-4806-b3ba-71fd53c9258d}"\n'
-}
 
 step "the machine: devices, firmware variables"
 {
@@ -36,12 +22,9 @@ step "the machine: devices, firmware variables"
 } >"$work/machine.reg"
 import_registry "$work/machine.reg"
 firmware=$(unix_path "$4")
-mkdir -p "$firmware"
-# efivarfs files: attributes (non-volatile, boot service and runtime access), then data.
-printf '\x07\x00\x00\x00\xe8\x03\x2c\x01' >"$firmware/CALIBRATE-$guid"
-printf '\x07\x00\x00\x00\x00' >"$firmware/ALS_FLAG-$guid"
+variable CALIBRATE 'e8 03 2c 01'
+variable ALS_FLAG '00'
 
-# run NAME PROGRAM ARGUMENT...: the program's output, shown, and its exit code checked.
 run() {
   local name=$1 code=0
   shift

@@ -1,8 +1,6 @@
 #!/usr/bin/env bash
-# The driver package's two INFs under Wine's setupapi: both open as Windows 4 style
-# INFs; the component INF's services section registers the service as -install does,
-# starts it from DIRID 13's folder and registers nothing else. What the INFs hold (every
-# named section there, every string defined, the event source) is the host test's
+# The driver package's two INFs under Wine's setupapi. What the INFs hold (every named
+# section there, every string defined, the event source) is the host test's
 # (tests/driver_package_test.cpp). Wine has no driver store and installs no devices: it
 # resolves DIRID 13 to a folder of its own, where the test puts the executable.
 # Usage: driver.sh NoxelAlsSvc.exe noxel-wine-probe.exe NoxelAlsExtension.inf NoxelAlsComponent.inf
@@ -13,7 +11,6 @@ start_prefix
 mkdir -p "$WINEPREFIX/drive_c/driver"
 cp "$3" "$4" "$WINEPREFIX/drive_c/driver/"
 component='C:\driver\NoxelAlsComponent.inf'
-# The names of the services the service manager keeps, one a line.
 services() { wine reg query 'HKLM\System\CurrentControlSet\Services' | tr -d '\r' | sed -n 's/^HKEY_.*\\//p'; }
 
 step "the extension INF opens as a Windows 4 style INF (the component's opens below)"

@@ -1,13 +1,10 @@
 #!/usr/bin/env bash
 # The firmware-present path under Wine, with the test build that reads firmware
-# variables from a directory in the efivarfs layout. A model 1 sensor (NOXL6110) with
-# two instances is declared in Wine's registry; with every variable present, the whole
-# calibration lands under both instances, the text log holds every write and the worker
-# ends at once. A variable missing, the failure line and the retries are the host
-# tests' (tests/sample_service_test.cpp).
+# variables from a directory in the efivarfs layout, on a model 1 sensor with two
+# instances. A variable missing, the failure line and the retries are the host tests'
+# (tests/sample_service_test.cpp).
 # Usage: firmware.sh NoxelAlsSvcFirmwareDir.exe FIRMWARE-DIRECTORY
 source "$(dirname "$0")/lib.sh"
-guid=bf82486a-80f7-4733-b82c-066bd8f2534b
 sensor='SYSTEM\CurrentControlSet\Enum\ACPI\NOXL6110'
 instances=('4&2c8e1f3a&0' '4&2c8e1f3a&1')
 
@@ -16,22 +13,11 @@ put_program "$1" noxel
 firmware=$(unix_path "$2")
 log="$WINEPREFIX/drive_c/windows/system32/Noxel_AlsSvc.log"
 
-# variable NAME HEX-BYTES: one efivarfs file, attributes (non-volatile, boot service and
-# runtime access) and then the data.
-variable() {
-  mkdir -p "$firmware"
-  printf "$(printf '\\x%s' 07 00 00 00 $2)" >"$firmware/$1-$guid"
-}
-
 step "a NOXL6110 sensor with two instances"
-# Wine's setupapi lists every instance key under Enum with a ClassGUID (here the Sensor
-# class) as a present device.
-ids=$(printf 'ACPI\\VEN_NOXL&DEV_6110\0*NOXL6110\0\0' | iconv -f UTF-8 -t UTF-16LE | od -An -tx1 -v | xargs)
 {
   echo 'Windows Registry Editor Version 5.00'
   for instance in "${instances[@]}"; do
-    printf '\n[HKEY_LOCAL_MACHINE\\%s\\%s]\n"HardwareID"=hex(7):%s\n' "$sensor" "$instance" "${ids// /,}"
-    printf '"ClassGUID"="{5175d334-c371-4806-b3ba-71fd53c9258d}"\n'
+    device "ACPI\\NOXL6110\\$instance" 'ACPI\VEN_NOXL&DEV_6110' '*NOXL6110'
     printf '\n[HKEY_LOCAL_MACHINE\\%s\\%s\\Device Parameters]\n' "$sensor" "$instance"
   done
 } >"$work/sensor.reg"

@@ -21,8 +21,6 @@ namespace {
 constexpr size_t guidTextLength = 36;  // bf82486a-80f7-4733-b82c-066bd8f2534b
 constexpr DWORD attributesSize = 4;
 
-// Whether the process token holds the privilege enabled, as Windows requires it for a
-// firmware read.
 bool TokenPrivilegeEnabled(LPCWSTR name) {
     UniqueKernelHandle token;
     LUID privilege{};

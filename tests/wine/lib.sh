@@ -31,7 +31,6 @@ step() { echo "-- $*"; }
 
 # expect_equal WHAT EXPECTED ACTUAL; expect_match WHAT EXTENDED-REGEX ACTUAL, which the
 # whole text must match; expect_same_file WHAT EXPECTED-FILE ACTUAL-FILE, byte for byte.
-# A failure shows both texts, control characters visible as cat -A shows them.
 expect_equal() { verdict "$1" "$([ "$2" == "$3" ] && echo ok)" "$2" "$3"; }
 expect_match() { verdict "$1" "$([[ "$3" =~ ^($2)$ ]] && echo ok)" "$2" "$3"; }
 expect_same_file() { expect_equal "$1" "the same bytes" "$(cmp "$2" "$3" 2>&1 && echo the same bytes)"; }
@@ -99,6 +98,26 @@ reg_values() {
 
 unix_path() { wine winepath -u "$1" 2>/dev/null | tr -d '\r'; }
 
+# device KEY HARDWARE-ID...: a .reg section for KEY below Enum. Wine's setupapi lists every
+# instance key under Enum that has a ClassGUID (here the Sensor class) as a present device,
+# whether it has hardware IDs or not.
+device() {
+  local text ids=""
+  printf '\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\%s]\n' "$1"
+  shift
+  for text in "$@"; do ids+="$(printf '%s' "$text" | iconv -f UTF-8 -t UTF-16LE | od -An -tx1 -v | xargs) 00 00 "; done
+  [ $# -eq 0 ] || printf '"HardwareID"=hex(7):%s\n' "$(echo $ids 00 00 | tr ' ' ,)"
+  printf '"ClassGUID"="{5175d334-c371-4806-b3ba-71fd53c9258d}"\n'
+}
+
+# variable NAME HEX-BYTES: one efivarfs file in $firmware under the calibration vendor's
+# GUID, attributes (non-volatile, boot service and runtime access) and then the data.
+guid=bf82486a-80f7-4733-b82c-066bd8f2534b
+variable() {
+  mkdir -p "$firmware"
+  printf "$(printf '\\x%s' 07 00 00 00 $2)" >"$firmware/$1-$guid"
+}
+
 # service_state: the STATE word of "sc query" for the service, or "gone" when the service
 # manager does not know it (sc fails, silently).
 service_state() {
@@ -107,7 +126,6 @@ service_state() {
 }
 in_state() { [ "$(service_state)" = "$1" ]; }
 
-# expect_state WHAT STATE: the service reaches STATE within 20 s.
 expect_state() {
   wait_until 20 in_state "$2" || true
   expect_equal "$1" "$2" "$(service_state)"
@@ -120,8 +138,6 @@ name=Noxel_ALS_Service
 readonly service_key='SYSTEM\CurrentControlSet\Services\Noxel_ALS_Service'
 readonly event_source='SYSTEM\CurrentControlSet\Services\EventLog\Application\Noxel_ALS_Service'
 
-# put_program EXE DIR: EXE copied into the prefix as C:\DIR\NoxelAlsSvc.exe, which $program
-# names from then on.
 put_program() {
   install -D "$1" "$WINEPREFIX/drive_c/${2//\\//}/NoxelAlsSvc.exe"
   program="C:\\$2\\NoxelAlsSvc.exe"
@@ -139,7 +155,6 @@ expected_service() {
 }
 expected_source() { printf 'EventMessageFile REG_EXPAND_SZ %s\nTypesSupported REG_DWORD 0x5\n' "$1"; }
 
-# install_service: -install, with its console text.
 install_service() {
   expect_equal "-install: console text" $'Noxel_ALS_Service is installed.\nNoxel_ALS_Service start running.\nx' \
     "$(console -install)"

@@ -1,9 +1,6 @@
 #!/usr/bin/env bash
-# The MSI package under Wine's Windows Installer: a silent install registers the service
-# as -install does (quoted path, description and event source included) and starts it;
-# the next version's package replaces it, leaving one service and one file; an older
-# package is refused; a silent uninstall stops the service, deletes it and removes the
-# file and the folder. The only test of what the package registers.
+# The MSI package under Wine's Windows Installer: install, major upgrade, refused
+# downgrade and uninstall. The only test of what the package registers.
 # Usage: msi.sh PACKAGE.msi NoxelAlsSvc.exe NoxelAlsInstallerActions.dll
 #               VERSION packaging/build-msi.cmake CMAKE
 source "$(dirname "$0")/lib.sh"
@@ -41,8 +38,6 @@ products() {
 }
 installed_files() { (cd "$install_dir" 2>/dev/null && ls -A) || echo "(no folder)"; }
 
-# As -install registers the service: the quoted path, the installed executable as the
-# event source's message file.
 program='C:\Program Files\Noxel ALS\NoxelAlsSvc.exe'
 
 step "msiexec /i of version $version, silent"

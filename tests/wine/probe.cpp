@@ -34,7 +34,6 @@ void Line(const std::string& key, const std::string& value) { Print(key + " = " 
 
 std::string Failed(DWORD error) { return "fail " + std::to_string(error); }
 
-// The controls the service accepts, as QueryServiceStatus reports them.
 int Accepted(const WCHAR* name) {
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
     SC_HANDLE service = OpenServiceW(manager, name, SERVICE_QUERY_STATUS);
@@ -43,8 +42,6 @@ int Accepted(const WCHAR* name) {
     Print(ok ? std::to_string(status.dwControlsAccepted) : Failed(GetLastError()));
     return ok ? 0 : 1;
 }
-
-// ---- Message table, version resource and manifest -------------------------------------
 
 // An entry's text as Event Viewer shows it: message 0 of the file's message table, with
 // the entry's two strings, the service name and the text.
@@ -116,8 +113,6 @@ int Version(const WCHAR* path) {
     return 0;
 }
 
-// ---- The driver package's INFs --------------------------------------------------------
-
 // "inf INF": whether the INF opens as a Windows 4 style INF; "inf INF SECTION KEY": the
 // first field of KEY's line in SECTION, as setupapi resolves its strings and directory
 // IDs; "inf INF SECTION": SetupInstallServicesFromInfSectionW on SECTION.
@@ -146,17 +141,10 @@ int Inf(int argc, WCHAR* argv[]) {
 
 int wmain(int argc, WCHAR* argv[]) {
     const std::wstring command = argc > 2 ? argv[1] : L"";
-    int status = 2;
-    if (command == L"accepted" && argc == 3) {
-        status = Accepted(argv[2]);
-    } else if (command == L"version" && argc == 3) {
-        status = Version(argv[2]);
-    } else if (command == L"render") {
-        status = Render(argv[2], argv + 3, argc - 3);
-    } else if (command == L"inf" && argc <= 5) {
-        status = Inf(argc - 2, argv + 2);
-    } else {
-        Print("usage: probe accepted NAME | version FILE | render FILE TEXT... | inf INF [SECTION [KEY]]");
-    }
-    return status;
+    if (command == L"accepted" && argc == 3) return Accepted(argv[2]);
+    if (command == L"version" && argc == 3) return Version(argv[2]);
+    if (command == L"render") return Render(argv[2], argv + 3, argc - 3);
+    if (command == L"inf" && argc <= 5) return Inf(argc - 2, argv + 2);
+    Print("usage: probe accepted NAME | version FILE | render FILE TEXT... | inf INF [SECTION [KEY]]");
+    return 2;
 }

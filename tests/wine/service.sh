@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# The shipped NoxelAlsSvc.exe as a service under Wine: -install from a path with a
-# space, the running service, -remove, its events. Wine has no firmware variables, so
-# every attempt fails and the worker keeps retrying every 10 s. What -install registers,
-# and the console texts of a second -install and -remove, are the host tests'
+# The shipped NoxelAlsSvc.exe as a service under Wine. Wine has no firmware variables,
+# so every attempt fails and the worker keeps retrying every 10 s. What -install
+# registers, and the console texts of a second -install and -remove, are the host tests'
 # (tests/install_test.cpp); the registration through the package is msi.sh's.
 # Usage: service.sh NoxelAlsSvc.exe noxel-wine-probe.exe
 source "$(dirname "$0")/lib.sh"

@@ -1,9 +1,7 @@
 #!/usr/bin/env bash
-# scripts/sign.sh with a throwaway code-signing certificate: the executable is signed,
-# the package is built around it and signed in turn, and both verify against that
-# certificate; a wrong or missing password signs nothing. The signed package installs
-# under Wine and its service runs the signed executable. That a changed byte breaks a
-# signature, and that the system's roots do not know the certificate, are osslsigncode's.
+# scripts/sign.sh with a throwaway code-signing certificate, and the signed package
+# under Wine. That a changed byte breaks a signature, and that the system's roots do not
+# know the certificate, are osslsigncode's.
 # Usage: signing.sh NoxelAlsSvc.exe NoxelAlsInstallerActions.dll VERSION
 #                   packaging/build-msi.cmake CMAKE scripts/sign.sh
 source "$(dirname "$0")/lib.sh"

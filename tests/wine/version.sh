@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
 # The version resource, the manifest and the message table of the shipped
-# NoxelAlsSvc.exe, read back under Wine, and the program run from a console without
-# arguments (a nonzero exit code shows in the text compared). Which argument takes
-# which path is the host tests' (tests/entry_point_test.cpp).
+# NoxelAlsSvc.exe, read back under Wine, and the program run from a console. Which
+# argument takes which path is the host tests' (tests/entry_point_test.cpp).
 # Usage: version.sh NoxelAlsSvc.exe noxel-wine-probe.exe PROJECT-VERSION (x.y.z)
 source "$(dirname "$0")/lib.sh"
 probe=$2
