@@ -34,15 +34,6 @@ void Line(const std::string& key, const std::string& value) { Print(key + " = " 
 
 std::string Failed(DWORD error) { return "fail " + std::to_string(error); }
 
-int Accepted(const WCHAR* name) {
-    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-    SC_HANDLE service = OpenServiceW(manager, name, SERVICE_QUERY_STATUS);
-    SERVICE_STATUS status{};
-    const bool ok = service && QueryServiceStatus(service, &status);
-    Print(ok ? std::to_string(status.dwControlsAccepted) : Failed(GetLastError()));
-    return ok ? 0 : 1;
-}
-
 // An entry's text as Event Viewer shows it: message 0 of the file's message table, with
 // the entry's two strings, the service name and the text.
 int Render(const WCHAR* path, WCHAR** texts, int count) {
@@ -141,10 +132,9 @@ int Inf(int argc, WCHAR* argv[]) {
 
 int wmain(int argc, WCHAR* argv[]) {
     const std::wstring command = argc > 2 ? argv[1] : L"";
-    if (command == L"accepted" && argc == 3) return Accepted(argv[2]);
     if (command == L"version" && argc == 3) return Version(argv[2]);
     if (command == L"render") return Render(argv[2], argv + 3, argc - 3);
     if (command == L"inf" && argc <= 5) return Inf(argc - 2, argv + 2);
-    Print("usage: probe accepted NAME | version FILE | render FILE TEXT... | inf INF [SECTION [KEY]]");
+    Print("usage: probe version FILE | render FILE TEXT... | inf INF [SECTION [KEY]]");
     return 2;
 }
