@@ -58,13 +58,15 @@ std::optional<int> RunServiceProcess(const RunOptions& options, WorkerEnd* worke
             std::this_thread::sleep_for(milliseconds(1));
     };
     size_t readsShown = 0;
+    auto showReads = [&] {
+        if (!options.onFirmwareRead) return;
+        const auto reads = emu::FirmwareReads();
+        for (; readsShown < reads.size(); ++readsShown) options.onFirmwareRead(reads[readsShown]);
+    };
 
     while (!process->returned) {
         if (options.realtime) std::this_thread::sleep_for(milliseconds(20));
-        if (options.onFirmwareRead) {
-            const auto reads = emu::FirmwareReads();
-            for (; readsShown < reads.size(); ++readsShown) options.onFirmwareRead(reads[readsShown]);
-        }
+        showReads();
         const bool running = Reported(SERVICE_RUNNING);
         if (!stopSent && running) {
             const bool workerEnded = emu::RunningWorkItems() == 0;
@@ -109,10 +111,7 @@ std::optional<int> RunServiceProcess(const RunOptions& options, WorkerEnd* worke
             break;
         }
     }
-    if (options.onFirmwareRead) {
-        const auto reads = emu::FirmwareReads();
-        for (; readsShown < reads.size(); ++readsShown) options.onFirmwareRead(reads[readsShown]);
-    }
+    showReads();
     if (!process->returned) {
         thread.detach();
         return std::nullopt;
