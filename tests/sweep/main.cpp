@@ -25,6 +25,7 @@
 #include "calibration/text_log.h"
 #include "tests/sweep/sweep.h"
 #include "tools/simulator/machine_file.h"
+#include "tools/simulator/report.h"
 #include "tools/simulator/run.h"
 
 namespace {
@@ -50,9 +51,7 @@ struct Case {
 
 constexpr size_t maxInstances = 4;
 constexpr size_t textSize = 160;
-// The values a publication writes; the first four make it complete.
-inline constexpr const char16_t* publishedValueNames[] = {u"ALS_SRC", u"ALS_CAL", u"ALR_CURVE", u"ALS_CS",
-                                                          u"ALS_FLAG"};
+using sim::publishedValueNames;
 constexpr size_t publishedNames = std::size(publishedValueNames), countedValues = 4;
 
 // What one life left behind. Plain data, so that a child process can hand it over

@@ -13,8 +13,6 @@ namespace sim {
 
 namespace {
 
-// What an instance's Device Parameters key holds once published, in the order written.
-constexpr const char16_t* publishedNames[] = {u"ALS_SRC", u"ALS_CAL", u"ALR_CURVE", u"ALS_CS", u"ALS_FLAG"};
 // Sizes the firmware reader asks for.
 constexpr DWORD calibrateBytes = 4;
 constexpr DWORD alrCurveBytes = 40;
@@ -345,7 +343,7 @@ std::string RegistrySection(const Report& report) {
         for (const auto& [name, value] : key.values)
             out += "<tr><td><code>" + Escape(emu::Narrow(name)) + "</code></td><td>" + TypeName(value.type) +
                    "</td><td><code>" + Escape(ValueText(value)) + "</code></td></tr>\n";
-        for (const char16_t* name : publishedNames) {
+        for (const char16_t* name : publishedValueNames) {
             const bool written = std::any_of(key.values.begin(), key.values.end(),
                                              [&](const auto& value) { return value.first == name; });
             if (!written)
