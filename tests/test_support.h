@@ -106,17 +106,10 @@ private:
 inline const emu::String vendorGuid = u"{BF82486A-80F7-4733-B82C-066BD8F2534B}";
 inline const emu::String logPath = u"C:\\Windows\\System32\\Noxel_AlsSvc.log";
 
-inline std::u16string FromUtf16le(const emu::Bytes& bytes) {
-    std::u16string text;
-    for (size_t i = 0; i + 1 < bytes.size(); i += 2)
-        text += static_cast<char16_t>(bytes[i] | bytes[i + 1] << 8);
-    return text;
-}
-
 inline std::string LogText() {
     const emu::Bytes bytes = emu::FileBytes(logPath);
     EXPECT_EQ(bytes.size() % 2, 0u);
-    return N(FromUtf16le(bytes));
+    return N(emu::Utf16Text(bytes));
 }
 
 // Text-log entries stamped with the default local time, 2026-03-14 09:30:00.
@@ -138,7 +131,7 @@ inline std::vector<std::string> Described(const emu::String& path) {
             line += " dword " + std::to_string(data[0] | data[1] << 8 | data[2] << 16 | DWORD{data[3]} << 24);
         } else if ((value.type == REG_SZ || value.type == REG_EXPAND_SZ) && data.size() % 2 == 0) {
             line += value.type == REG_SZ ? " sz " : " expand_sz ";
-            for (char16_t c : FromUtf16le(data))
+            for (char16_t c : emu::Utf16Text(data))
                 line += c == 0 ? std::string("\\0") : N(std::u16string(1, c));
         } else {
             line += " type " + std::to_string(value.type) + ", " + std::to_string(data.size()) + " bytes";

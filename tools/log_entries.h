@@ -45,9 +45,7 @@ inline Entries Read(const emu::Bytes& bytes) {
         entries.fault = "odd byte count " + std::to_string(bytes.size());
         return entries;
     }
-    std::u16string text(bytes.size() / 2, u'\0');
-    for (size_t i = 0; i < text.size(); ++i)
-        text[i] = static_cast<char16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
+    const std::u16string text = emu::Utf16Text(bytes);
     for (size_t at = 0; at < text.size();) {
         if (!TimestampAt(text, at)) {
             entries.fault = "no timestamp at character " + std::to_string(at);

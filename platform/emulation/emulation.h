@@ -141,6 +141,8 @@ std::optional<RegistryValue> GetValue(const String& path, const String& name);
 std::vector<std::pair<String, RegistryValue>> Values(const String& path);
 Bytes DwordBytes(DWORD value);
 Bytes StringBytes(const String& text);  // with its terminator
+// UTF-16LE bytes as text, every code unit kept (terminators too); an odd last byte dropped.
+String Utf16Text(const Bytes& bytes);
 
 // ---- Files -----------------------------------------------------------------------
 // Windows paths (drive-absolute) map to lower-case host paths under the root.

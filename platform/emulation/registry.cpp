@@ -291,4 +291,11 @@ Bytes StringBytes(const String& text) {
     return bytes;
 }
 
+String Utf16Text(const Bytes& bytes) {
+    String text;
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2)
+        text += static_cast<char16_t>(bytes[i] | bytes[i + 1] << 8);
+    return text;
+}
+
 }  // namespace emu

@@ -277,8 +277,7 @@ std::string CurveSection(const AlrCurve& curve, size_t attempts) {
 std::vector<std::string> HardwareIds(const emu::Bytes& property) {
     std::vector<std::string> ids;
     emu::String id;
-    for (size_t i = 0; i + 1 < property.size(); i += 2) {
-        const char16_t c = static_cast<char16_t>(property[i] | property[i + 1] << 8);
+    for (const char16_t c : emu::Utf16Text(property)) {
         if (c != 0) {
             id += c;
         } else if (!id.empty()) {

@@ -25,13 +25,6 @@ emu::String EnumRoot() {
     return root.substr(0, root.rfind(u'\\'));
 }
 
-emu::String Utf16(const emu::Bytes& bytes) {
-    emu::String text;
-    for (size_t i = 0; i + 1 < bytes.size(); i += 2)
-        text += static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
-    return text;
-}
-
 DWORD Dword(const emu::Bytes& data) {
     DWORD value = 0;
     for (size_t i = 0; i < 4 && i < data.size(); ++i) value |= static_cast<DWORD>(data[i]) << (8 * i);
@@ -39,7 +32,7 @@ DWORD Dword(const emu::Bytes& data) {
 }
 
 std::string StringData(const emu::Bytes& data) {
-    emu::String text = Utf16(data);
+    emu::String text = emu::Utf16Text(data);
     if (!text.empty() && text.back() == 0) text.pop_back();
     return emu::Narrow(text);
 }
@@ -174,7 +167,7 @@ Report CollectReport(const WorkerEnd& workerEnd, const std::optional<std::string
     report.endMs = emu::NowMs();
     report.logExists = emu::FileExists(logFilePath);
     if (report.logExists) {
-        report.logText = emu::Narrow(Utf16(emu::FileBytes(logFilePath)));
+        report.logText = emu::Narrow(emu::Utf16Text(emu::FileBytes(logFilePath)));
         ReadLogEntries(report);
     }
     const emu::String enumRoot = EnumRoot();
