@@ -60,8 +60,6 @@ void AdvanceClock(uint64_t milliseconds);
 // When the earliest sleeper wakes, if any thread sleeps on the virtual clock.
 std::optional<uint64_t> NextWakeMs();
 void AdvanceClockTo(uint64_t milliseconds);
-size_t SleepingThreads();
-bool WaitForSleepers(size_t count, std::chrono::milliseconds timeout = 5s);
 // Counts the calling thread among the service process's own while it lives: the
 // thread that runs wmain. Pool threads and the service-main thread count themselves.
 class ProcessThread {
@@ -81,8 +79,6 @@ void SetLocalTimeBase(const SYSTEMTIME& time);
 void SetStartedByServiceManager(bool started);
 // Queues a control for the dispatcher's thread; returns at once.
 void SendControl(DWORD control);
-// Waits until the dispatcher has taken every queued control to its handler.
-bool WaitForControlsTaken(std::chrono::milliseconds timeout = 5s);
 struct StatusReport {
     SERVICE_STATUS status;
     uint64_t timeMs;
@@ -194,6 +190,5 @@ void ScriptStop(const String& name, const StopScript& script);
 
 // ---- Thread pool -----------------------------------------------------------------
 size_t RunningWorkItems();
-bool WaitForWorkItems(std::chrono::milliseconds timeout = 5s);
 
 }  // namespace emu

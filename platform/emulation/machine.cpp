@@ -214,18 +214,6 @@ void AdvanceClockTo(uint64_t milliseconds) {
     s.changed.notify_all();
 }
 
-size_t SleepingThreads() {
-    State& s = Machine();
-    std::lock_guard guard(s.lock);
-    return s.sleepers;
-}
-
-bool WaitForSleepers(size_t count, std::chrono::milliseconds timeout) {
-    State& s = Machine();
-    std::unique_lock guard(s.lock);
-    return s.changed.wait_for(guard, timeout, [&] { return s.sleepers >= count; });
-}
-
 ProcessThread::ProcessThread() {
     State& s = Machine();
     std::lock_guard guard(s.lock);

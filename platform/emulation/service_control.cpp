@@ -389,12 +389,6 @@ bool WaitForStatus(DWORD state, size_t count, std::chrono::milliseconds timeout)
     });
 }
 
-bool WaitForControlsTaken(std::chrono::milliseconds timeout) {
-    State& s = Machine();
-    std::unique_lock guard(s.lock);
-    return s.changed.wait_for(guard, timeout, [&] { return s.controls.empty(); });
-}
-
 void SetAdministrator(bool administrator) {
     State& s = Machine();
     std::lock_guard guard(s.lock);

@@ -79,7 +79,6 @@ struct State {
 
     ClockMode clockMode = ClockMode::AutoAdvance;
     uint64_t nowMs = 0;
-    size_t sleepers = 0;
     std::multiset<uint64_t> wakeTimes;
     SYSTEMTIME timeBase{};
 

@@ -87,13 +87,11 @@ void WINAPI Sleep(DWORD milliseconds) {
         return;
     }
     const uint64_t wake = s.nowMs + milliseconds;
-    ++s.sleepers;
     auto waiting = s.wakeTimes.insert(wake);
     s.changed.notify_all();
     Block(s, guard, [&] { return s.clockMode != emu::ClockMode::Manual || s.nowMs >= wake; });
     if (s.clockMode == emu::ClockMode::AutoAdvance && s.nowMs < wake) s.nowMs = wake;
     s.wakeTimes.erase(waiting);
-    --s.sleepers;
     s.changed.notify_all();
 }
 
@@ -127,12 +125,6 @@ size_t RunningWorkItems() {
     State& s = Machine();
     std::lock_guard guard(s.lock);
     return s.runningWorkItems;
-}
-
-bool WaitForWorkItems(std::chrono::milliseconds timeout) {
-    State& s = Machine();
-    std::unique_lock guard(s.lock);
-    return s.changed.wait_for(guard, timeout, [&] { return s.runningWorkItems == 0; });
 }
 
 }  // namespace emu
