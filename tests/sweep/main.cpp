@@ -63,8 +63,6 @@ struct Observation {
     char handleKinds[textSize] = {};
     bool anyReport = false;
     bool stoppedReported = false;
-    bool lastReportFailed = false;           // the last SetServiceStatus call was one made to fail
-    unsigned failedCalls = 0;                // calls of the faulted operation that were failed
     char incompleteInstance[textSize] = {};  // published, yet lacking a counted value
     char logProblem[textSize] = {};
     unsigned failedReads = 0;  // bit per variable, as calibrationVariables orders them
@@ -115,6 +113,8 @@ struct Facts {
     const Ending& ending;
     const Observation& o;
     unsigned differingVariables;  // bits, as failedReads
+    unsigned failedCalls;         // calls of the faulted operation that were made to fail
+    bool lastReportFailed;        // the last SetServiceStatus call was one of them
 };
 
 // Outcomes that the service's own rules make expected; every other finding fails.
@@ -131,9 +131,9 @@ const Expectation expectations[] = {
     {Finding::NoStopped,
      [](const Facts& f) { return f.fault.operation == Operation::CreateEventW && !f.o.anyReport; },
      "without its stopped event the service object cannot be made; the process ends before it connects"},
-    {Finding::NoStopped, [](const Facts& f) { return f.o.lastReportFailed; },
+    {Finding::NoStopped, [](const Facts& f) { return f.lastReportFailed; },
      "the report that fails is the last one, STOPPED itself"},
-    {Finding::Hang, [](const Facts& f) { return f.o.lastReportFailed; },
+    {Finding::Hang, [](const Facts& f) { return f.lastReportFailed; },
      "with STOPPED unreported the dispatcher waits for it, as Windows's does"},
     {Finding::Hang, [](const Facts& f) { return f.fault.operation == Operation::SetEvent; },
      "the worker's end is known only by its event: unsignalled, the stop waits for it"},
@@ -144,7 +144,7 @@ const Expectation expectations[] = {
      },
      "without a status handle nothing can ever report STOPPED: the process ends with the reason"},
     {Finding::HandleLeft,
-     [](const Facts& f) { return IsClose(f.fault.operation) && f.o.openHandles <= f.o.failedCalls; },
+     [](const Facts& f) { return IsClose(f.fault.operation) && f.o.openHandles <= f.failedCalls; },
      "a failed close leaves that handle counted"},
     {Finding::WrongValue, [](const Facts& f) { return (f.differingVariables & ~f.o.failedReads) == 0; },
      "a failed read publishes the record's current value"},
@@ -180,7 +180,13 @@ Verdict Judge(const Life& life, const Case& fault, const Ending& ending, const O
         if (differing) seen.push_back({Finding::WrongValue, wrong});
     }
 
-    const Facts facts{fault, ending, o, differing};
+    const unsigned made = o.calls[static_cast<size_t>(fault.operation)];
+    const unsigned failed = fault.call == 0 || made < fault.call ? 0
+                            : fault.mode == Mode::Once           ? 1
+                                                                 : made - fault.call + 1;
+    const bool lastReportFailed = fault.operation == Operation::SetServiceStatus && failed > 0 &&
+                                  (fault.mode == Mode::FromThenOn || made == fault.call);
+    const Facts facts{fault, ending, o, differing, failed, lastReportFailed};
     Verdict verdict;
     std::vector<Finding> expected;
     for (const auto& [seenFinding, detail] : seen) {
@@ -251,13 +257,6 @@ Observation RunLife(const Life& life, const Case& fault) {
         return report.status.dwCurrentState == SERVICE_STOPPED;
     });
     for (size_t i = 0; i < emu::operationCount; ++i) o.calls[i] = emu::CallCount(static_cast<Operation>(i));
-    if (fault.call != 0) {
-        const unsigned made = o.calls[static_cast<size_t>(fault.operation)];
-        const bool failedFromHere =
-            made >= fault.call && (fault.mode == Mode::FromThenOn || made == fault.call);
-        o.lastReportFailed = fault.operation == Operation::SetServiceStatus && failedFromHere;
-        o.failedCalls = made < fault.call ? 0 : fault.mode == Mode::Once ? 1 : made - fault.call + 1;
-    }
 
     const auto events = emu::Events();
     const bool published = std::any_of(events.begin(), events.end(), [](const emu::EventEntry& entry) {
