@@ -100,8 +100,6 @@ private:
     DWORD error_ = sentinelError;
 };
 
-// ---- What the calibration service leaves behind ----------------------------------
-
 // Written out here rather than taken from the service, so that a wrong GUID shows.
 inline const emu::String vendorGuid = u"{BF82486A-80F7-4733-B82C-066BD8F2534B}";
 inline const emu::String logPath = u"C:\\Windows\\System32\\Noxel_AlsSvc.log";
