@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     SensorModel = (layout >> 2) & 1;
 
     BYTE expectedModel = SensorModel;
-    bool expectedFound = false, decided = false;
+    bool expectedFound = false;
     for (unsigned d = 0; d <= (layout & 3u); ++d) {
         const uint8_t length = input.Byte();
         if (length == 0xFF) {
@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         const emu::Bytes property = input.Bytes(length);
         emu::AddDevice(property);
-        if (decided || property.empty()) continue;  // no property to search
+        if (expectedFound || property.empty()) continue;  // no property to search
         // The first ID as the service sees it: UTF-16LE units, a trailing odd byte as the
         // low half of a last unit, up to the first NUL.
         std::u16string id;
@@ -37,11 +37,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             id += unit;
         }
         expectedModel = 0;
-        for (BYTE model = 0; model < 2 && !decided; ++model) {
-            if (id.find(sensorModels[model].hardwareIdFragment) != std::u16string::npos) {
-                expectedModel = model;
-                expectedFound = decided = true;
-            }
+        for (BYTE model = 0; model < 2 && !expectedFound; ++model) {
+            expectedFound = id.find(sensorModels[model].hardwareIdFragment) != std::u16string::npos;
+            if (expectedFound) expectedModel = model;
         }
     }
 
