@@ -8,8 +8,7 @@
 
 namespace sweep {
 
-// "" when the text log's bytes are a sequence of whole entries, else what is wrong and
-// where.
+// "" when the log is whole entries only, else what is wrong and where.
 std::string CheckLog(const emu::Bytes& bytes);
 
 }  // namespace sweep
