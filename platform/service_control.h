@@ -1,5 +1,6 @@
 // Service Control Manager: the service side (dispatcher, handler, status) and the
-// console side (open, create, configure, start, control, query, delete).
+// console side (open, create, configure and read the configuration, start, control,
+// query, delete).
 #pragma once
 
 #include "platform/types.h"
@@ -56,6 +57,7 @@ typedef struct _SERVICE_TABLE_ENTRYW {
 #define SERVICE_ALL_ACCESS 0xF01FF
 #define DELETE 0x00010000
 
+#define SERVICE_QUERY_CONFIG 0x0001
 #define SERVICE_CHANGE_CONFIG 0x0002
 
 #define SERVICE_DEMAND_START 0x00000003
@@ -63,6 +65,7 @@ typedef struct _SERVICE_TABLE_ENTRYW {
 
 #define SERVICE_CONFIG_DESCRIPTION 1
 #define SERVICE_CONFIG_FAILURE_ACTIONS 2
+#define SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO 6
 
 typedef struct _SERVICE_DESCRIPTIONW {
     LPWSTR lpDescription;
@@ -87,6 +90,11 @@ typedef struct _SERVICE_FAILURE_ACTIONSW {
     SC_ACTION* lpsaActions;
 } SERVICE_FAILURE_ACTIONSW;
 
+// A multi-string of privilege names, ended by an empty string.
+typedef struct _SERVICE_REQUIRED_PRIVILEGES_INFOW {
+    LPWSTR pmszRequiredPrivileges;
+} SERVICE_REQUIRED_PRIVILEGES_INFOW;
+
 BOOL WINAPI StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* table);
 SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerW(LPCWSTR serviceName, LPHANDLER_FUNCTION handler);
 BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS status);
@@ -98,6 +106,8 @@ SC_HANDLE WINAPI CreateServiceW(SC_HANDLE manager, LPCWSTR serviceName, LPCWSTR 
                                 LPCWSTR password);
 SC_HANDLE WINAPI OpenServiceW(SC_HANDLE manager, LPCWSTR serviceName, DWORD access);
 BOOL WINAPI ChangeServiceConfig2W(SC_HANDLE service, DWORD infoLevel, LPVOID info);
+BOOL WINAPI QueryServiceConfig2W(SC_HANDLE service, DWORD infoLevel, LPBYTE buffer, DWORD size,
+                                 LPDWORD needed);
 BOOL WINAPI StartServiceW(SC_HANDLE service, DWORD argc, LPCWSTR* argv);
 BOOL WINAPI ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status);
 BOOL WINAPI QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status);

@@ -76,6 +76,8 @@ bool WaitForIdle(std::chrono::milliseconds timeout = 5s);
 void SetLocalTimeBase(const SYSTEMTIME& time);
 
 // ---- Service side ----------------------------------------------------------------
+// A process started so connects its dispatcher; the token is then the one the service
+// manager made from the service's privilege list, as that service is registered.
 void SetStartedByServiceManager(bool started);
 // Queues a control for the dispatcher's thread; returns at once.
 void SendControl(DWORD control);
@@ -104,6 +106,9 @@ void SetUefiPresent(bool present);
 // Whether the account holds SeSystemEnvironmentPrivilege, so that it can be enabled.
 void SetPrivilegeHeld(bool held);
 bool PrivilegeEnabled();
+// The names of the privileges the process token holds, in LUID order: LocalSystem's,
+// or those the service manager left from a service's privilege list at its start.
+std::vector<String> TokenPrivileges();
 // Every GetFirmwareEnvironmentVariableW call: the name, the bytes returned (0 on
 // failure), the error, and when.
 struct FirmwareRead {
@@ -176,9 +181,13 @@ struct InstalledService {
     bool markedForDeletion;
     std::optional<String> description;
     std::optional<FailureActions> failureActions;
+    // The token's privileges when the service manager starts the service (beside
+    // SeChangeNotifyPrivilege); none: LocalSystem's all.
+    std::optional<std::vector<String>> requiredPrivileges;
 };
 std::optional<InstalledService> FindService(const String& name);
 void AddService(const String& name, DWORD state);
+void SetRequiredPrivileges(const String& name, const std::vector<String>& privileges);
 // How the installed service answers the next stop request: refuse it with an error,
 // or stay STOP_PENDING for `pendingPolls` status queries and then enter `finalState`.
 struct StopScript {

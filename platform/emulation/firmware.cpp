@@ -12,9 +12,50 @@ using namespace emu::detail;
 namespace {
 
 HANDLE const currentProcess = reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1));
-const DWORD systemEnvironmentLuid = 22;
+
+struct Privilege {
+    const char16_t* name;
+    DWORD luid;  // Windows' own, the same on every machine
+};
+
+// LocalSystem's privileges in LUID order; it holds more, which nothing here names.
+constexpr Privilege localSystemPrivileges[] = {
+    {u"SeTcbPrivilege", 7},          {u"SeTakeOwnershipPrivilege", 9},      {u"SeLoadDriverPrivilege", 10},
+    {u"SeBackupPrivilege", 17},      {u"SeRestorePrivilege", 18},           {u"SeShutdownPrivilege", 19},
+    {u"SeDebugPrivilege", 20},       {u"SeSystemEnvironmentPrivilege", 22}, {u"SeChangeNotifyPrivilege", 23},
+    {u"SeImpersonatePrivilege", 29},
+};
+constexpr DWORD systemEnvironmentLuid = 22;
+constexpr DWORD changeNotifyLuid = 23;
+
+const Privilege* FindPrivilege(std::u16string_view name) {
+    for (const Privilege& privilege : localSystemPrivileges)
+        if (EqualNoCase(name, privilege.name)) return &privilege;
+    return nullptr;
+}
 
 }  // namespace
+
+namespace emu::detail {
+
+void ResetToken(State& s) {
+    s.heldPrivileges.clear();
+    for (const Privilege& privilege : localSystemPrivileges) s.heldPrivileges.insert(privilege.luid);
+    s.enabledPrivileges = {changeNotifyLuid};
+}
+
+// SeChangeNotifyPrivilege stays whatever the list says, as Windows keeps it.
+void RestrictToken(State& s, const std::vector<String>& privileges) {
+    std::set<DWORD> kept = {changeNotifyLuid};
+    for (const String& name : privileges)
+        if (const Privilege* privilege = FindPrivilege(name);
+            privilege && s.heldPrivileges.count(privilege->luid))
+            kept.insert(privilege->luid);
+    s.heldPrivileges = kept;
+    std::erase_if(s.enabledPrivileges, [&](DWORD luid) { return !kept.count(luid); });
+}
+
+}  // namespace emu::detail
 
 HANDLE WINAPI GetCurrentProcess() { return currentProcess; }
 
@@ -35,11 +76,9 @@ BOOL WINAPI LookupPrivilegeValueW(LPCWSTR system, LPCWSTR name, PLUID luid) {
     std::lock_guard guard(s.lock);
     const String privilege = ToString(name);
     if (auto error = Fault(s, Operation::LookupPrivilegeValueW, {privilege})) return FailWith(*error, FALSE);
-    if (!EqualNoCase(privilege, u"SeSystemEnvironmentPrivilege")) {
-        SetLastError(ERROR_NO_SUCH_PRIVILEGE);
-        return FALSE;
-    }
-    luid->LowPart = systemEnvironmentLuid;
+    const Privilege* known = FindPrivilege(privilege);
+    if (!known) return FailWith(ERROR_NO_SUCH_PRIVILEGE, FALSE);
+    luid->LowPart = known->luid;
     luid->HighPart = 0;
     return TRUE;
 }
@@ -54,18 +93,21 @@ BOOL WINAPI AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEG
     if (it == s.tokens.end()) return FailWith(ERROR_INVALID_HANDLE, FALSE);
     if ((it->second & TOKEN_ADJUST_PRIVILEGES) == 0) return FailWith(ERROR_ACCESS_DENIED, FALSE);
     if (disableAll) {
-        s.privilegeEnabled = false;
+        s.enabledPrivileges.clear();
         SetLastError(ERROR_SUCCESS);
         return TRUE;
     }
     bool unassigned = false;
     for (DWORD i = 0; newState && i < newState->PrivilegeCount; ++i) {
         const LUID_AND_ATTRIBUTES& entry = newState->Privileges[i];
-        if (entry.Luid.LowPart != systemEnvironmentLuid || !s.privilegeHeld) {
+        if (entry.Luid.HighPart != 0 || !s.heldPrivileges.count(entry.Luid.LowPart)) {
             unassigned = true;
             continue;
         }
-        s.privilegeEnabled = (entry.Attributes & SE_PRIVILEGE_ENABLED) != 0;
+        if (entry.Attributes & SE_PRIVILEGE_ENABLED)
+            s.enabledPrivileges.insert(entry.Luid.LowPart);
+        else
+            s.enabledPrivileges.erase(entry.Luid.LowPart);
     }
     // Windows succeeds even when a privilege is not held, and says so in the last error.
     SetLastError(unassigned ? ERROR_NOT_ALL_ASSIGNED : ERROR_SUCCESS);
@@ -108,7 +150,7 @@ DWORD ReadVariable(State& s, const String& variable, LPCWSTR guid, PVOID buffer,
     if (auto error = Fault(s, Operation::GetFirmwareEnvironmentVariableW, {variable}))
         return FailWith(*error, 0);
     if (!s.uefiPresent) return FailWith(ERROR_INVALID_FUNCTION, 0);
-    if (!s.privilegeEnabled) return FailWith(ERROR_PRIVILEGE_NOT_HELD, 0);
+    if (!s.enabledPrivileges.count(systemEnvironmentLuid)) return FailWith(ERROR_PRIVILEGE_NOT_HELD, 0);
     const std::optional<String> vendor = CanonicalGuid(ToString(guid));
     if (!vendor) return FailWith(ERROR_INVALID_PARAMETER, 0);
     // UEFI compares variable names exactly.
@@ -139,13 +181,27 @@ void SetUefiPresent(bool present) {
 void SetPrivilegeHeld(bool held) {
     State& s = Machine();
     std::lock_guard guard(s.lock);
-    s.privilegeHeld = held;
+    if (held) {
+        s.heldPrivileges.insert(systemEnvironmentLuid);
+    } else {
+        s.heldPrivileges.erase(systemEnvironmentLuid);
+        s.enabledPrivileges.erase(systemEnvironmentLuid);
+    }
 }
 
 bool PrivilegeEnabled() {
     State& s = Machine();
     std::lock_guard guard(s.lock);
-    return s.privilegeEnabled;
+    return s.enabledPrivileges.count(systemEnvironmentLuid) != 0;
+}
+
+std::vector<String> TokenPrivileges() {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    std::vector<String> names;
+    for (const Privilege& privilege : localSystemPrivileges)
+        if (s.heldPrivileges.count(privilege.luid)) names.push_back(privilege.name);
+    return names;
 }
 
 std::vector<FirmwareRead> FirmwareReads() {

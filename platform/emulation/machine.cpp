@@ -50,8 +50,7 @@ void ResetState(State& s) {
     s.eventSources.clear();
     s.eventEntries.clear();
     s.uefiPresent = true;
-    s.privilegeHeld = true;
-    s.privilegeEnabled = false;
+    ResetToken(s);
     s.tokens.clear();
     s.firmware.clear();
     s.firmwareReads.clear();

@@ -17,6 +17,7 @@
     X(CreateServiceW, ERROR_SERVICE_EXISTS)                                    \
     X(OpenServiceW, ERROR_SERVICE_DOES_NOT_EXIST)                              \
     X(ChangeServiceConfig2W, ERROR_ACCESS_DENIED)                              \
+    X(QueryServiceConfig2W, ERROR_ACCESS_DENIED)                               \
     X(StartServiceW, ERROR_SERVICE_ALREADY_RUNNING)                            \
     X(ControlService, ERROR_SERVICE_CANNOT_ACCEPT_CTRL)                        \
     X(QueryServiceStatus, ERROR_INVALID_HANDLE)                                \

@@ -68,6 +68,11 @@ BOOL WINAPI StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* table) {
         return FailWith(ERROR_INVALID_PARAMETER, FALSE);
     if (!s.startedByServiceManager) return FailWith(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT, FALSE);
     if (s.dispatcherRunning) return FailWith(ERROR_SERVICE_ALREADY_RUNNING, FALSE);
+    // Windows makes the token when it creates the process; here the process says which
+    // service it is only now.
+    const auto registered = s.services.find(Upper(ToString(table[0].lpServiceName)));
+    if (registered != s.services.end() && registered->second.record.requiredPrivileges)
+        RestrictToken(s, *registered->second.record.requiredPrivileges);
     s.dispatcherRunning = true;
     s.stoppedReported = false;
     s.handler = nullptr;
@@ -143,6 +148,14 @@ BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS stat
     if (handle != statusHandle || !status) return FailWith(ERROR_INVALID_HANDLE, FALSE);
     s.reports.push_back({*status, s.nowMs});
     if (status->dwCurrentState == SERVICE_STOPPED) s.stoppedReported = true;
+    // What the console side then queries, when the service is one the manager knows.
+    if (!s.dispatchedServiceNames.empty()) {
+        const String key = Upper(s.dispatchedServiceNames[0]);
+        if (auto it = s.services.find(key); it != s.services.end()) {
+            it->second.record.state = status->dwCurrentState;
+            RemoveIfDeleted(s, key);
+        }
+    }
     s.changed.notify_all();
     return TRUE;
 }
@@ -223,10 +236,20 @@ BOOL WINAPI ChangeServiceConfig2W(SC_HANDLE service, DWORD infoLevel, LPVOID inf
     DWORD error = 0;
     ServiceEntry* entry = ServiceOf(s, service, SERVICE_CHANGE_CONFIG, error);
     if (!entry) return FailWith(error, FALSE);
-    if (infoLevel != SERVICE_CONFIG_DESCRIPTION && infoLevel != SERVICE_CONFIG_FAILURE_ACTIONS)
+    if (infoLevel != SERVICE_CONFIG_DESCRIPTION && infoLevel != SERVICE_CONFIG_FAILURE_ACTIONS &&
+        infoLevel != SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO)
         return FailWith(ERROR_INVALID_LEVEL, FALSE);
     if (!info) return FailWith(ERROR_INVALID_PARAMETER, FALSE);
     InstalledService& record = entry->record;
+    if (infoLevel == SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO) {
+        // A multi-string; an empty one removes the list.
+        const WCHAR* names = static_cast<SERVICE_REQUIRED_PRIVILEGES_INFOW*>(info)->pmszRequiredPrivileges;
+        if (!names) return FailWith(ERROR_INVALID_PARAMETER, FALSE);
+        std::vector<String> privileges;
+        for (; *names; names += WideLength(names) + 1) privileges.push_back(ToString(names));
+        record.requiredPrivileges = privileges.empty() ? std::nullopt : std::optional(privileges);
+        return TRUE;
+    }
     if (infoLevel == SERVICE_CONFIG_DESCRIPTION) {
         // No text leaves the description as it is; an empty one removes it.
         const LPWSTR text = static_cast<SERVICE_DESCRIPTIONW*>(info)->lpDescription;
@@ -249,6 +272,78 @@ BOOL WINAPI ChangeServiceConfig2W(SC_HANDLE service, DWORD infoLevel, LPVOID inf
     } else {
         record.failureActions = stored;
     }
+    return TRUE;
+}
+
+namespace {
+
+// One setting as QueryServiceConfig2W lays it out: the structure first, the texts and
+// the actions it points to after it.
+std::vector<BYTE> ConfigBytes(const InstalledService& record, DWORD level) {
+    std::vector<BYTE> bytes;
+    const auto append = [&](const void* data, size_t size) {
+        const size_t offset = bytes.size();
+        bytes.insert(bytes.end(), static_cast<const BYTE*>(data), static_cast<const BYTE*>(data) + size);
+        return offset;
+    };
+    if (level == SERVICE_CONFIG_DESCRIPTION) {
+        bytes.resize(sizeof(SERVICE_DESCRIPTIONW));
+        if (record.description) append(record.description->c_str(), (record.description->size() + 1) * 2);
+        return bytes;
+    }
+    if (level == SERVICE_CONFIG_FAILURE_ACTIONS) {
+        bytes.resize(sizeof(SERVICE_FAILURE_ACTIONSW));
+        if (record.failureActions)
+            for (const auto& [type, delay] : record.failureActions->actions) {
+                const SC_ACTION action{static_cast<SC_ACTION_TYPE>(type), delay};
+                append(&action, sizeof(action));
+            }
+        return bytes;
+    }
+    bytes.resize(sizeof(SERVICE_REQUIRED_PRIVILEGES_INFOW));
+    for (const String& name : record.requiredPrivileges.value_or(std::vector<String>{}))
+        append(name.c_str(), (name.size() + 1) * 2);
+    const WCHAR end = 0;
+    append(&end, sizeof(end));
+    return bytes;
+}
+
+}  // namespace
+
+BOOL WINAPI QueryServiceConfig2W(SC_HANDLE service, DWORD infoLevel, LPBYTE buffer, DWORD size,
+                                 LPDWORD needed) {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    if (auto error = Fault(s, Operation::QueryServiceConfig2W)) return FailWith(*error, FALSE);
+    DWORD error = 0;
+    const ServiceEntry* entry = ServiceOf(s, service, SERVICE_QUERY_CONFIG, error);
+    if (!entry) return FailWith(error, FALSE);
+    if (infoLevel != SERVICE_CONFIG_DESCRIPTION && infoLevel != SERVICE_CONFIG_FAILURE_ACTIONS &&
+        infoLevel != SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO)
+        return FailWith(ERROR_INVALID_LEVEL, FALSE);
+    const std::vector<BYTE> bytes = ConfigBytes(entry->record, infoLevel);
+    if (needed) *needed = static_cast<DWORD>(bytes.size());
+    if (!buffer || size < bytes.size()) return FailWith(ERROR_INSUFFICIENT_BUFFER, FALSE);
+    std::copy(bytes.begin(), bytes.end(), buffer);
+    // The pointers go in last, into the caller's buffer.
+    const InstalledService& record = entry->record;
+    if (infoLevel == SERVICE_CONFIG_DESCRIPTION) {
+        auto* description = reinterpret_cast<SERVICE_DESCRIPTIONW*>(buffer);
+        description->lpDescription =
+            record.description ? reinterpret_cast<LPWSTR>(buffer + sizeof(SERVICE_DESCRIPTIONW)) : nullptr;
+    } else if (infoLevel == SERVICE_CONFIG_FAILURE_ACTIONS) {
+        auto* failure = reinterpret_cast<SERVICE_FAILURE_ACTIONSW*>(buffer);
+        failure->dwResetPeriod = record.failureActions ? record.failureActions->resetPeriod : 0;
+        failure->cActions =
+            record.failureActions ? static_cast<DWORD>(record.failureActions->actions.size()) : 0;
+        failure->lpsaActions = failure->cActions
+                                   ? reinterpret_cast<SC_ACTION*>(buffer + sizeof(SERVICE_FAILURE_ACTIONSW))
+                                   : nullptr;
+    } else {
+        reinterpret_cast<SERVICE_REQUIRED_PRIVILEGES_INFOW*>(buffer)->pmszRequiredPrivileges =
+            reinterpret_cast<LPWSTR>(buffer + sizeof(SERVICE_REQUIRED_PRIVILEGES_INFOW));
+    }
+    SetLastError(ERROR_SUCCESS);
     return TRUE;
 }
 
@@ -421,6 +516,13 @@ void AddService(const String& name, DWORD state) {
     entry.record.state = state;
     entry.started = state != SERVICE_STOPPED;
     s.services[Upper(name)] = entry;
+}
+
+void SetRequiredPrivileges(const String& name, const std::vector<String>& privileges) {
+    State& s = Machine();
+    std::lock_guard guard(s.lock);
+    auto it = s.services.find(Upper(name));
+    if (it != s.services.end()) it->second.record.requiredPrivileges = privileges;
 }
 
 void ScriptStop(const String& name, const StopScript& script) {

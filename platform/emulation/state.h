@@ -98,8 +98,9 @@ struct State {
     std::vector<EventEntry> eventEntries;
 
     bool uefiPresent = true;
-    bool privilegeHeld = true;
-    bool privilegeEnabled = false;
+    // The process token's privileges by LUID: those it holds, and those enabled.
+    std::set<DWORD> heldPrivileges;
+    std::set<DWORD> enabledPrivileges;
     std::map<const void*, DWORD> tokens;
     std::map<std::pair<String, String>, Bytes> firmware;  // (name, upper-case guid)
     std::vector<FirmwareRead> firmwareReads;
@@ -160,7 +161,12 @@ bool ReleaseHandle(State& s, const void* handle, const std::string& kind);
 // call with the lock held.
 bool CloseEvent(State& s, HANDLE handle);  // threads.cpp
 bool CloseToken(State& s, HANDLE handle);  // firmware.cpp
-bool CloseFile(State& s, HANDLE handle);   // files.cpp
+
+// The token of LocalSystem, and the token the service manager makes from a service's
+// privilege list (firmware.cpp); call with the lock held.
+void ResetToken(State& s);
+void RestrictToken(State& s, const std::vector<String>& privileges);
+bool CloseFile(State& s, HANDLE handle);  // files.cpp
 
 // WriteFile's part for standard output (console.cpp); call with the lock held.
 bool IsStandardOutput(HANDLE handle);
