@@ -78,7 +78,7 @@ void InstallService() {
     }
     PrintConsole(TEXT("%s is installed.\n"), calibrationServiceName);
     // Secondary settings: a failure is reported and the service is started all the same.
-    for (BOOL (*set)(SC_HANDLE) : {SetServiceDescription, SetServiceRecovery})
+    for (BOOL (*set)(SC_HANDLE) : {SetServiceDescription, SetServiceRecovery, SetServiceRequiredPrivileges})
         if (!set(created.get()))
             PrintConsole(TEXT("ChangeServiceConfig2 failed w/err 0x%08lx\n"), GetLastError());
     AddEventSource(path);

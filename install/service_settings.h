@@ -1,6 +1,7 @@
 // What an administrator sees of the service beside its registration: its description,
-// and what the service manager does when the process ends without reporting STOPPED.
-// -install and the MSI's custom action set both through these.
+// what the service manager does when the process ends without reporting STOPPED, and
+// the one privilege its token keeps. -install and the MSI's custom action set all three
+// through these; the component INF says the same.
 #pragma once
 
 #include "calibration/service_identity.h"
@@ -25,4 +26,15 @@ inline BOOL SetServiceRecovery(SC_HANDLE service) {
     };
     SERVICE_FAILURE_ACTIONSW failure{recoveryResetPeriodSeconds, nullptr, nullptr, 3, actions};
     return ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failure);
+}
+
+// The firmware reads need SeSystemEnvironmentPrivilege; the registry, the event log, the
+// devices and the text log are granted by access lists. The service manager removes
+// every other privilege from the token (SeChangeNotifyPrivilege always stays), so that a
+// fault in the firmware parsing cannot use the rest of LocalSystem's. A multi-string.
+inline constexpr const WCHAR requiredPrivileges[] = TEXT("SeSystemEnvironmentPrivilege\0");
+
+inline BOOL SetServiceRequiredPrivileges(SC_HANDLE service) {
+    SERVICE_REQUIRED_PRIVILEGES_INFOW privileges{const_cast<LPWSTR>(requiredPrivileges)};
+    return ChangeServiceConfig2W(service, SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO, &privileges);
 }

@@ -2,13 +2,12 @@
 // Binary table and run by Windows Installer, never installed).
 //
 // ConfigureService gives the service the registration that -install gives it: the full
-// path of the installed executable in double quotes, and the recovery actions (wixl has
-// no ServiceConfig element to write them). The path: Windows Installer builds the image
-// path of a ServiceInstall row itself, as the key file's full path in double quotes
-// followed by the Arguments column (its verbose log shows the operation as
-// ServiceInstall(...,ImagePath="C:\Program Files\...\x.exe",...)); there the action
-// sets the path that the service has already. Wine's Windows Installer registers the
-// path without quotes, and Wine's sc.exe has no "config" command: the action sets the
+// path of the installed executable in double quotes, the recovery actions and the
+// required privileges (wixl has no ServiceConfig element to write them). The path: Windows Installer builds
+// the image path of a ServiceInstall row itself, as the key file's full path in double quotes followed by the
+// Arguments column (its verbose log shows the operation as ServiceInstall(...,ImagePath="C:\Program
+// Files\...\x.exe",...)); there the action sets the path that the service has already. Wine's Windows
+// Installer registers the path without quotes, and Wine's sc.exe has no "config" command: the action sets the
 // path through the service manager, so that the registry and the running manager both
 // hold it.
 #include <windows.h>
@@ -43,7 +42,8 @@ std::vector<WCHAR> ActionData(MSIHANDLE install) {
     return data;
 }
 
-// Sets the quoted path and the recovery actions; false with the error logged.
+// Sets the quoted path, the recovery actions and the required privileges; false with the
+// error logged.
 bool Configure(MSIHANDLE install) {
     const std::vector<WCHAR> path = ActionData(install);
     if (path.empty() || path[0] == 0) {
@@ -77,6 +77,11 @@ bool Configure(MSIHANDLE install) {
         Log(install, L"ConfigureService: ChangeServiceConfig2W failed w/err 0x%08lx", GetLastError());
         return false;
     }
+    // As at -install: a service manager that keeps no privilege list (Wine's) is logged,
+    // and the service still installs.
+    if (!SetServiceRequiredPrivileges(service.get()))
+        Log(install, L"ConfigureService: required privileges not set, ChangeServiceConfig2W w/err 0x%08lx",
+            GetLastError());
     return true;
 }
 

@@ -134,6 +134,10 @@ TEST_F(DriverPackage, AddsTheServiceAsInstallRegistersIt) {
     EXPECT_FALSE(registered->accountGiven);
     EXPECT_EQ(Value(inf, service, "StartName"), "(none)");  // LocalSystem, as -install's
     EXPECT_EQ(Value(inf, service, "ServiceBinary"), "%13%\\NoxelAlsSvc.exe");
+    std::vector<std::string> privileges;
+    for (const emu::String& name : registered->requiredPrivileges.value_or(std::vector<emu::String>{}))
+        privileges.push_back(N(name));
+    EXPECT_EQ(Entry(inf, service, "RequiredPrivileges"), privileges);
     // The first line gives the component's device the null driver.
     EXPECT_EQ(Entry(inf, servicesSection, "AddService"), (std::vector<std::string>{"", "0x00000002"}));
 

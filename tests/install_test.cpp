@@ -31,6 +31,7 @@ TEST_F(Install, RegistersTheServiceQuotedAndStartsIt) {
     EXPECT_EQ(service->dependencies, emu::String());
     EXPECT_FALSE(service->passwordGiven);
     EXPECT_EQ(service->state, DWORD{SERVICE_RUNNING});
+    EXPECT_EQ(service->requiredPrivileges, std::vector<emu::String>{u"SeSystemEnvironmentPrivilege"});
     // Restarted a minute after the first and the second crash, then left; reset after a day.
     ASSERT_TRUE(service->failureActions);
     EXPECT_EQ(service->failureActions->resetPeriod, 86400u);
@@ -79,7 +80,10 @@ TEST_F(Install, EachFailureHasItsLine) {
         // The secondary settings: each failure has its line, and the service starts all the same.
         {"no description", [] { emu::FailCall("ChangeServiceConfig2W", ERROR_ACCESS_DENIED); },
          installed + "ChangeServiceConfig2 failed w/err 0x00000005\n" + started, ours + "RUNNING", true},
-        {"no recovery", [] { emu::FailCall("ChangeServiceConfig2W", ERROR_INVALID_LEVEL, 2); },
+        {"no recovery", [] { emu::FailCall("ChangeServiceConfig2W", ERROR_ACCESS_DENIED, 2); },
+         installed + "ChangeServiceConfig2 failed w/err 0x00000005\n" + started, ours + "RUNNING", true},
+        // Wine's answer: it keeps no privilege list.
+        {"no privilege list", [] { emu::FailCall("ChangeServiceConfig2W", ERROR_INVALID_LEVEL, 3); },
          installed + "ChangeServiceConfig2 failed w/err 0x0000007c\n" + started, ours + "RUNNING", true},
         {"no event source key", [] { emu::FailCall("RegCreateKeyExW", ERROR_ACCESS_DENIED); },
          installed + "RegCreateKeyEx failed w/err 0x00000005\n" + started, ours + "RUNNING"},
