@@ -2,6 +2,7 @@
 // the event log, the registry and the text log see.
 #include <gmock/gmock.h>
 
+#include "install/install.h"
 #include "tests/test_support.h"
 #include "tools/log_entries.h"
 #include "tools/simulator/machine_file.h"
@@ -69,4 +70,29 @@ TEST_F(CalibrationService, FailedQueuingStopsTheServiceWithTheCodeAndEndsTheProc
     EXPECT_EQ(emu::StatusReports().back().status.dwWin32ExitCode, DWORD{ERROR_NOT_ENOUGH_MEMORY});
     EXPECT_EQ(EventMessages(),
               (Texts{"I Noxel ALS Service in OnStart", "E Service Start failed w/err 0x00000008"}));
+}
+
+// The token that the service manager makes from the privilege list: -install's keeps the
+// firmware reads working; a list without their privilege fails every read, every attempt.
+TEST_F(CalibrationService, PublishesWithItsOnePrivilegeAndRetriesWithoutIt) {
+    sim::Apply(sim::DefaultMachine());
+    InstallService();
+    EXPECT_EQ(sim::RunServiceProcess({}), 0);
+    EXPECT_EQ(emu::TokenPrivileges(),
+              (std::vector<emu::String>{u"SeSystemEnvironmentPrivilege", u"SeChangeNotifyPrivilege"}));
+    EXPECT_EQ(Described(parametersKey).size(), 5u);
+
+    emu::Reset();
+    sim::MachineDescription machine = sim::DefaultMachine();
+    machine.requiredPrivileges = {"SeShutdownPrivilege"};
+    sim::Apply(machine);
+    sim::WorkerEnd workerEnd;
+    EXPECT_EQ(sim::RunServiceProcess({}, &workerEnd), 0);
+    EXPECT_EQ(workerEnd.failedAttempts, 30u);
+    EXPECT_EQ(emu::TokenPrivileges(),
+              (std::vector<emu::String>{u"SeShutdownPrivilege", u"SeChangeNotifyPrivilege"}));
+    for (const emu::FirmwareRead& read : emu::FirmwareReads())
+        EXPECT_EQ(read.error, DWORD{ERROR_PRIVILEGE_NOT_HELD});
+    EXPECT_EQ(emu::FirmwareReads().size(), 30u);
+    EXPECT_THAT(Described(parametersKey), ::testing::IsEmpty());
 }

@@ -78,6 +78,7 @@ TEST(Simulator, RunsReportWhatTheServiceDidAndEndWithTheOutcome) {
         {"als-flag-refused.json", "", 0, {}, {}},
         {"alr-curve-missing.json", "", 1, {}, {}},
         {"no-uefi.json", "", 1, {}, {}},
+        {"privilege-missing.json", "", 1, {}, {}},
         // A stop ends when the worker's sleep does; a shutdown reports STOPPED at once. The
         // process outlives the worker either way, which makes no attempt after the control.
         {"empty-firmware.json",

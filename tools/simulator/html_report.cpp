@@ -82,6 +82,7 @@ std::string Plural(size_t count, const char* noun) {
 // Why a firmware variable of `size` bytes was not read.
 std::string ReadFailure(const emu::FirmwareRead& read, DWORD size) {
     if (read.error == ERROR_ENVVAR_NOT_FOUND) return "absent from the firmware (error 203)";
+    if (read.error == ERROR_PRIVILEGE_NOT_HELD) return "not read: the token lacks the privilege (error 1314)";
     if (read.bytes != 0)
         return "holds " + std::to_string(read.bytes) + " bytes, not the " + std::to_string(size) + " read";
     return "not read: error " + std::to_string(read.error);
@@ -292,8 +293,12 @@ std::vector<std::string> HardwareIds(const emu::Bytes& property) {
 std::string MachineSection(const MachineDescription& machine, const std::string& origin) {
     std::string out = "<h2>Machine</h2>\n<table class=\"machine\">\n";
     out += "<tr><th>From</th><td>" + Escape(origin) + "</td></tr>\n";
+    std::string privileges;
+    for (const std::string& name : machine.requiredPrivileges.value_or(std::vector<std::string>{}))
+        privileges += (privileges.empty() ? "" : ", ") + Escape(name);
+    if (machine.requiredPrivileges) privileges = ", the service's privilege list: " + privileges;
     out += std::string("<tr><th>Platform</th><td>") + (machine.uefi ? "UEFI" : "no UEFI") +
-           (machine.privilegeHeld ? "" : ", SeSystemEnvironmentPrivilege not held") +
+           (machine.privilegeHeld ? "" : ", SeSystemEnvironmentPrivilege not held") + privileges +
            (machine.eventLog ? "" : ", no event log") + "</td></tr>\n";
     out += "<tr><th>Firmware</th><td>";
     if (machine.firmware.empty()) out += "no calibration variables";

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "calibration/firmware_variables.h"
+#include "calibration/service_identity.h"
 #include "tools/simulator/typical_machine.h"
 
 namespace sim {
@@ -124,16 +125,24 @@ MachineDescription ParseMachine(const std::string& text, const std::string& file
     Reader read(fileName);
     MachineDescription machine;
     read.Expect(root, json::value_t::object, "an object", "");
-    read.OnlyFields(
-        root,
-        {"description", "uefi", "privilegeHeld", "eventLog", "firmware", "devices", "registryKeys", "faults"},
-        "");
+    read.OnlyFields(root,
+                    {"description", "uefi", "privilegeHeld", "requiredPrivileges", "eventLog", "firmware",
+                     "devices", "registryKeys", "faults"},
+                    "");
 
     if (root.contains("description")) machine.description = read.String(root["description"], "/description");
     if (root.contains("uefi")) machine.uefi = read.Boolean(root["uefi"], "/uefi");
     if (root.contains("privilegeHeld"))
         machine.privilegeHeld = read.Boolean(root["privilegeHeld"], "/privilegeHeld");
     if (root.contains("eventLog")) machine.eventLog = read.Boolean(root["eventLog"], "/eventLog");
+    if (root.contains("requiredPrivileges")) {
+        const json& names =
+            read.Expect(root["requiredPrivileges"], json::value_t::array, "an array", "/requiredPrivileges");
+        machine.requiredPrivileges.emplace();
+        for (size_t i = 0; i < names.size(); ++i)
+            machine.requiredPrivileges->push_back(
+                read.String(names[i], "/requiredPrivileges/" + std::to_string(i)));
+    }
 
     if (root.contains("firmware")) {
         const json& firmware = read.Expect(root["firmware"], json::value_t::object, "an object", "/firmware");
@@ -245,6 +254,12 @@ void ReadEfivars(MachineDescription& machine, const std::string& directory) {
 void Apply(const MachineDescription& machine) {
     emu::SetUefiPresent(machine.uefi);
     emu::SetPrivilegeHeld(machine.privilegeHeld);
+    if (machine.requiredPrivileges) {
+        emu::AddService(calibrationServiceName, SERVICE_STOPPED);
+        std::vector<emu::String> names;
+        for (const std::string& name : *machine.requiredPrivileges) names.push_back(emu::Wide(name));
+        emu::SetRequiredPrivileges(calibrationServiceName, names);
+    }
     emu::SetEventLogAvailable(machine.eventLog);
     for (const auto& [name, data] : machine.firmware)
         emu::SetFirmwareVariable(emu::Wide(name), calibrationVendorGuid, data);

@@ -23,6 +23,9 @@ struct MachineDescription {
     std::optional<std::string> description;  // shown in the report, read by nothing else
     bool uefi = true;
     bool privilegeHeld = true;
+    // The service's privilege list, as the service manager has it registered; none: the
+    // service runs with LocalSystem's every privilege.
+    std::optional<std::vector<std::string>> requiredPrivileges;
     bool eventLog = true;
     std::vector<std::pair<std::string, emu::Bytes>> firmware;  // under the calibration GUID
     std::vector<std::optional<emu::Bytes>> devices;            // hardware-ID property, if any

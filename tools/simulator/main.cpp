@@ -37,6 +37,7 @@ const char* const usage =
     "\n"
     "Machine file (JSON): {\"description\": \"shown atop the report\",\n"
     "  \"uefi\": true, \"privilegeHeld\": true, \"eventLog\": true,\n"
+    "  \"requiredPrivileges\": [\"SeSystemEnvironmentPrivilege\"],\n"
     "  \"firmware\": {\"CALIBRATE\": \"e8 03 2c 01\", ...},\n"
     "  \"devices\": [{\"hardwareIds\": [\"ACPI\\\\VEN_NOXL&DEV_6120\"]}, {\"hardwareIdBytes\": \"41 00\"}, "
     "{}],\n"
