@@ -64,10 +64,16 @@ struct Group {
 };
 
 const Group groups[] = {
-    {"registry", RegistryQuestions}, {"firmware", FirmwareQuestions, true},
-    {"messages", MessageQuestions},  {"devices", DeviceQuestions, true},
-    {"files", FileQuestions},        {"services", ServiceQuestions},
-    {"threads", ThreadQuestions},    {"strings", StringQuestions},
+    {"registry", RegistryQuestions},
+    {"firmware", FirmwareQuestions, true},
+    {"messages", MessageQuestions},
+    {"devices", DeviceQuestions, true},
+    {"files", FileQuestions},
+    {"services", ServiceQuestions},
+    {"threads", ThreadQuestions},
+    {"strings", StringQuestions},
+    // Last: on the emulated machine the token stays the service's afterwards.
+    {"privileges", PrivilegeQuestions},
 };
 
 bool IsGroup(const std::string& name) {

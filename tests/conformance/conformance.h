@@ -59,11 +59,19 @@ void FileQuestions(Answers& answers);
 void ServiceQuestions(Answers& answers);
 void ThreadQuestions(Answers& answers);
 void StringQuestions(Answers& answers);
+void PrivilegeQuestions(Answers& answers);
+// The program run by the service manager as the scratch service (privileges.cpp).
+int ServiceMode();
 
 // What the program makes and takes away again; conformance.cpp checks that nothing is left.
 extern const WCHAR* const scratchKey;      // below HKEY_LOCAL_MACHINE, made by the registry questions
-extern const WCHAR* const scratchService;  // created and deleted by the service questions
-extern const WCHAR* const scratchFile;     // created and deleted by the file questions
+extern const WCHAR* const scratchService;  // created and deleted by the service and privilege questions
+extern const WCHAR* const scratchFile;  // created and deleted by the file questions; the service's findings
+
+// A service's SERVICE_CONFIG_DESCRIPTION, SERVICE_CONFIG_FAILURE_ACTIONS or
+// SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO as the service manager keeps it; "none" when
+// it has none (services.cpp).
+std::string StoredSetting(const WCHAR* service, DWORD level);
 
 // Beyond the operations the service calls: once for the emulated machine, through its
 // control surface (machine_emulated.cpp), and once for Windows (machine_windows.cpp).
@@ -71,9 +79,13 @@ extern const WCHAR* const scratchFile;     // created and deleted by the file qu
 bool PrepareMachine();
 // The type and bytes of a value below HKEY_LOCAL_MACHINE, or "missing".
 std::string StoredValue(const WCHAR* keyPath, const WCHAR* valueName);
-// A service's SERVICE_CONFIG_DESCRIPTION or SERVICE_CONFIG_FAILURE_ACTIONS as the service
-// manager keeps it; "none" when it has none.
-std::string StoredSetting(const WCHAR* service, DWORD level);
+// The names of the privileges this process's token holds.
+std::vector<std::string> TokenPrivilegeNames();
+// StartServiceW; on the emulated machine, which starts no process, the service mode then
+// runs here as the started process would.
+BOOL StartScratchService(SC_HANDLE service);
+// The scratch file's bytes, as text; "" when there is none.
+std::string ScratchFileText();
 
 // The program, given its arguments without its own name; the exit code.
 int Run(const std::vector<std::string>& arguments);

@@ -1,5 +1,6 @@
 // The conformance program on the host: the emulated machine set up as
 // tests/wine/conformance.sh sets Wine up, and looked at through the control surface.
+#include <thread>
 #include <vector>
 
 #include "platform/emulation/emulation.h"
@@ -28,16 +29,27 @@ std::string StoredValue(const WCHAR* keyPath, const WCHAR* valueName) {
            " bytes " + HexBytes(value->data.data(), value->data.size());
 }
 
-std::string StoredSetting(const WCHAR* service, DWORD level) {
-    const auto record = emu::FindService(service);
-    if (!record) return "no service";
-    if (level == SERVICE_CONFIG_DESCRIPTION)
-        return record->description ? Escape(record->description->c_str()) : "none";
-    if (!record->failureActions) return "none";
-    std::string text = "reset " + Number(record->failureActions->resetPeriod);
-    for (const auto& [type, delay] : record->failureActions->actions)
-        text += ", " + Number(type) + "/" + Number(delay);
-    return text;
+std::vector<std::string> TokenPrivilegeNames() {
+    std::vector<std::string> names;
+    for (const emu::String& name : emu::TokenPrivileges()) names.push_back(emu::Narrow(name));
+    return names;
+}
+
+// The started process is this one's thread; the token it leaves is the service's.
+BOOL StartScratchService(SC_HANDLE service) {
+    if (!StartServiceW(service, 0, nullptr)) return FALSE;
+    emu::SetStartedByServiceManager(true);
+    std::thread([] {
+        const emu::ProcessThread counted;
+        ServiceMode();
+    }).join();
+    emu::SetStartedByServiceManager(false);
+    return TRUE;
+}
+
+std::string ScratchFileText() {
+    const emu::Bytes bytes = emu::FileExists(scratchFile) ? emu::FileBytes(scratchFile) : emu::Bytes{};
+    return std::string(bytes.begin(), bytes.end());
 }
 
 }  // namespace conformance

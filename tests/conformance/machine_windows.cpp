@@ -18,29 +18,39 @@ std::string StoredValue(const WCHAR* keyPath, const WCHAR* valueName) {
     return "type " + Number(type) + " size " + Number(size) + " bytes " + HexBytes(data, size);
 }
 
-std::string StoredSetting(const WCHAR* name, DWORD level) {
-    UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-    UniqueServiceHandle service(OpenServiceW(manager.get(), name, SERVICE_QUERY_CONFIG));
+std::vector<std::string> TokenPrivilegeNames() {
+    UniqueKernelHandle token;
     std::vector<BYTE> buffer(8192);
     DWORD size = 0;
-    if (!service) return "no service";
-    if (!QueryServiceConfig2W(service.get(), level, buffer.data(), 8192, &size))
-        return "fail " + Number(GetLastError());
-    if (level == SERVICE_CONFIG_DESCRIPTION) {
-        const WCHAR* text = reinterpret_cast<SERVICE_DESCRIPTIONW*>(buffer.data())->lpDescription;
-        return text && *text ? Escape(text) : "none";
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()) ||
+        !GetTokenInformation(token.get(), TokenPrivileges, buffer.data(), 8192, &size))
+        return {Outcome(FALSE)};
+    const auto* privileges = reinterpret_cast<TOKEN_PRIVILEGES*>(buffer.data());
+    std::vector<std::string> names;
+    for (DWORD i = 0; i < privileges->PrivilegeCount; ++i) {
+        WCHAR name[64];
+        DWORD length = 64;
+        LUID luid = privileges->Privileges[i].Luid;
+        names.push_back(LookupPrivilegeNameW(nullptr, &luid, name, &length) ? Escape(name) : "?");
     }
-    const auto* failure = reinterpret_cast<SERVICE_FAILURE_ACTIONSW*>(buffer.data());
-    if (failure->cActions == 0) return "none";
-    std::string text = "reset " + Number(failure->dwResetPeriod);
-    for (DWORD i = 0; i < failure->cActions; ++i)
-        text += ", " + Number(failure->lpsaActions[i].Type) + "/" + Number(failure->lpsaActions[i].Delay);
-    return text;
+    return names;
+}
+
+BOOL StartScratchService(SC_HANDLE service) { return StartServiceW(service, 0, nullptr); }
+
+std::string ScratchFileText() {
+    UniqueFile file(CreateFileW(scratchFile, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    char bytes[4096];
+    DWORD read = 0;
+    if (!file || !ReadFile(file.get(), bytes, sizeof(bytes), &read, nullptr)) return "";
+    return std::string(bytes, read);
 }
 
 }  // namespace conformance
 
 int wmain(int argc, WCHAR* argv[]) {
+    if (argc == 2 && lstrcmpW(argv[1], L"service") == 0) return conformance::ServiceMode();
     std::vector<std::string> arguments;  // ASCII, as the program's paths and names are
     for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i], argv[i] + lstrlenW(argv[i]));
     return conformance::Run(arguments);

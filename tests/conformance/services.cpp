@@ -1,6 +1,7 @@
 // The service manager as -install and -remove use it, with the settings -install gives;
 // the dispatcher from a console, the module's path and the event log as the service uses them.
 #include <cstring>
+#include <vector>
 
 #include "install/service_settings.h"
 #include "tests/conformance/conformance.h"
@@ -17,6 +18,33 @@ constexpr DWORD interactive = SERVICE_WIN32_OWN_PROCESS | SERVICE_INTERACTIVE_PR
 void WINAPI NeverRuns(DWORD, LPWSTR*) {}
 
 }  // namespace
+
+std::string StoredSetting(const WCHAR* service, DWORD level) {
+    UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    UniqueServiceHandle opened(OpenServiceW(manager.get(), service, SERVICE_QUERY_CONFIG));
+    if (!opened) return "no service";
+    std::vector<BYTE> buffer(8192);
+    DWORD size = 0;
+    if (!QueryServiceConfig2W(opened.get(), level, buffer.data(), 8192, &size)) return Outcome(FALSE);
+    if (level == SERVICE_CONFIG_DESCRIPTION) {
+        const WCHAR* text = reinterpret_cast<SERVICE_DESCRIPTIONW*>(buffer.data())->lpDescription;
+        return text && *text ? Escape(text) : "none";
+    }
+    if (level == SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO) {
+        const WCHAR* names =
+            reinterpret_cast<SERVICE_REQUIRED_PRIVILEGES_INFOW*>(buffer.data())->pmszRequiredPrivileges;
+        std::string text;
+        for (; names && *names; names += lstrlenW(names) + 1)
+            text += (text.empty() ? "" : ", ") + Escape(names);
+        return text.empty() ? "none" : text;
+    }
+    const auto* failure = reinterpret_cast<SERVICE_FAILURE_ACTIONSW*>(buffer.data());
+    if (failure->cActions == 0) return "none";
+    std::string text = "reset " + Number(failure->dwResetPeriod);
+    for (DWORD i = 0; i < failure->cActions; ++i)
+        text += ", " + Number(failure->lpsaActions[i].Type) + "/" + Number(failure->lpsaActions[i].Delay);
+    return text;
+}
 
 void ServiceQuestions(Answers& answers) {
     UniqueServiceHandle manager, service, again, queryOnly, changeOnly, removing, reopened;
