@@ -48,8 +48,7 @@ TEST_F(TextLog, EntriesAreZeroPaddedLocalTimeStampedAndAppendedWithoutByteOrderM
 }
 
 // A failure while an entry is written loses that entry whole and silently: never earlier
-// entries, and never half an entry glued to the next. The open fails so while another
-// writer holds the file.
+// entries, and never half an entry glued to the next.
 TEST_F(TextLog, FailedOpenPositionOrWriteLosesOnlyTheEntryBeingWritten) {
     for (const char* operation : {"CreateFileW", "SetFilePointer", "WriteFile"}) {
         SCOPED_TRACE(operation);
