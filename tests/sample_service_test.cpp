@@ -34,17 +34,21 @@ TEST_F(CalibrationService, MissingAlrCurveLogsEveryAttemptAndNeverSucceeds) {
     // Whole entries from the first byte on, so nothing of the old log is left.
     const logentries::Entries log = logentries::Read(emu::FileBytes(logPath));
     EXPECT_EQ(log.fault, "");
+    // The curve has never been read, so its read is the step that fails every attempt.
     const std::vector<std::u16string> attempt = {
         u"Error to Retrieve ALR Curve! ErrorCode: 203: "
         u"The system could not find the environment option that was entered.\r\n",
         u"SOURCE LUX: 1000\r\n", u"SENSOR LUX: 300\r\n", u"CHANGE SENSITIVITY: 40\r\n", u"ALS FLAG: 1\r\n"};
     std::vector<std::u16string> expected;
     for (int i = 0; i < 30; ++i) expected.insert(expected.end(), attempt.begin(), attempt.end());
+    expected.push_back(u"Gave up after 30 attempts: read ALR_CURVE failed w/err 0x000000cb\r\n");
     EXPECT_EQ(log.messages, expected);
     EXPECT_EQ(emu::NowMs(), 300000u);
     EXPECT_THAT(Described(parametersKey), ElementsAre("ALS_SRC dword 1000", "ALS_CAL dword 300",
                                                       "ALS_CS dword 40", "ALS_FLAG dword 1"));
-    EXPECT_EQ(EventMessages(), (Texts{"I Noxel ALS Service in OnStart", "I Noxel ALS Service in OnStop"}));
+    EXPECT_EQ(EventMessages(), (Texts{"I Noxel ALS Service in OnStart",
+                                      "E Gave up after 30 attempts: read ALR_CURVE failed w/err 0x000000cb",
+                                      "I Noxel ALS Service in OnStop"}));
 }
 
 TEST_F(CalibrationService, CompleteFirmwareIsPublishedOnTheFirstAttemptWithoutSleeping) {

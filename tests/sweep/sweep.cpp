@@ -23,7 +23,8 @@ bool IsWholeMessage(std::u16string_view message) {
                                                     u"Fail to open ",
                                                     u"Fail to query registry information.",
                                                     u"Fail to enumerate subkeys.",
-                                                    u"Error to Retrieve ALR Curve! ErrorCode: "};
+                                                    u"Error to Retrieve ALR Curve! ErrorCode: ",
+                                                    u"Gave up after "};
     if (std::find(std::begin(bare), std::end(bare), message) != std::end(bare)) return true;
     const size_t end = message.find(u"\r\n");
     if (end == std::u16string_view::npos || end + 2 != message.size()) return false;
