@@ -79,7 +79,10 @@ void EnableFirmwareAccess() {
 
 bool ReadCalibrate() {
     std::vector<BYTE> value(calibrateSize);
-    if (!ReadVariable(calibrateVariable, value)) return false;
+    if (!ReadVariable(calibrateVariable, value)) {
+        RecordFailure({TEXT("read "), calibrateVariable}, GetLastError());
+        return false;
+    }
     CalibrationParameters.sourceLux = LittleEndianWord(&value[0]);
     CalibrationParameters.sensorLux = LittleEndianWord(&value[2]);
     return true;
@@ -115,6 +118,9 @@ bool CSampleService::ReadAlrCurve() {
     }
 
     const DWORD error = GetLastError();
+    // Until a curve has been read, this read is why the publication is incomplete; a step
+    // that fails later in the attempt replaces it.
+    RecordFailure({TEXT("read "), alrCurveVariable}, error);
     LPWSTR systemText = nullptr;
     // With FORMAT_MESSAGE_ALLOCATE_BUFFER the buffer argument receives the address of
     // the allocated text.

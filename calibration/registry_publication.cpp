@@ -33,26 +33,43 @@ void Log(CSampleService& service, std::initializer_list<LPCWSTR> parts) {
     service.AppendLog();
 }
 
-// Sets one REG_DWORD and logs "<label><value>\r\n", or the failure text as it is.
-bool SetDword(CSampleService& service, HKEY key, LPCWSTR name, DWORD value, LPCWSTR label, LPCWSTR failure) {
-    if (RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value)) !=
-        ERROR_SUCCESS) {
+// A value that a complete publication requires could not be written to keyPath.
+void RecordFailedWrite(LPCWSTR name, LONG error) {
+    RecordFailure({TEXT("set "), name, TEXT(" in "), keyPath}, static_cast<DWORD>(error));
+}
+
+// Sets one REG_DWORD and logs "<label><value>\r\n", or the failure text as it is;
+// returns RegSetValueExW's code.
+LONG SetDword(CSampleService& service, HKEY key, LPCWSTR name, DWORD value, LPCWSTR label, LPCWSTR failure) {
+    const LONG result =
+        RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+    if (result != ERROR_SUCCESS) {
         // No line end, as the service has always logged it; parsers of the log rely on it.
         Log(service, {failure});
-        return false;
+        return result;
     }
     StringCchPrintfW(logScratch, logScratchCapacity, TEXT("%lu"), value);
     Log(service, {label, logScratch, TEXT("\r\n")});
-    return true;
+    return result;
+}
+
+// SetDword for a value that a complete publication requires.
+bool SetRequiredDword(CSampleService& service, HKEY key, LPCWSTR name, DWORD value, LPCWSTR label,
+                      LPCWSTR failure) {
+    const LONG result = SetDword(service, key, name, value, label, failure);
+    if (result != ERROR_SUCCESS) RecordFailedWrite(name, result);
+    return result == ERROR_SUCCESS;
 }
 
 bool SetAlrCurve(CSampleService& service, HKEY key) {
     const LPCWSTR text = CalibrationParameters.alrText;
     // REG_SZ data carries its terminator.
     const DWORD size = static_cast<DWORD>(lstrlenW(text) + 1) * sizeof(WCHAR);
-    if (RegSetValueExW(key, TEXT("ALR_CURVE"), 0, REG_SZ, reinterpret_cast<const BYTE*>(text), size) !=
-        ERROR_SUCCESS) {
+    const LONG result =
+        RegSetValueExW(key, TEXT("ALR_CURVE"), 0, REG_SZ, reinterpret_cast<const BYTE*>(text), size);
+    if (result != ERROR_SUCCESS) {
         Log(service, {TEXT("Fail to set ALR Table!")});  // no line end, like the other write failures
+        RecordFailedWrite(TEXT("ALR_CURVE"), result);
         return false;
     }
     Log(service, {TEXT("ALR Table: "), text, TEXT("\r\n")});
@@ -61,18 +78,19 @@ bool SetAlrCurve(CSampleService& service, HKEY key) {
 
 void WriteValues(CSampleService& service, HKEY key, WrittenValues& written) {
     const CalibrationRecord& record = CalibrationParameters;
-    if (SetDword(service, key, TEXT("ALS_SRC"), record.sourceLux, TEXT("SOURCE LUX: "),
-                 TEXT("Fail to set Source Lux!")))
+    if (SetRequiredDword(service, key, TEXT("ALS_SRC"), record.sourceLux, TEXT("SOURCE LUX: "),
+                         TEXT("Fail to set Source Lux!")))
         written.sourceLux = true;
-    if (SetDword(service, key, TEXT("ALS_CAL"), record.sensorLux, TEXT("SENSOR LUX: "),
-                 TEXT("Fail to set Sensor Lux!")))
+    if (SetRequiredDword(service, key, TEXT("ALS_CAL"), record.sensorLux, TEXT("SENSOR LUX: "),
+                         TEXT("Fail to set Sensor Lux!")))
         written.sensorLux = true;
     // Until the curve has been read once there is nothing to write, not even a line.
     if (record.alrPresent && SetAlrCurve(service, key)) written.alrCurve = true;
-    if (SetDword(service, key, TEXT("ALS_CS"), record.changeSensitivity, TEXT("CHANGE SENSITIVITY: "),
-                 TEXT("Fail to set Change Sensitivity!")))
+    if (SetRequiredDword(service, key, TEXT("ALS_CS"), record.changeSensitivity, TEXT("CHANGE SENSITIVITY: "),
+                         TEXT("Fail to set Change Sensitivity!")))
         written.changeSensitivity = true;
-    // The flag's failure has always been logged as "Sensor Range"; readers of the log match it.
+    // The flag's failure has always been logged as "Sensor Range"; readers of the log match
+    // it. The flag is not required, so its failure fails no attempt.
     SetDword(service, key, TEXT("ALS_FLAG"), record.alsFlag, TEXT("ALS FLAG: "),
              TEXT("Fail to set Sensor Range!"));
 }
@@ -82,20 +100,27 @@ void WriteValues(CSampleService& service, HKEY key, WrittenValues& written) {
 bool CSampleService::PublishParameters() {
     const LPCWSTR baseKeyPath = sensorModels[SensorModel].registryBaseKey;
     UniqueKey baseKey;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, baseKeyPath, 0, KEY_ALL_ACCESS, baseKey.put()) != ERROR_SUCCESS) {
+    const LONG opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, baseKeyPath, 0, KEY_ALL_ACCESS, baseKey.put());
+    if (opened != ERROR_SUCCESS) {
         Log(*this, {TEXT("Fail to open registry subkey - "), baseKeyPath, TEXT("\r\n")});
+        RecordFailure({TEXT("open "), baseKeyPath}, static_cast<DWORD>(opened));
         return false;
     }
 
     WCHAR className[classNameCapacity] = {};
     DWORD classLength = classNameCapacity;
     DWORD instanceCount = 0;
-    // A failed query leaves the count at 0 and is reported as an empty base key.
-    RegQueryInfoKeyW(baseKey.get(), className, &classLength, nullptr, &instanceCount, nullptr, nullptr,
-                     nullptr, nullptr, nullptr, nullptr, nullptr);
+    // A failed query leaves the count at 0 and is logged as an empty base key.
+    const LONG queried = RegQueryInfoKeyW(baseKey.get(), className, &classLength, nullptr, &instanceCount,
+                                          nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
     if (instanceCount == 0) {
         baseKey.reset();
         Log(*this, {TEXT("Fail to query registry information.\r\n")});
+        // An empty base key fails as its enumeration would: no more items.
+        if (queried != ERROR_SUCCESS)
+            RecordFailure({TEXT("query "), baseKeyPath}, static_cast<DWORD>(queried));
+        else
+            RecordFailure({TEXT("enumerate "), baseKeyPath}, ERROR_NO_MORE_ITEMS);
         return false;
     }
 
@@ -106,10 +131,12 @@ bool CSampleService::PublishParameters() {
         WCHAR instance[instanceNameCapacity];
         // In: the capacity; out: the name's length. So it is set afresh for every index.
         DWORD instanceLength = instanceNameCapacity;
-        if (RegEnumKeyExW(baseKey.get(), index, instance, &instanceLength, nullptr, nullptr, nullptr,
-                          nullptr) != ERROR_SUCCESS) {
+        const LONG enumerated = RegEnumKeyExW(baseKey.get(), index, instance, &instanceLength, nullptr,
+                                              nullptr, nullptr, nullptr);
+        if (enumerated != ERROR_SUCCESS) {
             baseKey.reset();
             Log(*this, {TEXT("Fail to enumerate subkeys.\r\n")});
+            RecordFailure({TEXT("enumerate "), baseKeyPath}, static_cast<DWORD>(enumerated));
             return index > 0 && everyInstanceComplete;
         }
 
@@ -117,10 +144,12 @@ bool CSampleService::PublishParameters() {
         StringCchCatW(keyPath, keyPathCapacity, instance);
         StringCchCatW(keyPath, keyPathCapacity, TEXT("\\Device Parameters"));
         UniqueKey parameters;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_ALL_ACCESS, parameters.put()) !=
-            ERROR_SUCCESS) {
+        const LONG openedParameters =
+            RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_ALL_ACCESS, parameters.put());
+        if (openedParameters != ERROR_SUCCESS) {
             baseKey.reset();
             Log(*this, {TEXT("Fail to open "), keyPath, TEXT("\r\n")});
+            RecordFailure({TEXT("open "), keyPath}, static_cast<DWORD>(openedParameters));
             return index > 0 && everyInstanceComplete;
         }
         WrittenValues written;

@@ -8,8 +8,10 @@
 #include "calibration/text_log.h"
 #include "platform/files.h"
 #include "platform/handles.h"
+#include "platform/strings.h"
 
 std::atomic<DWORD> retryCount{0};
+FailedStep lastFailure;
 
 namespace {
 
@@ -20,6 +22,12 @@ struct WorkItemContext {
 };
 
 }  // namespace
+
+void RecordFailure(std::initializer_list<LPCWSTR> step, DWORD error) {
+    lastFailure.step[0] = 0;
+    for (LPCWSTR part : step) StringCchCatW(lastFailure.step, failedStepCapacity, part);
+    lastFailure.error = error;
+}
 
 CSampleService::CSampleService()
     : CServiceBase(calibrationServiceName, SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN) {
@@ -82,7 +90,10 @@ void CSampleService::WorkerLoop() {
                 LogEvent(publishedEventText, EVENTLOG_INFORMATION_TYPE);
                 break;
             }
-            if (++retryCount >= maximumAttempts) stopping = 1;
+            // A stop asked for before the last attempt ended has ended the attempts itself:
+            // the worker has not given up.
+            const DWORD attempts = ++retryCount;
+            if (attempts >= maximumAttempts && stopping.exchange(1) == 0) ReportGivingUp(attempts);
             // The last failure sleeps too: a stop then waits for the sleep, as it always has.
             Sleep(retryIntervalMs);
         }
@@ -90,4 +101,13 @@ void CSampleService::WorkerLoop() {
         // Nothing escapes into the thread pool, and OnStop still gets its event.
     }
     SetEvent(stoppedEvent);
+}
+
+void CSampleService::ReportGivingUp(DWORD attempts) {
+    StringCchPrintfW(logMessage, logMessageCapacity,
+                     TEXT("Gave up after %lu attempts: %s failed w/err 0x%08lx"), attempts, lastFailure.step,
+                     lastFailure.error);
+    LogEvent(logMessage, EVENTLOG_ERROR_TYPE);
+    StringCchCatW(logMessage, logMessageCapacity, TEXT("\r\n"));
+    AppendLog();
 }

@@ -14,38 +14,85 @@ namespace {
 
 using Texts = std::vector<std::string>;
 
-// The key of the default machine's one instance (examples/typical.json).
-const emu::String parametersKey =
-    u"SYSTEM\\CurrentControlSet\\Enum\\ACPI\\NOXL6120\\1&2b3c4d5e&0\\Device Parameters";
+// The default machine's one instance and its key (examples/typical.json).
+const char* const instanceKey = "SYSTEM\\CurrentControlSet\\Enum\\ACPI\\NOXL6120\\1&2b3c4d5e&0";
+const emu::String parametersKey = W(instanceKey) + u"\\Device Parameters";
 
 class CalibrationService : public EmulatedMachine {};
 
 }  // namespace
 
-// A whole life from the entry point, as the simulator drives it: the worker ends by
-// itself or is stopped, and the process ends. What the life leaves is asserted after.
-TEST_F(CalibrationService, MissingAlrCurveLogsEveryAttemptAndNeverSucceeds) {
-    sim::Apply(sim::DefaultMachine());
-    emu::RemoveFirmwareVariable(u"ALR_CURVE", vendorGuid);
-    emu::WriteFileBytes(logPath, emu::StringBytes(u"[old"));  // a previous run's log
-    sim::WorkerEnd workerEnd;
-    EXPECT_EQ(sim::RunServiceProcess({}, &workerEnd), 0);
-    EXPECT_TRUE(workerEnd.byItself);
+// Whole lives from the entry point, as the simulator drives them, over a previous run's
+// log. Giving up is said once, right after attempt 30 (at 290 s): an error entry naming
+// the step that failed last and its code, and the same line last in the text log. A stop
+// before the last attempt, or a success on it, says nothing of the kind.
+TEST_F(CalibrationService, GivingUpNamesTheLastFailedStepOnceInTheEventLogAndTheTextLog) {
+    const std::string key = std::string(instanceKey) + "\\Device Parameters";
+    const std::u16string published[] = {u"SOURCE LUX: 1000\r\n", u"SENSOR LUX: 300\r\n",
+                                        u"ALR Table: 5,10,100,150,1000,800\r\n",
+                                        u"CHANGE SENSITIVITY: 40\r\n", u"ALS FLAG: 1\r\n"};
+    struct Case {
+        const char* life;
+        void (*change)(sim::MachineDescription&);
+        std::string entry;                       // between OnStart and OnStop, if any
+        std::vector<std::u16string> lines = {};  // in the text log: of each failed attempt, or of the life
+        std::optional<uint64_t> stopAfterMs = std::nullopt;
+    } cases[] = {
+        {"empty firmware", [](sim::MachineDescription& m) { m.firmware.clear(); },
+         "E Gave up after 30 attempts: read CALIBRATE failed w/err 0x000000cb"},
+        {"privilege not held", [](sim::MachineDescription& m) { m.privilegeHeld = false; },
+         "E Gave up after 30 attempts: read CALIBRATE failed w/err 0x00000522"},
+        {"no Device Parameters key",
+         [](sim::MachineDescription& m) { m.registryKeys = {instanceKey}; },
+         "E Gave up after 30 attempts: open " + key + " failed w/err 0x00000002",
+         {u"Fail to open " + W(key.c_str()) + u"\r\n"}},
+        // A curve never read is never written, so its read fails each attempt; the flag's does not.
+        {"no ALR_CURVE, ALS_FLAG refused",
+         [](sim::MachineDescription& m) {
+             m.faults = {{"GetFirmwareEnvironmentVariableW", 203, "ALR_CURVE"},
+                         {"RegSetValueExW", 5, "ALS_FLAG"}};
+         },
+         "E Gave up after 30 attempts: read ALR_CURVE failed w/err 0x000000cb",
+         {u"Error to Retrieve ALR Curve! ErrorCode: 203: "
+          u"The system could not find the environment option that was entered.\r\n",
+          published[0], published[1], published[3], u"Fail to set Sensor Range!"}},
+        // The stop comes in the sleep before attempt 30, which is then never made.
+        {"stopped at 285 s", [](sim::MachineDescription& m) { m.firmware.clear(); }, "", {}, 285000},
+        {"published on attempt 30",
+         [](sim::MachineDescription& m) {
+             m.faults = {{"GetFirmwareEnvironmentVariableW", 203, {}, 1, 29}};
+         },
+         "I Update parameters successfully!",
+         {std::begin(published), std::end(published)}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.life);
+        sim::MachineDescription machine = sim::DefaultMachine();
+        c.change(machine);
+        emu::Reset();  // a life of its own, with the record as at process start
+        CalibrationParameters = CalibrationRecord{};
+        sim::Apply(machine);
+        emu::WriteFileBytes(logPath, emu::StringBytes(u"[old"));  // a previous run's, to be gone
+        sim::RunOptions options;
+        options.stopAfterMs = c.stopAfterMs;
+        EXPECT_EQ(sim::RunServiceProcess(options), 0);
+        EXPECT_EQ(emu::FirmwareReads().back().timeMs, c.stopAfterMs ? 280000u : 290000u);
 
-    // Whole entries from the first byte on, so nothing of the old log is left.
-    const logentries::Entries log = logentries::Read(emu::FileBytes(logPath));
-    EXPECT_EQ(log.fault, "");
-    const std::vector<std::u16string> attempt = {
-        u"Error to Retrieve ALR Curve! ErrorCode: 203: "
-        u"The system could not find the environment option that was entered.\r\n",
-        u"SOURCE LUX: 1000\r\n", u"SENSOR LUX: 300\r\n", u"CHANGE SENSITIVITY: 40\r\n", u"ALS FLAG: 1\r\n"};
-    std::vector<std::u16string> expected;
-    for (int i = 0; i < 30; ++i) expected.insert(expected.end(), attempt.begin(), attempt.end());
-    EXPECT_EQ(log.messages, expected);
-    EXPECT_EQ(emu::NowMs(), 300000u);
-    EXPECT_THAT(Described(parametersKey), ElementsAre("ALS_SRC dword 1000", "ALS_CAL dword 300",
-                                                      "ALS_CS dword 40", "ALS_FLAG dword 1"));
-    EXPECT_EQ(EventMessages(), (Texts{"I Noxel ALS Service in OnStart", "I Noxel ALS Service in OnStop"}));
+        Texts events = {"I Noxel ALS Service in OnStart", "I Noxel ALS Service in OnStop"};
+        if (!c.entry.empty()) events.insert(events.begin() + 1, c.entry);
+        EXPECT_EQ(EventMessages(), events);
+        const logentries::Entries log = logentries::Read(emu::FileBytes(logPath));
+        EXPECT_EQ(log.fault, "");
+        const bool gaveUp = c.entry.rfind("E Gave up", 0) == 0;
+        std::vector<std::u16string> expected;
+        for (int i = 0; i < (gaveUp ? 30 : 1); ++i)
+            expected.insert(expected.end(), c.lines.begin(), c.lines.end());
+        if (gaveUp) {
+            expected.push_back(W(c.entry.substr(2).c_str()) + u"\r\n");
+            EXPECT_EQ(emu::Events().at(1).timeMs, 290000u);
+        }
+        EXPECT_EQ(log.messages, expected);
+    }
 }
 
 TEST_F(CalibrationService, CompleteFirmwareIsPublishedOnTheFirstAttemptWithoutSleeping) {

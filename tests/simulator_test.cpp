@@ -72,7 +72,8 @@ TEST(Simulator, RunsReportWhatTheServiceDidAndEndWithTheOutcome) {
          "",
          1,
          {"Outcome: not published (gave up after 30 attempts)\nAttempts: 30\nSimulated time: 300.000 s",
-          "(no file)\n", "Device Parameters\n    (no values)\n"},
+          "log:\n  [20260314-09:34:50]Gave up after 30 attempts: read CALIBRATE failed w/err 0x000000cb\n\n",
+          "Device Parameters\n    (no values)\n"},
          {}},
         // Every example runs to the outcome it describes.
         {"als-flag-refused.json", "", 0, {}, {}},

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <regex>
 
 #include "tools/log_entries.h"
 
@@ -10,8 +11,12 @@ namespace sweep {
 namespace {
 
 // A whole entry's message: a line the service writes with its line end, or one of
-// the failure texts that it writes without one.
+// the failure texts that it writes without one. Giving up names the step that failed
+// and its code, which is never 0.
 bool IsWholeMessage(std::u16string_view message) {
+    static const std::regex form(
+        "Gave up after 30 attempts: [a-z]+ \\S.* failed w/err 0x(?!0{8})[0-9a-f]{8}\r\n");
+    if (message.substr(0, 8) == u"Gave up ") return std::regex_match(emu::Narrow(message), form);
     static constexpr std::u16string_view bare[] = {
         u"Fail to set Source Lux!", u"Fail to set Sensor Lux!", u"Fail to set ALR Table!",
         u"Fail to set Change Sensitivity!", u"Fail to set Sensor Range!"};
