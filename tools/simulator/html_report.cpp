@@ -82,7 +82,7 @@ std::string Plural(size_t count, const char* noun) {
 // Why a firmware variable of `size` bytes was not read.
 std::string ReadFailure(const emu::FirmwareRead& read, DWORD size) {
     if (read.error == ERROR_ENVVAR_NOT_FOUND) return "absent from the firmware (error 203)";
-    if (read.error == ERROR_PRIVILEGE_NOT_HELD) return "not read: the token lacks the privilege (error 1314)";
+    if (read.error == ERROR_PRIVILEGE_NOT_HELD) return "not read: privilege not held (error 1314)";
     if (read.bytes != 0)
         return "holds " + std::to_string(read.bytes) + " bytes, not the " + std::to_string(size) + " read";
     return "not read: error " + std::to_string(read.error);
