@@ -12,8 +12,8 @@ import sys
 EMULATION = "platform/emulation/"
 # Product code that only the Windows build compiles: the host cannot measure it.
 WINDOWS_ONLY = {
-    "packaging/installer_actions.cpp": "Windows only (the MSI's custom action): not measured",
-    "platform/terminate_handler.cpp": "Windows only (the executable's terminate handler): not measured",
+    "packaging/installer_actions.cpp": "Windows only, not measured (the MSI's custom action)",
+    "platform/terminate_handler.cpp": "Windows only, not measured (the terminate handler)",
 }
 
 
