@@ -2,6 +2,7 @@
 # Installs the Debian packages that one set of jobs needs, when any is missing:
 #   run      the simulator alone (scripts/run.sh)
 #   picture  the simulator and headless Chromium (scripts/report-picture.sh)
+#   coverage the host build and tests, and gcovr (scripts/coverage.sh)
 #   test     the builds, the tests and the Windows build: everything (the default)
 set -euo pipefail
 
@@ -9,10 +10,14 @@ run=(
   cmake ninja-build g++               # host build
   nlohmann-json3-dev                  # the simulator's machine files
 )
-test=(
-  "${run[@]}" make
+coverage=(
+  "${run[@]}"
   libgtest-dev libgmock-dev           # host tests
   python3                             # the tests of the simulator's HTML page
+  gcovr                               # line and branch coverage
+)
+test=(
+  "${coverage[@]}" make
   g++-mingw-w64-x86-64                # Windows build
   wine wine64                         # end-to-end tests under Wine
   binutils-mingw-w64-x86-64           # objdump and strip for the measurements
@@ -26,8 +31,9 @@ test=(
 case "${1:-test}" in
   run) packages=("${run[@]}") ;;
   picture) packages=("${run[@]}" chromium) ;;
+  coverage) packages=("${coverage[@]}") ;;
   test) packages=("${test[@]}") ;;
-  *) echo "usage: install-dependencies.sh [run|picture|test]" >&2; exit 2 ;;
+  *) echo "usage: install-dependencies.sh [run|picture|coverage|test]" >&2; exit 2 ;;
 esac
 
 missing=()

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "platform/emulation/coverage.h"
 #include "platform/emulation/state.h"
 #include "platform/threads.h"
 
@@ -116,6 +117,7 @@ BOOL WINAPI QueueUserWorkItem(LPTHREAD_START_ROUTINE function, PVOID context, UL
 void WINAPI ExitProcess(UINT exitCode) {
     std::fflush(stdout);
     std::fflush(stderr);
+    emu::WriteCoverageCounts();
     std::_Exit(static_cast<int>(exitCode));
 }
 

@@ -23,6 +23,7 @@
 #include "calibration/sample_service.h"
 #include "calibration/service_identity.h"
 #include "calibration/text_log.h"
+#include "platform/emulation/coverage.h"
 #include "tests/sweep/sweep.h"
 #include "tools/simulator/machine_file.h"
 #include "tools/simulator/report.h"
@@ -317,6 +318,7 @@ std::string Describe(const Case& fault) {
     const int error = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (error >= 0) ::dup2(error, STDERR_FILENO);
     const Observation o = RunLife(life, fault);
+    emu::WriteCoverageCounts();  // before any way out, _exit's included
     // One write, smaller than a pipe's buffer: the parent reads it once the child has ended.
     if (::write(pipe, &o, sizeof o) != static_cast<ssize_t>(sizeof o)) _exit(3);
     std::error_code ignored;  // the emulated file root goes with the process
