@@ -4,7 +4,7 @@
 #   picture  the simulator and headless Chromium (scripts/report-picture.sh)
 #   test     the builds, the tests and the Windows builds: everything (the default); also
 #            the pinned Zig in build/zig and Debian's arm64 Wine in build/wine-arm64 for
-#            the ARM64 build, which need no root
+#            the ARM64 build, and aarch64 programs registered with binfmt_misc
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -42,10 +42,10 @@ for package in "${packages[@]}"; do
 done
 # Some Node.js packages carry npm themselves; Debian's comes apart.
 [ "${1:-test}" != test ] || command -v npm >/dev/null || missing+=(npm)
+sudo_cmd=()
+[ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
 if [ ${#missing[@]} -gt 0 ]; then
   echo "Installing: ${missing[*]}"
-  sudo_cmd=()
-  [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
   "${sudo_cmd[@]}" apt-get update
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y "${missing[@]}"
 fi
@@ -78,4 +78,17 @@ if [ ! -x "$wine_dir/root/usr/lib/wine/wine64" ]; then
   for package in "$wine_dir"/apt/archives/*_arm64.deb; do dpkg -x "$package" "$wine_dir/unpacking"; done
   mv "$wine_dir/unpacking" "$wine_dir/root"
   rm -rf "$wine_dir/apt"
+fi
+
+# arm64 Wine starts its server and services as new aarch64 processes: the kernel hands
+# them to qemu-aarch64-static (F: opened now, so it works in containers too; O and C:
+# the program's file and credentials as they are). The registration lasts to the reboot.
+binfmt=/proc/sys/fs/binfmt_misc
+if ! grep -qx enabled "$binfmt/qemu-aarch64" 2>/dev/null; then
+  echo "Registering aarch64 programs with binfmt_misc (qemu-aarch64-static)"
+  mountpoint -q "$binfmt" || "${sudo_cmd[@]}" mount -t binfmt_misc binfmt_misc "$binfmt"
+  [ ! -e "$binfmt/qemu-aarch64" ] || echo -1 | "${sudo_cmd[@]}" tee "$binfmt/qemu-aarch64" >/dev/null
+  printf '%s' ':qemu-aarch64:M::\x7fELF\x02\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\xb7\x00:'\
+'\xff\xff\xff\xff\xff\xff\xff\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-aarch64-static:OCF' |
+    "${sudo_cmd[@]}" tee "$binfmt/register" >/dev/null
 fi

@@ -29,21 +29,16 @@ trap 'exit 130' INT TERM
 
 step() { echo "-- $*"; }
 
-# The ARM64 build runs under Debian's arm64 Wine, unpacked in NOXEL_WINE_ARM64, on qemu-user.
-# Wine starts its server and services as new aarch64 programs, which binfmt_misc hands to
-# qemu-aarch64-static. Its server is started first: Wine itself would start the host's.
+# The ARM64 build runs under Debian's arm64 Wine, unpacked in NOXEL_WINE_ARM64, on qemu-user:
+# Wine starts its server and services as aarch64 programs, which binfmt_misc hands to
+# qemu (scripts/install-dependencies.sh registers it). Its server is started first:
+# Wine itself would start the host's.
 if [ -n "${NOXEL_WINE_ARM64:-}" ]; then
-  binfmt=/proc/sys/fs/binfmt_misc
-  if ! grep -qx enabled "$binfmt/qemu-aarch64" 2>/dev/null; then
-    { mountpoint -q "$binfmt" || mount -t binfmt_misc binfmt_misc "$binfmt"; } 2>/dev/null || true
-    printf '%s' ':qemu-aarch64:M::\x7fELF\x02\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\xb7\x00:'\
-'\xff\xff\xff\xff\xff\xff\xff\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-aarch64-static:OCF' \
-      2>/dev/null >"$binfmt/register" || {
-      echo "FAIL: aarch64 programs cannot be registered with binfmt_misc (as root, with qemu-user-static):" \
-        "arm64 Wine cannot start its server"
-      exit 1
-    }
-  fi
+  grep -qx enabled /proc/sys/fs/binfmt_misc/qemu-aarch64 2>/dev/null || {
+    echo "FAIL: aarch64 programs are not registered with binfmt_misc, so arm64 Wine cannot start;" \
+      "scripts/install-dependencies.sh test registers them (as root)"
+    exit 1
+  }
   export QEMU_LD_PREFIX=$NOXEL_WINE_ARM64 WINELOADER=$NOXEL_WINE_ARM64/usr/lib/wine/wine64
   export WINESERVER=$NOXEL_WINE_ARM64/usr/lib/wine/wineserver64
   wine() { "$WINELOADER" "$@"; }
