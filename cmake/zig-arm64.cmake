@@ -54,8 +54,9 @@ set(CMAKE_RC_FLAGS_INIT "--target=aarch64-w64-mingw32 -I/usr/share/mingw-w64/inc
 # wmain.
 set(NOXEL_WIDE_MAIN ON)
 
-# Zig builds its runtimes once for each optimisation and strip setting: every link,
-# CMake's compiler identification included, uses the Release ones, -Os and stripped.
-set(CMAKE_CXX_FLAGS_INIT "-Os")
+# Zig builds its runtimes for each optimisation and strip setting: every link, CMake's
+# compiler identification included (it links with the compile flags only), is -Os and
+# stripped, so the C++ runtimes that the identification builds serve the build too.
+set(CMAKE_CXX_FLAGS_INIT "-Os -s")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-s -Wl,--gc-sections")
 set(CMAKE_CXX_FLAGS_RELEASE "-Os -DNDEBUG" CACHE STRING "Compiler flags of the Release build")
