@@ -19,7 +19,7 @@ endif()
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES NOXEL_ZIG_DIR)
 
 # CMake wants one program as the compiler: a wrapper that also keeps Zig's cache (the
-# runtimes it builds, about 275 MB) in the Zig folder, shared by every build of the tree.
+# runtimes it builds, about 100 MB) in the Zig folder, shared by every build of the tree.
 # Zig passes no time stamp option to its linker, so the wrapper writes the linked
 # executable's PE time stamp as 0, as --no-insert-timestamp does for x64: a rebuild gives
 # the same bytes. It also empties the export directory that Zig's libunwind leaves (its
@@ -42,7 +42,7 @@ esac
 file(CHMOD "${compiler}" PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
      WORLD_READ WORLD_EXECUTE)
 set(CMAKE_CXX_COMPILER "${compiler}")
-# A test link would build the runtimes once more, unoptimised, for nothing.
+# CMake's checks compile only: a test link would build the runtimes once more.
 set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
 
 # Zig takes no .rc files. llvm-rc knows no MESSAGETABLE keyword, so the resource files
