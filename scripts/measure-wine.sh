@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Measures the Windows build and prints what it found, asserting nothing: the size of
 # NoxelAlsSvc.exe stripped and the DLLs it imports, beside a minimal C service and a
-# minimal C++ service (exceptions, std::vector) built here with the build's own flags;
+# minimal C++ service (exceptions, std::vector) built here with the build's own flags,
+# and beside the ARM64 build (build/mingw-arm64) when there is one;
 # under Wine, its start-to-RUNNING time and its peak resident memory beside the minimal
 # services; and how long -remove takes once the worker has ended and while it sleeps
 # between attempts.
@@ -157,6 +158,15 @@ for file in "$exe" "$work/minimal.exe" "$work/minimal-cxx.exe"; do
   printf '%-17s %6s bytes (%s as built); imports: %s\n' "$(basename "$file"):" \
     "$(stat -c %s "$work/stripped.exe")" "$(stat -c %s "$file")" "$(imports "$file")"
 done
+
+# The ARM64 build beside it, as linked (stripped already); it is not run here.
+arm64="$root/build/mingw-arm64/NoxelAlsSvc.exe"
+if [ -f "$arm64" ]; then
+  printf '%-17s %6s bytes; imports: %s\n' "ARM64 build:" "$(stat -c %s "$arm64")" \
+    "$(llvm-readobj-14 --coff-imports "$arm64" | sed -n 's/^  Name: //p' | paste -sd ' ')"
+else
+  echo "ARM64 build: none (cmake --preset mingw-arm64 && cmake --build --preset mingw-arm64)"
+fi
 
 mkdir -p "$WINEPREFIX"
 wineboot -i >"$work/wineboot.log" 2>&1

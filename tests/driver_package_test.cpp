@@ -70,10 +70,13 @@ std::string Value(const Inf& inf, const std::string& section, const std::string&
     return fields.empty() ? "(none)" : fields[0];
 }
 
-// The models section that [Manufacturer] names, with its decoration.
-std::string Models(const Inf& inf) {
+// The models sections that [Manufacturer] names, one per decoration.
+std::vector<std::string> Models(const Inf& inf) {
     const std::vector<std::string> manufacturer = Entry(inf, "Manufacturer", "Noxel");
-    return manufacturer.size() == 2 ? manufacturer[0] + "." + manufacturer[1] : "(none)";
+    std::vector<std::string> sections;
+    for (size_t i = 1; i < manufacturer.size(); ++i)
+        sections.push_back(manufacturer[0] + "." + manufacturer[i]);
+    return sections;
 }
 
 // What Windows would skip or install as literal text: a section that a directive names,
@@ -91,12 +94,15 @@ std::set<std::string> Problems(const Inf& inf) {
             for (const std::string& name : names) follow(name);
         }
     };
-    follow(Models(inf));
-    for (const std::vector<std::string>& model : inf.at(Models(inf))) {
-        const std::string install = model.at(1) + ".NT";  // the section Windows picks
-        follow(install);
-        for (const char* part : {".Services", ".Components"})
-            if (inf.count(install + part)) follow(install + part);
+    for (const std::string& models : Models(inf)) {
+        follow(models);
+        if (!inf.count(models)) continue;
+        for (const std::vector<std::string>& model : inf.at(models)) {
+            const std::string install = model.at(1) + ".NT";  // the section Windows picks
+            follow(install);
+            for (const char* part : {".Services", ".Components"})
+                if (inf.count(install + part)) follow(install + part);
+        }
     }
     const std::regex token("%[^%0-9][^%]*%");
     for (const auto& [section, lines] : inf)
@@ -176,18 +182,28 @@ TEST_F(DriverPackage, ExtensionMatchesTheSensorsAndAddsTheComponent) {
     const Inf component = ReadInf("NoxelAlsComponent.inf");
     // Each model by the ID the service looks for and by its short ACPI ID, the key its
     // parameters are under.
-    std::vector<std::string> expected, matched;
+    std::vector<std::string> expected;
     for (const SensorModelEntry& model : sensorModels) {
         std::string key = N(model.registryBaseKey);
         key.pop_back();
         expected.push_back("ACPI\\" + N(model.hardwareIdFragment));
         expected.push_back("ACPI\\" + key.substr(key.rfind('\\') + 1));
     }
-    for (const std::vector<std::string>& line : extension.at(Models(extension)))
-        matched.push_back(line.at(2));
-    EXPECT_EQ(matched, expected);
-    EXPECT_EQ("SWC\\" + Value(extension, "NoxelAlsService_Component", "ComponentIDs"),
-              component.at(Models(component)).at(0).at(2));
+    // On x64 and on ARM64 alike, from Windows 10 1709.
+    const std::vector<std::string> decorations = {"NTamd64.10.0...16299", "NTarm64.10.0...16299"};
+    ASSERT_EQ(Models(extension), (std::vector<std::string>{"NoxelAlsSensors." + decorations[0],
+                                                           "NoxelAlsSensors." + decorations[1]}));
+    ASSERT_EQ(Models(component), (std::vector<std::string>{"NoxelAlsComponent." + decorations[0],
+                                                           "NoxelAlsComponent." + decorations[1]}));
+    for (size_t i = 0; i < decorations.size(); ++i) {
+        std::vector<std::string> matched;
+        for (const std::vector<std::string>& line : extension.at(Models(extension)[i]))
+            matched.push_back(line.at(2));
+        EXPECT_EQ(matched, expected) << decorations[i];
+        EXPECT_EQ("SWC\\" + Value(extension, "NoxelAlsService_Component", "ComponentIDs"),
+                  component.at(Models(component)[i]).at(0).at(2))
+            << decorations[i];
+    }
 }
 
 TEST_F(DriverPackage, DriverVerIsTheProjectsVersionOfOneDate) {

@@ -29,6 +29,23 @@ trap 'exit 130' INT TERM
 
 step() { echo "-- $*"; }
 
+# The ARM64 build runs under Debian's arm64 Wine, unpacked in NOXEL_WINE_ARM64, on qemu-user:
+# Wine starts its server and services as aarch64 programs, which binfmt_misc hands to
+# qemu (scripts/install-dependencies.sh registers it). Its server is started first:
+# Wine itself would start the host's.
+if [ -n "${NOXEL_WINE_ARM64:-}" ]; then
+  grep -qx enabled /proc/sys/fs/binfmt_misc/qemu-aarch64 2>/dev/null || {
+    echo "FAIL: aarch64 programs are not registered with binfmt_misc, so arm64 Wine cannot start;" \
+      "scripts/install-dependencies.sh test registers them (as root)"
+    exit 1
+  }
+  export QEMU_LD_PREFIX=$NOXEL_WINE_ARM64 WINELOADER=$NOXEL_WINE_ARM64/usr/lib/wine/wine64
+  export WINESERVER=$NOXEL_WINE_ARM64/usr/lib/wine/wineserver64
+  wine() { "$WINELOADER" "$@"; }
+  wineserver() { "$WINESERVER" "$@"; }
+  wineboot() { wine wineboot "$@"; }
+fi
+
 # expect_equal WHAT EXPECTED ACTUAL; expect_match WHAT EXTENDED-REGEX ACTUAL, which the
 # whole text must match; expect_same_file WHAT EXPECTED-FILE ACTUAL-FILE, byte for byte.
 expect_equal() { verdict "$1" "$([ "$2" == "$3" ] && echo ok)" "$2" "$3"; }
@@ -74,12 +91,19 @@ msiexec() { wine msiexec "$@" >>"$work/msiexec.out" 2>&1 && echo 0 || echo $?; }
 start_prefix() {
   step "new Wine prefix in $WINEPREFIX"
   mkdir -p "$WINEPREFIX"
+  [ -z "${NOXEL_WINE_ARM64:-}" ] || wineserver
   wineboot -i >"$work/wineboot.log" 2>&1
   wineserver -w
   # Persistent for 30 s after the last process of ours: services live between commands,
   # and a run killed where no trap can act still ends its server and services.
   wineserver -p30
-  WINEDEBUG=-all,+eventlog wine cmd /c exit 2>"$work/services.log"
+  if [ -z "${NOXEL_WINE_ARM64:-}" ]; then
+    WINEDEBUG=-all,+eventlog wine cmd /c exit 2>"$work/services.log"
+  else
+    # Under qemu the services shut down slowly between commands, and two services.exe have
+    # been seen at once: a cmd that waits on this shell's pipe keeps them up to the end.
+    coproc prefix_alive { WINEDEBUG=-all,+eventlog wine cmd >/dev/null 2>"$work/services.log"; }
+  fi
 }
 
 # import_registry FILE: imports a .reg file written in UTF-8. Wine reads an 8-bit file as
