@@ -26,6 +26,8 @@ finish() {
 }
 trap finish EXIT
 trap 'exit 130' INT TERM
+# A command that fails outside a check ends the script: say which, and where.
+trap 'status=$?; echo "FAIL: ${0##*/} line $LINENO: \"$BASH_COMMAND\" ended the script (exit code $status)"' ERR
 
 step() { echo "-- $*"; }
 
@@ -120,7 +122,20 @@ reg_values() {
     sed -n 's/^    \([^ ]*\) \{4\}\(REG_[A-Z_]*\) \{4\}\(.*\)$/\1 \2 \3/p'
 }
 
-unix_path() { wine winepath -u "$1" 2>/dev/null | tr -d '\r'; }
+# retried SECONDS COMMAND...: COMMAND's output once it succeeds with some, tried again
+# until SECONDS have passed: a Wine program may fail to start while the machine is loaded.
+retried() {
+  local deadline=$(($(date +%s) + $1)) text
+  shift
+  until text=$("$@") && [ -n "$text" ]; do
+    [ "$(date +%s)" -lt "$deadline" ] || return 1
+    sleep 0.5
+  done
+  printf '%s\n' "$text"
+}
+
+winepath_u() { wine winepath -u "$1" 2>/dev/null | tr -d '\r'; }
+unix_path() { retried 30 winepath_u "$1"; }
 
 # device KEY HARDWARE-ID...: a .reg section for KEY below Enum. Wine's setupapi lists every
 # instance key under Enum that has a ClassGUID (here the Sensor class) as a present device,
