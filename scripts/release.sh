@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds a release from the committed tree and leaves it in dist/: NoxelAlsSvc.exe,
 # NoxelAlsSvc-<version>-x64.msi, conformance/ (the conformance program's Windows build
-# and its expectations, for a check on a real Windows machine), the driver package, the
-# same for ARM64 under arm64/ (no MSI: wixl builds none for ARM64), and SHA256SUMS. The
+# and its expectations, for a check on a real Windows machine), the driver package in
+# driver/ and as NoxelAlsSvc-<version>-x64-driver.cab, the same for ARM64 under arm64/ (no MSI: wixl builds none for ARM64), and SHA256SUMS. The
 # ARM64 build uses the Zig in build/zig (scripts/install-dependencies.sh). The build runs on an export of HEAD in
 # a temporary directory, so nothing uncommitted, untracked or left in build/ reaches it;
 # a tree with uncommitted changes to tracked files is refused, since its release would
