@@ -106,6 +106,9 @@ TEST_F(CalibrationService, CompleteFirmwareIsPublishedOnTheFirstAttemptWithoutSl
                 ElementsAre("ALS_SRC dword 1000", "ALS_CAL dword 300",
                             "ALR_CURVE sz 5,10,100,150,1000,800\\0", "ALS_CS dword 40", "ALS_FLAG dword 1"));
     EXPECT_EQ(ReportedStates(), "START_PENDING/1 RUNNING/0 STOP_PENDING/2 STOPPED/0");
+    // A normal stop adds no failure line to the usage.
+    EXPECT_EQ(emu::ConsoleText(),
+              "Parameters:\n -install  to install the service.\n -remove   to remove the service.\n");
     for (const emu::StatusReport& report : emu::StatusReports())
         EXPECT_EQ(report.status.dwControlsAccepted, DWORD{SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN});
     EXPECT_EQ(emu::OpenHandleCount(), 0u);
