@@ -15,6 +15,9 @@ const std::vector<std::string> calibratedLines = {"SOURCE LUX: 1000\r\n", "SENSO
                                                   "ALR Table: 5,10,100,150\r\n", "CHANGE SENSITIVITY: 40\r\n",
                                                   "ALS FLAG: 0\r\n"};
 const std::string calibratedRun = Entries(calibratedLines);
+// An instance whose ALS_SRC was refused: incomplete.
+const std::string incompleteRun = Entries({"Fail to set Source Lux!", calibratedLines[1], calibratedLines[2],
+                                           calibratedLines[3], calibratedLines[4]});
 
 class Publication : public CalibrationMachine {
 protected:
@@ -79,6 +82,18 @@ TEST_F(Publication, MissingKeysAndFailingCallsEachHaveTheirLine) {
         {"second enumeration fails", twoInstances,
          [] { emu::FailCall("RegEnumKeyExW", ERROR_ACCESS_DENIED, 2); }, true,
          calibratedRun + Entries({"Fail to enumerate subkeys.\r\n"})},
+        // Where the publication ends early, an incomplete first instance still fails it.
+        {"second enumeration fails after an incomplete first", twoInstances,
+         [] {
+             emu::FailCall("RegSetValueExW", ERROR_ACCESS_DENIED);
+             emu::FailCall("RegEnumKeyExW", ERROR_ACCESS_DENIED, 2);
+         },
+         false, incompleteRun + Entries({"Fail to enumerate subkeys.\r\n"})},
+        {"second without Device Parameters after an incomplete first",
+         {parameters1, base6120 + u"2"},
+         [] { emu::FailCall("RegSetValueExW", ERROR_ACCESS_DENIED); },
+         false,
+         incompleteRun + Entries({openFailed + "2\\Device Parameters\r\n"})},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -105,6 +120,14 @@ TEST_F(Publication, MissingKeysAndFailingCallsEachHaveTheirLine) {
         EXPECT_EQ(LogText(), Entries(lines) + calibratedRun);
         EXPECT_EQ(Described(parameters2), calibratedValues);
     }
+}
+
+// A curve of no pairs is an empty text, stored with its terminator.
+TEST_F(Publication, EmptyCurveIsStoredWithItsTerminator) {
+    emu::CreateKey(parameters1);
+    CalibrationParameters.alrText[0] = 0;
+    EXPECT_TRUE(service->PublishParameters());
+    EXPECT_EQ(Described(parameters1).at(2), "ALR_CURVE sz \\0");
 }
 
 }  // namespace
