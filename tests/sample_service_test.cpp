@@ -133,3 +133,13 @@ TEST_F(CalibrationService, PublishesWithTheOnePrivilegeOfItsList) {
               (std::vector<emu::String>{u"SeSystemEnvironmentPrivilege", u"SeChangeNotifyPrivilege"}));
     EXPECT_EQ(Described(parametersKey).size(), 5u);
 }
+
+// The event log is no condition of the transfer: without it the values are published all
+// the same.
+TEST_F(CalibrationService, PublishesWithoutAnEventLog) {
+    sim::Apply(sim::DefaultMachine());
+    emu::FailCall("RegisterEventSourceW", RPC_S_SERVER_UNAVAILABLE, 1, 0);
+    EXPECT_EQ(sim::RunServiceProcess({}), 0);
+    EXPECT_TRUE(emu::Events().empty());
+    EXPECT_EQ(Described(parametersKey).size(), 5u);
+}

@@ -118,7 +118,8 @@ struct Facts {
     bool lastReportFailed;        // the last SetServiceStatus call was one of them
 };
 
-// Outcomes that the service's own rules make expected; every other finding fails.
+// Outcomes that the service's own rules make expected; every other finding fails. A rule
+// about a failed operation holds only where a call of it was made to fail.
 struct Expectation {
     Finding finding;
     bool (*applies)(const Facts&);
@@ -127,16 +128,20 @@ struct Expectation {
 
 const Expectation expectations[] = {
     {Finding::NoStopped,
-     [](const Facts& f) { return f.fault.operation == Operation::StartServiceCtrlDispatcherW; },
+     [](const Facts& f) {
+         return f.fault.operation == Operation::StartServiceCtrlDispatcherW && f.failedCalls;
+     },
      "the dispatcher cannot connect, so there is no one to report to"},
     {Finding::NoStopped,
-     [](const Facts& f) { return f.fault.operation == Operation::CreateEventW && !f.o.anyReport; },
+     [](const Facts& f) {
+         return f.fault.operation == Operation::CreateEventW && f.failedCalls && !f.o.anyReport;
+     },
      "without its stopped event the service object cannot be made; the process ends before it connects"},
     {Finding::NoStopped, [](const Facts& f) { return f.lastReportFailed; },
      "the report that fails is the last one, STOPPED itself"},
     {Finding::Hang, [](const Facts& f) { return f.lastReportFailed; },
      "with STOPPED unreported the dispatcher waits for it, as Windows's does"},
-    {Finding::Hang, [](const Facts& f) { return f.fault.operation == Operation::SetEvent; },
+    {Finding::Hang, [](const Facts& f) { return f.fault.operation == Operation::SetEvent && f.failedCalls; },
      "the worker's end is known only by its event: unsignalled, the stop waits for it"},
     {Finding::ExitCode,
      [](const Facts& f) {
@@ -226,9 +231,40 @@ std::vector<Life> StandardLives() {
     return {{"typical", typical, {}},
             {"empty-firmware", machine("empty-firmware"), {}},
             {"model1-two-instances", machine("model1-two-instances"), {}},
+            // The one life that formats a system message, for the failed ALR_CURVE read.
+            {"alr-curve-missing", machine("alr-curve-missing"), {}},
             {"typical-shutdown", typical, shutdown},
             {"install", typical, install},
             {"remove-running", typical, remove, true}};
+}
+
+// Operations in the table that no life calls, with the reason; any other that no life
+// calls would never be failed, and fails the sweep.
+const std::pair<Operation, const char*> notCalled[] = {
+    {Operation::QueryServiceConfig2W,
+     "the service never reads its configuration; the conformance program does"},
+};
+
+// The judgement must fail a life made wrong on purpose; a judgement that passed
+// everything would pass the sweep too.
+std::string JudgementPassesWrongLives(const Life& life, const Ending& baseline) {
+    struct Wrong {
+        const char* what;
+        void (*make)(Observation&);
+    } wrongs[] = {
+        {"a value changed", [](Observation& o) { o.values[0][0][2] ^= 1; }},
+        {"a handle left open", [](Observation& o) { o.openHandles = 1; }},
+        {"STOPPED never reported", [](Observation& o) { o.stoppedReported = false; }},
+        {"a torn text log", [](Observation& o) { Copy(o.logProblem, "torn"); }},
+    };
+    std::string passed;
+    for (const Wrong& wrong : wrongs) {
+        Ending made = baseline;
+        wrong.make(made.observation);
+        if (!Judge(life, Case{}, made, baseline.observation).failed)
+            passed += std::string(passed.empty() ? "" : ", ") + wrong.what;
+    }
+    return passed;
 }
 
 // Runs the life in this process, with the case's fault; the process is not fit for
@@ -405,6 +441,7 @@ int main(int argc, char** argv) {
     size_t total = 0, failed = 0, expectedBy[findings] = {}, failedBy[findings] = {};
     std::vector<std::string> failures, reasons;
     const auto began = std::chrono::steady_clock::now();
+    unsigned calledByAnyLife[emu::operationCount] = {};
     for (const Life& life : lives) {
         const Ending baseline = RunAll(life, {Case{}}, 1).front();
         const Verdict clean = Judge(life, Case{}, baseline, baseline.observation);
@@ -413,6 +450,13 @@ int main(int argc, char** argv) {
                         findingNames[static_cast<size_t>(clean.findings.front())], clean.detail.c_str());
             return 1;
         }
+        if (life.name == "typical") {
+            if (const std::string passed = JudgementPassesWrongLives(life, baseline); !passed.empty()) {
+                std::printf("the judgement passes a life made wrong on purpose: %s\n", passed.c_str());
+                return 1;
+            }
+        }
+        for (size_t i = 0; i < emu::operationCount; ++i) calledByAnyLife[i] += baseline.observation.calls[i];
         const std::vector<Case> cases = CasesOf(baseline.observation, subset);
         const std::vector<Ending> endings = RunAll(life, cases, jobs);
         for (size_t i = 0; i < cases.size(); ++i) {
@@ -431,6 +475,16 @@ int main(int argc, char** argv) {
         std::printf("%-22s %5zu cases\n", life.name.c_str(), cases.size());
     }
 
+    size_t uncovered = 0;
+    for (size_t i = 0; i < emu::operationCount; ++i) {
+        const auto operation = static_cast<Operation>(i);
+        const auto unlisted = [&](const auto& entry) { return entry.first != operation; };
+        if (calledByAnyLife[i] == 0 && std::all_of(std::begin(notCalled), std::end(notCalled), unlisted)) {
+            failures.push_back(std::string(emu::Describe(operation).name) +
+                               ": called by no life, so never failed");
+            ++uncovered;
+        }
+    }
     size_t clean = total;
     for (size_t f = 0; f < findings; ++f) clean -= expectedBy[f] + failedBy[f];
     std::printf("\n%-34s %8s %8s\n%-34s %8zu %8s\n", "finding", "expected", "failed", "none", clean, "-");
@@ -444,6 +498,7 @@ int main(int argc, char** argv) {
     for (size_t i = 0; i < failures.size() && i < 50; ++i) std::printf("  %s\n", failures[i].c_str());
     if (failures.size() > 50) std::printf("  ... and %zu more\n", failures.size() - 50);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
-    std::printf("\n%.1f s, %u at a time\n%zu passed, %zu failed\n", seconds, jobs, total - failed, failed);
-    return failed == 0 ? 0 : 1;
+    std::printf("\n%.1f s, %u at a time\n%zu passed, %zu failed\n", seconds, jobs, total - failed,
+                failed + uncovered);
+    return failed + uncovered == 0 ? 0 : 1;
 }
