@@ -224,15 +224,16 @@ std::vector<Life> StandardLives() {
         return sim::ReadMachineFile(std::string(NOXEL_EXAMPLES_DIR) + "/" + name + ".json");
     };
     const sim::MachineDescription typical = machine("typical");
-    sim::RunOptions shutdown, install, remove;
+    sim::RunOptions shutdown, install, remove, twoAttempts;
     shutdown.shutdown = true;
+    twoAttempts.stopAfterMs = 15000;  // giving up is the empty firmware's life
     install.consoleOption = u"-install";
     remove.consoleOption = u"-remove";
     return {{"typical", typical, {}},
             {"empty-firmware", machine("empty-firmware"), {}},
             {"model1-two-instances", machine("model1-two-instances"), {}},
             // The one life that formats a system message, for the failed ALR_CURVE read.
-            {"alr-curve-missing", machine("alr-curve-missing"), {}},
+            {"alr-curve-missing", machine("alr-curve-missing"), twoAttempts},
             {"typical-shutdown", typical, shutdown},
             {"install", typical, install},
             {"remove-running", typical, remove, true}};
