@@ -2,7 +2,7 @@
 # Shared by the end-to-end tests: a throwaway Wine prefix per run, started from nothing
 # and left with nothing running, and checks that print what was expected and what came.
 # Sourced by the test scripts; NOXEL_WINE_KEEP=1 keeps the prefix and logs for a look.
-set -euo pipefail
+set -Eeuo pipefail
 
 # Wine's own chatter stays out of the checked output; English texts, whatever the host.
 export WINEDEBUG=-all
@@ -26,8 +26,10 @@ finish() {
 }
 trap finish EXIT
 trap 'exit 130' INT TERM
-# A command that fails outside a check ends the script: say which, and where.
-trap 'status=$?; echo "FAIL: ${0##*/} line $LINENO: \"$BASH_COMMAND\" ended the script (exit code $status)"' ERR
+# A command that fails outside a check ends the script, inside a function too (-E): say
+# which, and where. In a command substitution's subshell a failure is the caller's to
+# judge: its output is what the check compares.
+trap 'status=$?; [ "$BASHPID" != "$$" ] || echo "FAIL: ${0##*/} line $LINENO${FUNCNAME:+ (in $FUNCNAME)}: \"$BASH_COMMAND\" ended the script (exit code $status)"' ERR
 
 step() { echo "-- $*"; }
 
@@ -110,10 +112,14 @@ start_prefix() {
 
 # import_registry FILE: imports a .reg file written in UTF-8. Wine reads an 8-bit file as
 # ANSI and widens hex(7) data byte by byte, so it gets the file in UTF-16LE with a BOM.
+# reg.exe may fail to start while the machine is loaded; the import is tried again.
 import_registry() {
   { printf '\xff\xfe'; iconv -f UTF-8 -t UTF-16LE "$1"; } >"$1.utf16"
-  wine reg import "$(wine winepath -w "$1.utf16" 2>/dev/null | tr -d '\r')" >/dev/null 2>&1
+  local path
+  path=$(retried 30 winepath_w "$1.utf16")
+  retried 30 reg_import "$path" >/dev/null
 }
+reg_import() { wine reg import "$1" >/dev/null 2>&1 && echo imported; }
 
 # reg_values KEY: the values of a key below HKLM as reg.exe shows them, "NAME TYPE DATA"
 # a line, nothing when there is no key.
@@ -135,6 +141,7 @@ retried() {
 }
 
 winepath_u() { wine winepath -u "$1" 2>/dev/null | tr -d '\r'; }
+winepath_w() { wine winepath -w "$1" 2>/dev/null | tr -d '\r'; }
 unix_path() { retried 30 winepath_u "$1"; }
 
 # device KEY HARDWARE-ID...: a .reg section for KEY below Enum. Wine's setupapi lists every
