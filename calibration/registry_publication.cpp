@@ -1,6 +1,7 @@
 #include <initializer_list>
 
 #include "calibration/firmware_variables.h"
+#include "calibration/published_values.h"
 #include "calibration/sample_service.h"
 #include "calibration/sensor_model.h"
 #include "calibration/text_log.h"
@@ -66,10 +67,10 @@ bool SetAlrCurve(CSampleService& service, HKEY key) {
     // REG_SZ data carries its terminator.
     const DWORD size = static_cast<DWORD>(lstrlenW(text) + 1) * sizeof(WCHAR);
     const LONG result =
-        RegSetValueExW(key, TEXT("ALR_CURVE"), 0, REG_SZ, reinterpret_cast<const BYTE*>(text), size);
+        RegSetValueExW(key, alrCurveValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), size);
     if (result != ERROR_SUCCESS) {
         Log(service, {TEXT("Fail to set ALR Table!")});  // no line end, like the other write failures
-        RecordFailedWrite(TEXT("ALR_CURVE"), result);
+        RecordFailedWrite(alrCurveValue, result);
         return false;
     }
     Log(service, {TEXT("ALR Table: "), text, TEXT("\r\n")});
@@ -78,20 +79,20 @@ bool SetAlrCurve(CSampleService& service, HKEY key) {
 
 void WriteValues(CSampleService& service, HKEY key, WrittenValues& written) {
     const CalibrationRecord& record = CalibrationParameters;
-    if (SetRequiredDword(service, key, TEXT("ALS_SRC"), record.sourceLux, TEXT("SOURCE LUX: "),
+    if (SetRequiredDword(service, key, sourceLuxValue, record.sourceLux, TEXT("SOURCE LUX: "),
                          TEXT("Fail to set Source Lux!")))
         written.sourceLux = true;
-    if (SetRequiredDword(service, key, TEXT("ALS_CAL"), record.sensorLux, TEXT("SENSOR LUX: "),
+    if (SetRequiredDword(service, key, sensorLuxValue, record.sensorLux, TEXT("SENSOR LUX: "),
                          TEXT("Fail to set Sensor Lux!")))
         written.sensorLux = true;
     // Until the curve has been read once there is nothing to write, not even a line.
     if (record.alrPresent && SetAlrCurve(service, key)) written.alrCurve = true;
-    if (SetRequiredDword(service, key, TEXT("ALS_CS"), record.changeSensitivity, TEXT("CHANGE SENSITIVITY: "),
-                         TEXT("Fail to set Change Sensitivity!")))
+    if (SetRequiredDword(service, key, changeSensitivityValue, record.changeSensitivity,
+                         TEXT("CHANGE SENSITIVITY: "), TEXT("Fail to set Change Sensitivity!")))
         written.changeSensitivity = true;
     // The flag's failure has always been logged as "Sensor Range"; readers of the log match
     // it. The flag is not required, so its failure fails no attempt.
-    SetDword(service, key, TEXT("ALS_FLAG"), record.alsFlag, TEXT("ALS FLAG: "),
+    SetDword(service, key, alsFlagValue, record.alsFlag, TEXT("ALS FLAG: "),
              TEXT("Fail to set Sensor Range!"));
 }
 

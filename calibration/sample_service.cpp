@@ -4,11 +4,11 @@
 
 #include "calibration/firmware_variables.h"
 #include "calibration/sensor_model.h"
-#include "calibration/service_identity.h"
 #include "calibration/text_log.h"
 #include "platform/files.h"
 #include "platform/handles.h"
 #include "platform/strings.h"
+#include "service/service_identity.h"
 
 std::atomic<DWORD> retryCount{0};
 FailedStep lastFailure;

@@ -1,12 +1,12 @@
 #include "install/install.h"
 
-#include "calibration/service_identity.h"
 #include "install/service_settings.h"
 #include "platform/event_log.h"
 #include "platform/handles.h"
 #include "platform/registry.h"
 #include "platform/strings.h"
 #include "service/console.h"
+#include "service/service_identity.h"
 
 namespace {
 

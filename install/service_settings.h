@@ -4,8 +4,8 @@
 // through these; the component INF says the same.
 #pragma once
 
-#include "calibration/service_identity.h"
 #include "platform/service_control.h"
+#include "service/service_identity.h"
 
 inline constexpr DWORD recoveryRestartDelayMs = 60 * 1000;
 inline constexpr DWORD recoveryResetPeriodSeconds = 24 * 60 * 60;

@@ -19,7 +19,7 @@ set(upgradeCode "A503D9FF-13E2-4629-AAAE-B33F8894F397")
 string(UUID productCode NAMESPACE "${upgradeCode}" NAME "NoxelAlsSvc ${VERSION}" TYPE SHA1 UPPER)
 
 # The description that -install sets, from its one definition.
-file(READ "${CMAKE_CURRENT_LIST_DIR}/../calibration/service_identity.h" identity)
+file(READ "${CMAKE_CURRENT_LIST_DIR}/../service/service_identity.h" identity)
 if(NOT identity MATCHES "calibrationServiceDescription = TEXT\\(([^;]*)\\);")
   message(FATAL_ERROR "build-msi.cmake: no calibrationServiceDescription in service_identity.h")
 endif()

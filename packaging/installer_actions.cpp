@@ -16,9 +16,9 @@
 
 #include <vector>
 
-#include "calibration/service_identity.h"
 #include "install/service_settings.h"
 #include "platform/handles.h"
+#include "service/service_identity.h"
 
 namespace {
 

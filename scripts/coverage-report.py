@@ -20,7 +20,7 @@ WINDOWS_ONLY = {
 def is_product(name):
     """The service's own code, and what it shares with the Windows build under platform/
     (the handle owners): everything that ships but the emulation."""
-    return name.startswith(("service/", "calibration/", "install/")) or (
+    return name.startswith(("app/", "service/", "calibration/", "install/")) or (
         name.startswith("platform/") and not name.startswith(EMULATION))
 
 

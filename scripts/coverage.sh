@@ -58,7 +58,7 @@ rm -rf "$build/html"
 mkdir -p "$build/html"
 gcovr --root . --object-directory "$build" "$build" -j 2 \
   --exclude-throw-branches --exclude-unreachable-branches \
-  --filter 'service/' --filter 'calibration/' --filter 'install/' --filter 'platform/' \
+  --filter 'app/' --filter 'service/' --filter 'calibration/' --filter 'install/' --filter 'platform/' \
   --json "$build/coverage.json" --json-summary "$build/summary.json" \
   --html-details "$build/html/index.html" --html-title "Noxel ALS service: coverage"
 phase gcovr

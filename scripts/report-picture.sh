@@ -9,7 +9,7 @@ cmake --preset run >/dev/null
 cmake --build --preset run >/dev/null
 page=build/report-picture.html
 # The typical machine publishes: exit code 0.
-./build/run/tools/noxel-als-sim examples/typical.json --html "$page" >/dev/null
+./build/run/tools/simulator/noxel-als-sim examples/typical.json --html "$page" >/dev/null
 mkdir -p docs
 rm -f docs/report.png
 # Chromium's own chatter on standard error says nothing about the page.

@@ -14,6 +14,6 @@ html=build/report.html
 rm -f "$html"
 status=0
 # A caller's own --html comes later and wins; --help and usage errors write no page.
-./build/run/tools/noxel-als-sim --html "$html" "$@" || status=$?
+./build/run/tools/simulator/noxel-als-sim --html "$html" "$@" || status=$?
 if [ -f "$html" ]; then echo "$PWD/$html"; fi
 exit "$status"

@@ -7,8 +7,8 @@
 #include <set>
 #include <sstream>
 
-#include "calibration/service_identity.h"
 #include "install/install.h"
+#include "service/service_identity.h"
 #include "tests/test_support.h"
 
 namespace {

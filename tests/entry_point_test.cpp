@@ -1,6 +1,6 @@
 // The command line: which argument runs which path, and what the console shows.
+#include "app/entry_point.h"
 #include "service/console.h"
-#include "service/entry_point.h"
 #include "tests/test_support.h"
 
 namespace {

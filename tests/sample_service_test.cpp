@@ -3,10 +3,10 @@
 #include <gmock/gmock.h>
 
 #include "install/install.h"
+#include "simulation/log_entries.h"
+#include "simulation/machine_file.h"
+#include "simulation/run.h"
 #include "tests/test_support.h"
-#include "tools/log_entries.h"
-#include "tools/simulator/machine_file.h"
-#include "tools/simulator/run.h"
 
 using ::testing::ElementsAre;
 

@@ -20,14 +20,14 @@
 #include <vector>
 
 #include "calibration/firmware_variables.h"
+#include "calibration/published_values.h"
 #include "calibration/sample_service.h"
-#include "calibration/service_identity.h"
 #include "calibration/text_log.h"
 #include "platform/emulation/coverage.h"
+#include "service/service_identity.h"
+#include "simulation/machine_file.h"
+#include "simulation/run.h"
 #include "tests/sweep/sweep.h"
-#include "tools/simulator/machine_file.h"
-#include "tools/simulator/report.h"
-#include "tools/simulator/run.h"
 
 namespace {
 
@@ -52,8 +52,7 @@ struct Case {
 
 constexpr size_t maxInstances = 4;
 constexpr size_t textSize = 160;
-using sim::publishedValueNames;
-constexpr size_t publishedNames = std::size(publishedValueNames), countedValues = 4;
+constexpr size_t publishedNames = std::size(publishedValueNames), countedValues = requiredValueCount;
 
 // What one life left behind. Plain data, so that a child process can hand it over
 // through a pipe as it is.

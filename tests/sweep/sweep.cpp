@@ -4,7 +4,7 @@
 #include <iterator>
 #include <regex>
 
-#include "tools/log_entries.h"
+#include "simulation/log_entries.h"
 
 namespace sweep {
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <map>
 
+#include "calibration/published_values.h"
 #include "calibration/sample_service.h"
 #include "platform/emulation/state_names.h"
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "tools/simulator/machine_file.h"
+#include "simulation/machine_file.h"
 #include "tools/simulator/report.h"
 
 namespace sim {

@@ -7,10 +7,10 @@
 #include <string>
 
 #include "calibration/firmware_variables.h"
+#include "simulation/machine_file.h"
+#include "simulation/run.h"
 #include "tools/simulator/html_report.h"
-#include "tools/simulator/machine_file.h"
 #include "tools/simulator/report.h"
-#include "tools/simulator/run.h"
 
 namespace {
 

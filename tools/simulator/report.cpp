@@ -12,7 +12,7 @@
 #include "platform/event_log.h"
 #include "platform/local_time.h"
 #include "platform/registry.h"
-#include "tools/log_entries.h"
+#include "simulation/log_entries.h"
 
 namespace sim {
 

@@ -8,14 +8,9 @@
 
 #include "calibration/firmware_variables.h"
 #include "platform/emulation/emulation.h"
-#include "tools/simulator/run.h"
+#include "simulation/run.h"
 
 namespace sim {
-
-// What an instance's Device Parameters key holds once published, in the order written;
-// the first four make a publication complete.
-inline constexpr const char16_t* publishedValueNames[] = {u"ALS_SRC", u"ALS_CAL", u"ALR_CURVE", u"ALS_CS",
-                                                          u"ALS_FLAG"};
 
 enum class Outcome { Published, GaveUp, StoppedEarly, NotStarted };
 

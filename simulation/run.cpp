@@ -1,11 +1,11 @@
-#include "tools/simulator/run.h"
+#include "simulation/run.h"
 
 #include <atomic>
 #include <memory>
 #include <thread>
 
+#include "app/entry_point.h"
 #include "calibration/sample_service.h"
-#include "service/entry_point.h"
 
 namespace sim {
 

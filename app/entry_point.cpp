@@ -1,4 +1,4 @@
-#include "service/entry_point.h"
+#include "app/entry_point.h"
 
 #include "calibration/sample_service.h"
 #include "install/install.h"

@@ -1,4 +1,4 @@
-#include "tools/simulator/machine_file.h"
+#include "simulation/machine_file.h"
 
 #include <filesystem>
 #include <fstream>
@@ -6,8 +6,8 @@
 #include <sstream>
 
 #include "calibration/firmware_variables.h"
-#include "calibration/service_identity.h"
-#include "tools/simulator/typical_machine.h"
+#include "service/service_identity.h"
+#include "simulation/typical_machine.h"
 
 namespace sim {
 
