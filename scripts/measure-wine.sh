@@ -159,7 +159,8 @@ for file in "$exe" "$work/minimal.exe" "$work/minimal-cxx.exe"; do
     "$(stat -c %s "$work/stripped.exe")" "$(stat -c %s "$file")" "$(imports "$file")"
 done
 
-# The ARM64 build beside it, as linked (stripped already); it is not run here.
+# The ARM64 build beside it, as linked (stripped already); its times under qemu would
+# measure qemu, so it is not run here.
 arm64="$root/build/mingw-arm64/NoxelAlsSvc.exe"
 if [ -f "$arm64" ]; then
   printf '%-17s %6s bytes; imports: %s\n' "ARM64 build:" "$(stat -c %s "$arm64")" \
