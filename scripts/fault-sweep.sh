@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The whole fault sweep: every call of every emulated operation in six service lives,
+# The whole fault sweep: every call of every emulated operation in seven service lives,
 # failing once and from then on, with its fitting error and the generic ones, each
 # case in a process of its own under AddressSanitizer. Arguments go to the sweep
 # (--subset for the bounded set CI runs, --jobs N).

@@ -12,9 +12,10 @@ bash scripts/install-dependencies.sh test
 # everything up to its tests, which leave a core idle much of the time.
 mkdir -p build
 arm64_log=build/mingw-arm64-build.log
-(cmake --preset mingw-arm64 && cmake --build --preset mingw-arm64) >"$arm64_log" 2>&1 &
+# In a process group of its own, so that an early end of this script stops all of it.
+setsid bash -c 'cmake --preset mingw-arm64 && cmake --build --preset mingw-arm64' >"$arm64_log" 2>&1 &
 arm64_build=$!
-trap 'kill "$arm64_build" 2>/dev/null || true' EXIT
+trap 'kill -- "-$arm64_build" 2>/dev/null || true' EXIT
 
 echo "==== format"
 # Every tracked C++ source follows .clang-format.

@@ -161,12 +161,12 @@ bool ReleaseHandle(State& s, const void* handle, const std::string& kind);
 // call with the lock held.
 bool CloseEvent(State& s, HANDLE handle);  // threads.cpp
 bool CloseToken(State& s, HANDLE handle);  // firmware.cpp
+bool CloseFile(State& s, HANDLE handle);   // files.cpp
 
 // The token of LocalSystem, and the token the service manager makes from a service's
 // privilege list (firmware.cpp); call with the lock held.
 void ResetToken(State& s);
 void RestrictToken(State& s, const std::vector<String>& privileges);
-bool CloseFile(State& s, HANDLE handle);  // files.cpp
 
 // WriteFile's part for standard output (console.cpp); call with the lock held.
 bool IsStandardOutput(HANDLE handle);
