@@ -1,5 +1,7 @@
 // The calibration record carried into every instance's Device Parameters key: the
 // values written, the text-log line of each write, and where a publication ends.
+#include <cstdio>
+
 #include "tests/test_support.h"
 
 namespace {
@@ -24,6 +26,7 @@ protected:
     void SetUp() override { FreshCase(); }
     void FreshCase() {
         FreshMachine();
+        lastFailure = {};
         Calibrate();
     }
     // The record as a complete firmware read leaves it.
@@ -40,11 +43,21 @@ protected:
     }
 };
 
+// The step that the entry names if the worker gives up after this attempt, and its code.
+std::string FailedStep() {
+    char code[16];
+    std::snprintf(code, sizeof code, " 0x%08lx", static_cast<unsigned long>(lastFailure.error));
+    return lastFailure.step[0] ? N(lastFailure.step) + code : "";
+}
+
 // Every write and every failure has its line in the text log, so the log shows which
-// values each instance received and where the publication ended.
+// values each instance received and where the publication ended; the last failure is
+// the step a give-up entry names.
 TEST_F(Publication, MissingKeysAndFailingCallsEachHaveTheirLine) {
     const std::string longest(255, 'I');  // the longest key name the registry allows
-    const std::string openFailed = "Fail to open SYSTEM\\CurrentControlSet\\Enum\\ACPI\\NOXL6120\\";
+    const std::string base = "SYSTEM\\CurrentControlSet\\Enum\\ACPI\\NOXL6120\\";
+    const std::string openFailed = "Fail to open " + base;
+    const std::string enumerate = "enumerate " + base + " 0x00000005", open = "open " + base;
     const std::vector<emu::String> twoInstances = {parameters1, parameters2};
     struct Case {
         const char* name;
@@ -52,48 +65,59 @@ TEST_F(Publication, MissingKeysAndFailingCallsEachHaveTheirLine) {
         void (*fault)();
         bool result;
         std::string log;
+        std::string failed;
     } cases[] = {
         {"no base key",
          {},
          [] {},
          false,
-         Entries({"Fail to open registry subkey - SYSTEM\\CurrentControlSet\\Enum\\ACPI\\NOXL6120\\\r\n"})},
-        {"no instances", {base6120}, [] {}, false, Entries({"Fail to query registry information.\r\n"})},
+         Entries({"Fail to open registry subkey - SYSTEM\\CurrentControlSet\\Enum\\ACPI\\NOXL6120\\\r\n"}),
+         open + " 0x00000002"},
+        {"no instances",
+         {base6120},
+         [] {},
+         false,
+         Entries({"Fail to query registry information.\r\n"}),
+         "enumerate " + base + " 0x00000103"},
         {"second of three instances without Device Parameters",
          {parameters1, base6120 + u"2", base6120 + u"3\\Device Parameters"},
          [] {},
          true,
-         calibratedRun + Entries({openFailed + "2\\Device Parameters\r\n"})},
+         calibratedRun + Entries({openFailed + "2\\Device Parameters\r\n"}),
+         open + "2\\Device Parameters 0x00000002"},
         {"first instance without Device Parameters",
          {base6120 + u"1", parameters2},
          [] {},
          false,
-         Entries({openFailed + "1\\Device Parameters\r\n"})},
+         Entries({openFailed + "1\\Device Parameters\r\n"}),
+         open + "1\\Device Parameters 0x00000002"},
         {"longest instance name",
          {base6120 + W(longest.c_str())},
          [] {},
          false,
-         Entries({openFailed + longest + "\\Device Parameters\r\n"})},
+         Entries({openFailed + longest + "\\Device Parameters\r\n"}),
+         open + longest + "\\Device Parameters 0x00000002"},
         // The count stays 0, so a failed query reads as a key without instances.
         {"query fails", twoInstances, [] { emu::FailCall("RegQueryInfoKeyW", ERROR_ACCESS_DENIED); }, false,
-         Entries({"Fail to query registry information.\r\n"})},
+         Entries({"Fail to query registry information.\r\n"}), "query " + base + " 0x00000005"},
         {"first enumeration fails", twoInstances, [] { emu::FailCall("RegEnumKeyExW", ERROR_ACCESS_DENIED); },
-         false, Entries({"Fail to enumerate subkeys.\r\n"})},
+         false, Entries({"Fail to enumerate subkeys.\r\n"}), enumerate},
         {"second enumeration fails", twoInstances,
          [] { emu::FailCall("RegEnumKeyExW", ERROR_ACCESS_DENIED, 2); }, true,
-         calibratedRun + Entries({"Fail to enumerate subkeys.\r\n"})},
+         calibratedRun + Entries({"Fail to enumerate subkeys.\r\n"}), enumerate},
         // Where the publication ends early, an incomplete first instance still fails it.
         {"second enumeration fails after an incomplete first", twoInstances,
          [] {
              emu::FailCall("RegSetValueExW", ERROR_ACCESS_DENIED);
              emu::FailCall("RegEnumKeyExW", ERROR_ACCESS_DENIED, 2);
          },
-         false, incompleteRun + Entries({"Fail to enumerate subkeys.\r\n"})},
+         false, incompleteRun + Entries({"Fail to enumerate subkeys.\r\n"}), enumerate},
         {"second without Device Parameters after an incomplete first",
          {parameters1, base6120 + u"2"},
          [] { emu::FailCall("RegSetValueExW", ERROR_ACCESS_DENIED); },
          false,
-         incompleteRun + Entries({openFailed + "2\\Device Parameters\r\n"})},
+         incompleteRun + Entries({openFailed + "2\\Device Parameters\r\n"}),
+         open + "2\\Device Parameters 0x00000002"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -102,6 +126,7 @@ TEST_F(Publication, MissingKeysAndFailingCallsEachHaveTheirLine) {
         c.fault();
         EXPECT_EQ(service->PublishParameters(), c.result);
         EXPECT_EQ(LogText(), c.log);
+        EXPECT_EQ(FailedStep(), c.failed);
     }
     // Each value refused at the first of two instances: its line, which has no line end,
     // takes the place of the value's. The second instance receives all five, yet the value
@@ -119,6 +144,8 @@ TEST_F(Publication, MissingKeysAndFailingCallsEachHaveTheirLine) {
         EXPECT_EQ(service->PublishParameters(), value == 4);
         EXPECT_EQ(LogText(), Entries(lines) + calibratedRun);
         EXPECT_EQ(Described(parameters2), calibratedValues);
+        const std::string name = calibratedValues[value].substr(0, calibratedValues[value].find(' '));
+        EXPECT_EQ(FailedStep(), value == 4 ? "" : "set " + name + " in " + N(parameters1) + " 0x00000005");
     }
 }
 

@@ -97,14 +97,17 @@ TEST_F(CalibrationService, GivingUpNamesTheLastFailedStepOnceInTheEventLogAndThe
 }
 
 TEST_F(CalibrationService, CompleteFirmwareIsPublishedOnTheFirstAttemptWithoutSleeping) {
-    sim::Apply(sim::DefaultMachine());
+    sim::MachineDescription machine = sim::DefaultMachine();
+    for (auto& [name, bytes] : machine.firmware)
+        if (name == "ALS_FLAG") bytes = {0};  // not the record's 1 from process start
+    sim::Apply(machine);
     EXPECT_EQ(sim::RunServiceProcess({}), 0);
     EXPECT_EQ(emu::NowMs(), 0u);
     EXPECT_EQ(EventMessages(), (Texts{"I Noxel ALS Service in OnStart", "I Update parameters successfully!",
                                       "I Noxel ALS Service in OnStop"}));
     EXPECT_THAT(Described(parametersKey),
                 ElementsAre("ALS_SRC dword 1000", "ALS_CAL dword 300",
-                            "ALR_CURVE sz 5,10,100,150,1000,800\\0", "ALS_CS dword 40", "ALS_FLAG dword 1"));
+                            "ALR_CURVE sz 5,10,100,150,1000,800\\0", "ALS_CS dword 40", "ALS_FLAG dword 0"));
     EXPECT_EQ(ReportedStates(), "START_PENDING/1 RUNNING/0 STOP_PENDING/2 STOPPED/0");
     // A normal stop adds no failure line to the usage.
     EXPECT_EQ(emu::ConsoleText(),
