@@ -1,10 +1,9 @@
 // The emulation's control surface, which the conformance program (tests/conformance)
-// cannot ask Windows about: fault injection, handle counting, idleness and the
-// dispatcher's threads. The manual clock shows in the simulator's --stop-after lives.
+// cannot ask Windows about: handle counting, idleness and the dispatcher's threads.
+// Fault injection shows in the publication table's chosen calls and in the fault sweep;
+// the manual clock in the simulator's --stop-after lives.
 #include <chrono>
 #include <memory>
-#include <stdexcept>
-#include <string>
 #include <thread>
 
 #include <gmock/gmock.h>
@@ -19,34 +18,7 @@ namespace {
 
 class Emulation : public EmulatedMachine {};
 
-// 0 when CreateEventW succeeds now, else the last error it set.
-DWORD CreateEventError() {
-    SetLastError(sentinelError);
-    UniqueKernelHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    return event ? ERROR_SUCCESS : GetLastError();
-}
-
 }  // namespace
-
-TEST_F(Emulation, FaultsHitTheChosenCallsOrArguments) {
-    emu::FailCall("CreateEventW", ERROR_OUTOFMEMORY, 2, 2);  // the second and third from now
-    for (DWORD expected : {ERROR_SUCCESS, ERROR_OUTOFMEMORY, ERROR_OUTOFMEMORY, ERROR_SUCCESS})
-        EXPECT_EQ(CreateEventError(), expected);
-    EXPECT_EQ(emu::CallCount("CreateEventW"), 4u);  // failed calls count too
-
-    emu::FailCall("CreateEventW", ERROR_ACCESS_DENIED, 1, 0);  // for ever
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(CreateEventError(), DWORD{ERROR_ACCESS_DENIED});
-    EXPECT_THROW(emu::FailCall("RegOpenKey", ERROR_ACCESS_DENIED), std::invalid_argument);
-
-    emu::CreateKey(u"SOFTWARE\\Noxel");
-    emu::CreateKey(u"SOFTWARE\\Other");
-    emu::FailCallsWith("RegOpenKeyExW", u"software\\NOXEL", ERROR_ACCESS_DENIED);  // without case
-    UniqueKey key;
-    for (int i = 0; i < 2; ++i)
-        EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Noxel", 0, KEY_READ, key.put()),
-                  ERROR_ACCESS_DENIED);
-    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Other", 0, KEY_READ, key.put()), ERROR_SUCCESS);
-}
 
 TEST_F(Emulation, EveryHandleIsCountedUntilClosed) {
     emu::CreateKey(u"SOFTWARE");

@@ -62,28 +62,6 @@ TEST_F(FirmwareVariables, EachReadDecodesItsVariableOrKeepsTheRecord) {
     EXPECT_TRUE(emu::PrivilegeEnabled());
 }
 
-TEST_F(FirmwareVariables, ReadsFailWithoutTheVariableItsVendorUefiOrPrivilege) {
-    emu::SetFirmwareVariable(u"CALIBRATE", vendorGuid, {1, 0, 2, 0});
-    emu::SetFirmwareVariable(u"ALS_CS", vendorGuid, {50, 0, 0, 0});
-    emu::SetFirmwareVariable(u"ALS_FLAG", vendorGuid, {0});
-    emu::SetPrivilegeHeld(false);
-    EXPECT_FALSE(ReadCalibrate() || ReadChangeSensitivity() || ReadAlsFlag());
-    emu::SetPrivilegeHeld(true);
-    emu::SetUefiPresent(false);
-    EXPECT_FALSE(ReadCalibrate() || ReadChangeSensitivity() || ReadAlsFlag());
-    emu::SetUefiPresent(true);
-    emu::RemoveFirmwareVariable(u"CALIBRATE", vendorGuid);
-    EXPECT_FALSE(ReadCalibrate());
-    emu::SetFirmwareVariable(u"CALIBRATE", u"{00000000-0000-0000-0000-000000000000}", {1, 0, 2, 0});
-    EXPECT_FALSE(ReadCalibrate());
-    // UEFI names are exact: a variable in another case is another variable.
-    emu::SetFirmwareVariable(u"Calibrate", vendorGuid, {1, 0, 2, 0});
-    EXPECT_FALSE(ReadCalibrate());
-
-    EXPECT_EQ(Record(), "SRC 1000 CAL 1000 CS 25 FLAG 1");
-    EXPECT_FALSE(emu::FileExists(logPath));  // only the ALR read reports a failure
-}
-
 TEST_F(FirmwareVariables, AlrPairsUpToTheTerminatorBecomeTextThatAFailedReadKeeps) {
     const std::pair<emu::Bytes, const char*> cases[] = {
         {Curve({{5, 10}, {100, 150}, {0xFFFF, 0xFFFF}, {7, 8}}), "5,10,100,150"},

@@ -2,7 +2,6 @@
 // the event log, the registry and the text log see.
 #include <gmock/gmock.h>
 
-#include "install/install.h"
 #include "simulation/log_entries.h"
 #include "simulation/machine_file.h"
 #include "simulation/run.h"
@@ -124,17 +123,6 @@ TEST_F(CalibrationService, FailedQueuingStopsTheServiceWithTheCodeAndEndsTheProc
     EXPECT_EQ(emu::StatusReports().back().status.dwWin32ExitCode, DWORD{ERROR_NOT_ENOUGH_MEMORY});
     EXPECT_EQ(EventMessages(),
               (Texts{"I Noxel ALS Service in OnStart", "E Service Start failed w/err 0x00000008"}));
-}
-
-// The token that the service manager makes from the privilege list -install registers
-// keeps the firmware reads working; a list without their privilege gives up, above.
-TEST_F(CalibrationService, PublishesWithTheOnePrivilegeOfItsList) {
-    sim::Apply(sim::DefaultMachine());
-    InstallService();
-    EXPECT_EQ(sim::RunServiceProcess({}), 0);
-    EXPECT_EQ(emu::TokenPrivileges(),
-              (std::vector<emu::String>{u"SeSystemEnvironmentPrivilege", u"SeChangeNotifyPrivilege"}));
-    EXPECT_EQ(Described(parametersKey).size(), 5u);
 }
 
 // The event log is no condition of the transfer: without it the values are published all
