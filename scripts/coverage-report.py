@@ -46,26 +46,35 @@ def table(title, files, notes=None):
 
 
 def read_exceptions(path):
-    """file:line -> reason; '#' starts a comment line."""
-    reasons = {}
+    """(file, code) -> reason: a line "file: code" and the indented reason below it;
+    '#' starts a comment line."""
+    reasons, place = {}, None
     with open(path, encoding="utf-8") as text:
         for number, line in enumerate(text, 1):
             line = line.rstrip("\n")
             if not line.strip() or line.startswith("#"):
+                place = None
                 continue
-            match = re.match(r"^(\S+:\d+)\s+(\S.*)$", line)
+            if line[0].isspace() and place:
+                reasons[place] = (reasons[place] + " " + line.strip()).strip()
+                continue
+            match = re.match(r"^(\S+?): (\S.*)$", line)
             if not match:
-                sys.exit(f"{path}:{number}: not 'file:line  reason': {line}")
-            reasons[match.group(1)] = match.group(2)
+                sys.exit(f"{path}:{number}: neither 'file: code' nor its indented reason: {line}")
+            place = (match.group(1), match.group(2).strip())
+            reasons[place] = ""
     return reasons
 
 
 def untaken(coverage):
-    """(file:line, what) for each product line not run or with a branch not taken."""
+    """(file, line number, code, what) for each product line not run or with a branch
+    not taken."""
     found = []
     for f in sorted(coverage["files"], key=lambda f: f["file"]):
         if not is_product(f["file"]):
             continue
+        with open(f["file"], encoding="utf-8") as text:
+            source = text.read().splitlines()
         for line in f["lines"]:
             if line["gcovr/noncode"] or line["gcovr/excluded"]:
                 continue
@@ -77,14 +86,9 @@ def untaken(coverage):
                 what = f"{missed} of {len(branches)} branches not taken"
             else:
                 continue
-            found.append((f"{f['file']}:{line['line_number']}", what))
+            number = line["line_number"]
+            found.append((f["file"], number, source[number - 1].strip(), what))
     return found
-
-
-def source_line(place):
-    path, number = place.rsplit(":", 1)
-    with open(path, encoding="utf-8") as text:
-        return text.read().splitlines()[int(number) - 1].strip()
 
 
 def main():
@@ -103,18 +107,18 @@ def main():
     print("\nProduct lines and branches no test reaches, and why "
           "(scripts/coverage-exceptions.txt):")
     found = untaken(coverage)
-    places = {place for place, _ in found}
+    places = {(path, code) for path, _, code, _ in found}
     new = 0
-    for place, what in found:
-        reason = reasons.get(place)
+    for path, number, code, what in found:
+        reason = reasons.get((path, code))
         new += reason is None
-        print(f"  {'NEW  ' if reason is None else ''}{place}  {what}: {source_line(place)}")
+        print(f"  {'NEW  ' if reason is None else ''}{path}:{number}  {what}: {code}")
         print(f"      {reason or 'no reason given: reach it with a test, or write why none can'}")
     if not found:
         print("  none")
     stale = [place for place in reasons if place not in places]
-    for place in stale:
-        print(f"  STALE {place}: reached now, or the line moved; update the exceptions file")
+    for path, code in stale:
+        print(f"  STALE {path}: {code}: reached now, or its code changed; update the exceptions file")
     if new or stale:
         print(f"\n{new} without a reason, {len(stale)} stale")
         return 1
