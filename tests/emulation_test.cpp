@@ -4,6 +4,7 @@
 // the manual clock in the simulator's --stop-after lives.
 #include <chrono>
 #include <memory>
+#include <stdexcept>
 #include <thread>
 
 #include <gmock/gmock.h>
@@ -19,6 +20,11 @@ namespace {
 class Emulation : public EmulatedMachine {};
 
 }  // namespace
+
+// A misspelt operation would otherwise inject nothing, and its test pass without its fault.
+TEST_F(Emulation, UnknownOperationIsRefused) {
+    EXPECT_THROW(emu::FailCall("RegOpenKey", ERROR_ACCESS_DENIED), std::invalid_argument);
+}
 
 TEST_F(Emulation, EveryHandleIsCountedUntilClosed) {
     emu::CreateKey(u"SOFTWARE");

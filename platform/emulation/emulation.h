@@ -42,7 +42,6 @@ void FailCall(const std::string& operation, DWORD error, unsigned nth = 1, unsig
 // compared without case.
 void FailCallsWith(const std::string& operation, const String& argument, DWORD error);
 unsigned CallCount(Operation operation);
-unsigned CallCount(const std::string& operation);
 bool IsKnownOperation(const std::string& operation);
 
 // ---- Handles ---------------------------------------------------------------------

@@ -175,8 +175,6 @@ unsigned CallCount(Operation operation) {
     return s.calls[static_cast<size_t>(operation)];
 }
 
-unsigned CallCount(const std::string& operation) { return CallCount(KnownOperation(operation)); }
-
 bool IsKnownOperation(const std::string& operation) { return FindOperation(operation).has_value(); }
 
 void SetClockMode(ClockMode mode) {
