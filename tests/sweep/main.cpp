@@ -78,7 +78,7 @@ inline constexpr const char* findingNames[] = {"crash or sanitizer report",
                                                "handle left open",
                                                "published but incomplete",
                                                "text log not whole entries",
-                                               "value differs from the firmware"};
+                                               "value differs from the fault-free run"};
 
 // How a case ended in its process, as the parent saw it.
 struct Ending {
