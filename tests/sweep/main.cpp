@@ -487,9 +487,9 @@ int main(int argc, char** argv) {
     }
     size_t clean = total;
     for (size_t f = 0; f < findings; ++f) clean -= expectedBy[f] + failedBy[f];
-    std::printf("\n%-34s %8s %8s\n%-34s %8zu %8s\n", "finding", "expected", "failed", "none", clean, "-");
+    std::printf("\n%-38s %8s %8s\n%-38s %8zu %8s\n", "finding", "expected", "failed", "none", clean, "-");
     for (size_t f = 0; f < findings; ++f) {
-        std::printf("%-34s %8zu %8zu\n", findingNames[f], expectedBy[f], failedBy[f]);
+        std::printf("%-38s %8zu %8zu\n", findingNames[f], expectedBy[f], failedBy[f]);
         failed += failedBy[f];
     }
     if (!reasons.empty()) std::printf("\nexpected, and why:\n");
