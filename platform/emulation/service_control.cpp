@@ -13,6 +13,11 @@ namespace {
 
 SERVICE_STATUS_HANDLE const statusHandle = reinterpret_cast<SERVICE_STATUS_HANDLE>(0x5e5);
 
+// A required-privileges list as the service manager keeps it: an empty one is none.
+std::optional<std::vector<String>> PrivilegeList(const std::vector<String>& privileges) {
+    return privileges.empty() ? std::nullopt : std::optional(privileges);
+}
+
 ServiceEntry* ServiceOf(State& s, SC_HANDLE handle, DWORD neededAccess, DWORD& error) {
     auto it = s.serviceHandles.find(handle);
     if (it == s.serviceHandles.end()) {
@@ -247,7 +252,7 @@ BOOL WINAPI ChangeServiceConfig2W(SC_HANDLE service, DWORD infoLevel, LPVOID inf
         if (!names) return FailWith(ERROR_INVALID_PARAMETER, FALSE);
         std::vector<String> privileges;
         for (; *names; names += WideLength(names) + 1) privileges.push_back(ToString(names));
-        record.requiredPrivileges = privileges.empty() ? std::nullopt : std::optional(privileges);
+        record.requiredPrivileges = PrivilegeList(privileges);
         return TRUE;
     }
     if (infoLevel == SERVICE_CONFIG_DESCRIPTION) {
@@ -522,7 +527,7 @@ void SetRequiredPrivileges(const String& name, const std::vector<String>& privil
     State& s = Machine();
     std::lock_guard guard(s.lock);
     auto it = s.services.find(Upper(name));
-    if (it != s.services.end()) it->second.record.requiredPrivileges = privileges;
+    if (it != s.services.end()) it->second.record.requiredPrivileges = PrivilegeList(privileges);
 }
 
 void ScriptStop(const String& name, const StopScript& script) {

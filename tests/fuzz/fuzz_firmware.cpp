@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "calibration/firmware_variables.h"
+#include "calibration/published_values.h"
 #include "calibration/sample_service.h"
 #include "calibration/sensor_model.h"
 #include "calibration/text_log.h"
@@ -73,17 +74,17 @@ void CheckRecord(const Firmware& firmware, const bool (&read)[variables]) {
 void CheckPublication(const std::vector<emu::String>& keys, bool published) {
     const CalibrationRecord& r = CalibrationParameters;
     const std::pair<emu::String, emu::RegistryValue> values[] = {
-        {u"ALS_SRC", {REG_DWORD, emu::DwordBytes(r.sourceLux)}},
-        {u"ALS_CAL", {REG_DWORD, emu::DwordBytes(r.sensorLux)}},
-        {u"ALR_CURVE", {REG_SZ, emu::StringBytes(r.alrText)}},
-        {u"ALS_CS", {REG_DWORD, emu::DwordBytes(r.changeSensitivity)}},
-        {u"ALS_FLAG", {REG_DWORD, emu::DwordBytes(r.alsFlag)}}};
+        {sourceLuxValue, {REG_DWORD, emu::DwordBytes(r.sourceLux)}},
+        {sensorLuxValue, {REG_DWORD, emu::DwordBytes(r.sensorLux)}},
+        {alrCurveValue, {REG_SZ, emu::StringBytes(r.alrText)}},
+        {changeSensitivityValue, {REG_DWORD, emu::DwordBytes(r.changeSensitivity)}},
+        {alsFlagValue, {REG_DWORD, emu::DwordBytes(r.alsFlag)}}};
     for (size_t i = 0; i < keys.size(); ++i) {
         Check(emu::Values(keys[i]).size() <= 5, "publication: values other than the five");
         for (const auto& [name, value] : values) {
             const auto stored = emu::GetValue(keys[i], name);
             const std::string what = emu::Narrow(name) + " of instance " + std::to_string(i);
-            if (!stored && (name != u"ALR_CURVE" || CalibrationParameters.alrPresent))
+            if (!stored && (name != alrCurveValue || CalibrationParameters.alrPresent))
                 Broken("publication: " + what + " not written");
             if (stored && (stored->type != value.type || stored->data != value.data))
                 Broken("publication: " + what + " is not the record's");
