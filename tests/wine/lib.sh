@@ -108,6 +108,21 @@ start_prefix() {
     # been seen at once: a cmd that waits on this shell's pipe keeps them up to the end.
     coproc prefix_alive { WINEDEBUG=-all,+eventlog wine cmd >/dev/null 2>"$work/services.log"; }
   fi
+  # The next Wine command, started before these services are up, would start its own.
+  wait_until 30 services_log_held || {
+    echo "FAIL: no services.exe of this prefix writes to services.log within 30 s"
+    exit 1
+  }
+}
+
+# services_log_held: a services.exe has services.log as its stderr.
+services_log_held() {
+  local fd
+  for fd in /proc/[0-9]*/fd/2; do
+    [ "$(readlink "$fd" 2>/dev/null)" = "$work/services.log" ] &&
+      [[ "$(tr '\0' ' ' 2>/dev/null <"${fd%/fd/2}/cmdline")" == *'system32\services.exe'* ]] && return
+  done
+  return 1
 }
 
 # import_registry FILE: imports a .reg file written in UTF-8. Wine reads an 8-bit file as
