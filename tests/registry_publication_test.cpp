@@ -26,7 +26,6 @@ protected:
     void SetUp() override { FreshCase(); }
     void FreshCase() {
         FreshMachine();
-        lastFailure = {};
         Calibrate();
     }
     // The record as a complete firmware read leaves it.
@@ -55,7 +54,7 @@ std::string FailedStep() {
 // the step a give-up entry names.
 TEST_F(Publication, MissingKeysAndFailingCallsEachHaveTheirLine) {
     const std::string longest(255, 'I');  // the longest key name the registry allows
-    const std::string base = "SYSTEM\\CurrentControlSet\\Enum\\ACPI\\NOXL6120\\";
+    const std::string base = N(base6120);
     const std::string openFailed = "Fail to open " + base;
     const std::string enumerate = "enumerate " + base + " 0x00000005", open = "open " + base;
     const std::vector<emu::String> twoInstances = {parameters1, parameters2};

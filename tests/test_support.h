@@ -149,6 +149,7 @@ protected:
         emu::Reset();
         CalibrationParameters = CalibrationRecord{};
         SensorModel = 0;
+        lastFailure = {};
         service = std::make_unique<CSampleService>();
     }
 

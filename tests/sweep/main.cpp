@@ -52,7 +52,7 @@ struct Case {
 
 constexpr size_t maxInstances = 4;
 constexpr size_t textSize = 160;
-constexpr size_t publishedNames = std::size(publishedValueNames), countedValues = requiredValueCount;
+constexpr size_t publishedNames = std::size(publishedValueNames);
 
 // What one life left behind. Plain data, so that a child process can hand it over
 // through a pipe as it is.
@@ -311,9 +311,9 @@ Observation RunLife(const Life& life, const Case& fault) {
                 text += {"0123456789abcdef"[byte >> 4], "0123456789abcdef"[byte & 15]};
             Copy(o.values[i][v], text);
             ++written;
-            if (v < countedValues) ++counted;
+            if (v < requiredValueCount) ++counted;
         }
-        if (published && written && counted < countedValues && !o.incompleteInstance[0])
+        if (published && written && counted < requiredValueCount && !o.incompleteInstance[0])
             Copy(o.incompleteInstance, life.machine.registryKeys[i]);
     }
 
@@ -487,9 +487,12 @@ int main(int argc, char** argv) {
     }
     size_t clean = total;
     for (size_t f = 0; f < findings; ++f) clean -= expectedBy[f] + failedBy[f];
-    std::printf("\n%-38s %8s %8s\n%-38s %8zu %8s\n", "finding", "expected", "failed", "none", clean, "-");
+    int width = 0;  // the longest finding's name, and a space
+    for (const char* name : findingNames) width = std::max(width, static_cast<int>(std::strlen(name)) + 1);
+    std::printf("\n%-*s %8s %8s\n%-*s %8zu %8s\n", width, "finding", "expected", "failed", width, "none",
+                clean, "-");
     for (size_t f = 0; f < findings; ++f) {
-        std::printf("%-38s %8zu %8zu\n", findingNames[f], expectedBy[f], failedBy[f]);
+        std::printf("%-*s %8zu %8zu\n", width, findingNames[f], expectedBy[f], failedBy[f]);
         failed += failedBy[f];
     }
     if (!reasons.empty()) std::printf("\nexpected, and why:\n");

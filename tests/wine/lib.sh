@@ -132,9 +132,9 @@ import_registry() {
   { printf '\xff\xfe'; iconv -f UTF-8 -t UTF-16LE "$1"; } >"$1.utf16"
   local path
   path=$(retried 30 winepath_w "$1.utf16")
-  retried 30 reg_import "$path" >/dev/null
+  wait_until 30 reg_import "$path"
 }
-reg_import() { wine reg import "$1" >/dev/null 2>&1 && echo imported; }
+reg_import() { wine reg import "$1" >/dev/null 2>&1; }
 
 # reg_values KEY: the values of a key below HKLM as reg.exe shows them, "NAME TYPE DATA"
 # a line, nothing when there is no key.
