@@ -179,11 +179,20 @@ variable() {
   printf "$(printf '\\x%s' 07 00 00 00 $2)" >"$firmware/$1-$guid"
 }
 
-# service_state: the STATE word of "sc query" for the service, or "gone" when the service
-# manager does not know it (sc fails, silently).
+# service_state: the STATE word of "sc query" for the service. Wine's sc says nothing of a
+# service it does not know, nor when it fails to start: "gone" only when reg.exe also says
+# that the service manager keeps no key for it, else "unknown".
 service_state() {
-  wine sc query "$name" 2>/dev/null | tr -d '\r' |
-    sed -n 's/^ *STATE *: [0-9]* *\([A-Z_]*\).*/\1/p' | grep . || echo gone
+  local state
+  state=$(wine sc query "$name" 2>/dev/null | tr -d '\r' |
+    sed -n 's/^ *STATE *: [0-9]* *\([A-Z_]*\).*/\1/p') || true
+  if [ -n "$state" ]; then
+    echo "$state"
+  elif [[ "$(wine reg query "HKLM\\$service_key" 2>&1)" == *'Unable to find the specified registry key'* ]]; then
+    echo gone
+  else
+    echo unknown
+  fi
 }
 in_state() { [ "$(service_state)" = "$1" ]; }
 
