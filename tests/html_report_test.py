@@ -53,7 +53,9 @@ def simulate(*arguments, machine=None, efivars=None):
             os.mkdir(os.path.join(directory, efivars))
             arguments += ("--efivars", os.path.join(directory, efivars))
         html = os.path.join(directory, "report.html")
-        run = subprocess.run([SIMULATOR, *arguments, "--html", html], capture_output=True)
+        # Bounded, so that a simulator that hangs ends even when the test is killed first.
+        run = subprocess.run(["timeout", "-k", "5", "60", SIMULATOR, *arguments, "--html", html],
+                             capture_output=True)
         if run.returncode not in (0, 1):
             raise AssertionError(run.stderr.decode(errors="replace"))
         return Page(html)

@@ -18,7 +18,9 @@ struct Result {
 
 Result Simulate(const std::string& arguments) {
     Result result{-1, ""};
-    FILE* pipe = popen((std::string(NOXEL_SIM_PATH) + " " + arguments + " 2>&1").c_str(), "r");
+    // Bounded, so that a simulator that hangs ends even when the test is killed first.
+    FILE* pipe =
+        popen(("timeout -k 5 60 " + std::string(NOXEL_SIM_PATH) + " " + arguments + " 2>&1").c_str(), "r");
     if (!pipe) return result;
     char buffer[4096];
     for (size_t read; (read = fread(buffer, 1, sizeof buffer, pipe)) > 0;) result.output.append(buffer, read);
