@@ -136,11 +136,23 @@ import_registry() {
 }
 reg_import() { wine reg import "$1" >/dev/null 2>&1; }
 
-# reg_values KEY: the values of a key below HKLM as reg.exe shows them, "NAME TYPE DATA"
-# a line, nothing when there is no key.
+# reg_values KEY [/s]: the values of a key below HKLM (with /s, of its subkeys too) as
+# reg.exe shows them, "NAME TYPE DATA" a line; nothing when reg.exe says there is no key.
+# reg.exe may fail to start while the machine is loaded: it is asked again, and after 30 s
+# "reg.exe gave no answer" stands in for the values, so that no check passes on silence.
 reg_values() {
-  wine reg query "HKLM\\$1" 2>/dev/null | tr -d '\r' |
-    sed -n 's/^    \([^ ]*\) \{4\}\(REG_[A-Z_]*\) \{4\}\(.*\)$/\1 \2 \3/p'
+  retried 30 reg_answer "$@" | sed -n 's/^    \([^ ]*\) \{4\}\(REG_[A-Z_]*\) \{4\}\(.*\)$/\1 \2 \3/p' ||
+    echo "reg.exe gave no answer"
+}
+# reg_answer KEY [/s]: "answered" and what reg query prints (for a key without values or
+# subkeys, Wine's prints an empty line), or "no key"; nothing when reg.exe failed otherwise.
+reg_answer() {
+  local answer
+  if answer=$(wine reg query "HKLM\\$1" "${@:2}" 2>&1); then
+    printf 'answered\n%s\n' "$answer" | tr -d '\r'
+  elif [[ "$answer" == *'Unable to find the specified registry key'* ]]; then
+    echo "no key"
+  fi
 }
 
 # retried SECONDS COMMAND...: COMMAND's output once it succeeds with some, tried again

@@ -35,8 +35,8 @@ install_dir="$WINEPREFIX/drive_c/Program Files/Noxel ALS"
 # Under load they once came empty right after an install (1 run in about 50), so a check
 # that expects some asks again until they come.
 products() {
-  wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s | tr -d '\r' |
-    sed -n 's/^    DisplayVersion    REG_SZ    //p'
+  reg_values 'Software\Microsoft\Windows\CurrentVersion\Uninstall' /s |
+    sed -n 's/^DisplayVersion REG_SZ //p; /^reg.exe gave no answer$/p'
 }
 installed_files() { (cd "$install_dir" 2>/dev/null && ls -A) || echo "(no folder)"; }
 
