@@ -19,6 +19,8 @@ finish() {
   # Stops every process of this prefix, the services too; nothing else is touched.
   wineserver -k >/dev/null 2>&1 || true
   wineserver -w >/dev/null 2>&1 || true
+  # A firmware directory outside the prefix outlives it: the variables written there go.
+  [ -z "${firmware:-}" ] || rm -f "$firmware"/*-"$guid"
   if [ "${NOXEL_WINE_KEEP:-0}" = 1 ]; then echo "kept: $work"; else rm -rf "$work"; fi
   if [ "$status" -eq 0 ] && [ "$failures" -ne 0 ]; then status=1; fi
   echo "$(basename "$0"): $([ "$status" -eq 0 ] && echo passed || echo FAILED)"
