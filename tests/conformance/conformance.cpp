@@ -17,10 +17,9 @@ const WCHAR* const scratchKey = TEXT("SOFTWARE\\NoxelConformance");
 const WCHAR* const scratchService = TEXT("NoxelConformance");
 const WCHAR* const scratchFile = TEXT("C:\\Windows\\System32\\noxel-conformance.log");
 
-std::string Escape(const WCHAR* text, size_t length) {
+std::string Escape(const std::basic_string<WCHAR>& text) {
     std::string escaped;
-    for (size_t i = 0; length == toTerminator ? text[i] != 0 : i < length; ++i) {
-        const WCHAR c = text[i];
+    for (const WCHAR c : text) {
         char code[8];
         std::snprintf(code, sizeof(code), "\\u%04x", static_cast<unsigned>(c));
         switch (c) {
@@ -52,6 +51,17 @@ std::string HexBytes(const BYTE* bytes, size_t count) {
 }
 
 std::string Outcome(BOOL succeeded) { return succeeded ? "ok" : "fail " + Number(GetLastError()); }
+
+std::string Enabling(const WCHAR* privilege) {
+    UniqueKernelHandle token;
+    TOKEN_PRIVILEGES privileges{1, {{{}, SE_PRIVILEGE_ENABLED}}};
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put()) ||
+        !LookupPrivilegeValueW(nullptr, privilege, &privileges.Privileges[0].Luid))
+        return Outcome(FALSE);
+    SetLastError(unsetError);
+    const BOOL adjusted = AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr);
+    return adjusted ? "ok last error " + Number(GetLastError()) : Outcome(FALSE);
+}
 
 namespace {
 
@@ -166,8 +176,8 @@ std::string ScratchPresent() {
     return present;
 }
 
-// The service and the file, should the questions have left them; the registry questions
-// remove their keys themselves.
+// The service and the file, which the privilege questions leave (and others on a failure);
+// the registry questions remove their keys themselves.
 void RemoveScratch() {
     UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     UniqueServiceHandle service(OpenServiceW(manager.get(), scratchService, DELETE));

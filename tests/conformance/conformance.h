@@ -3,10 +3,11 @@
 // for Windows (Wine answers). Both runs are held to expectations.txt.
 #pragma once
 
+#include <set>
 #include <string>
 #include <vector>
 
-#include "platform/console.h"
+#include "platform/firmware.h"
 #include "platform/handles.h"
 #include "platform/local_time.h"
 #include "platform/messages.h"
@@ -29,13 +30,15 @@ struct Answers {
 constexpr DWORD unsetError = 0xDEADBEEF;
 
 // Wide text as printable ASCII: \r, \n, \\ and \uXXXX for anything else.
-constexpr size_t toTerminator = static_cast<size_t>(-1);
-std::string Escape(const WCHAR* text, size_t length = toTerminator);
+std::string Escape(const std::basic_string<WCHAR>& text);
 std::string Number(unsigned long value);
 std::string Hex(unsigned long value);                   // 0x%08lx
 std::string HexBytes(const BYTE* bytes, size_t count);  // "e8 03 2c 01"
 // A BOOL call, or whether a handle came back, as "ok" or "fail <last error>".
 std::string Outcome(BOOL succeeded);
+
+// A privilege enabled as the service enables its own: "ok last error N", or the failure.
+std::string Enabling(const WCHAR* privilege);
 
 template <typename Call>
 std::string Try(Call call) {
@@ -80,7 +83,7 @@ bool PrepareMachine();
 // The type and bytes of a value below HKEY_LOCAL_MACHINE, or "missing".
 std::string StoredValue(const WCHAR* keyPath, const WCHAR* valueName);
 // The names of the privileges this process's token holds.
-std::vector<std::string> TokenPrivilegeNames();
+std::set<std::string> TokenPrivilegeNames();
 // StartServiceW; on the emulated machine, which starts no process, the service mode then
 // runs here as the started process would.
 BOOL StartScratchService(SC_HANDLE service);

@@ -1,5 +1,5 @@
-// Files as the text log uses them, in C:\Windows\System32 as the log is; standard output
-// and local time as the console and the log's timestamp use them.
+// Files as the text log uses them, in C:\Windows\System32 as the log is; local time as
+// the log's timestamp uses it.
 #include <cstring>
 #include <utility>
 
@@ -26,9 +26,8 @@ std::string Open(const WCHAR* name, DWORD access, DWORD share, DWORD disposition
 
 std::string Found(const WCHAR* name) {
     WIN32_FIND_DATAW found;
-    SetLastError(unsetError);
-    UniqueFind find(FindFirstFileW(name, &found));
-    return Outcome(static_cast<bool>(find));
+    UniqueFind find;
+    return Keep(find, [&] { return FindFirstFileW(name, &found); });
 }
 
 std::string Written(HANDLE file, const char* bytes, DWORD count) {
@@ -76,10 +75,6 @@ void FileQuestions(Answers& answers) {
     file.reset();
     answers.Add("DeleteFileW of an existing file", deleted(path));
     answers.Add("DeleteFileW of the deleted file", deleted(path));
-
-    const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
-    answers.Add("GetStdHandle of standard output",
-                output == INVALID_HANDLE_VALUE || output == nullptr ? "no handle" : "a handle");
 
     SYSTEMTIME now;
     std::memset(&now, 0xEE, sizeof(now));

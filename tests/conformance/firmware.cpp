@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "calibration/sensor_model.h"
-#include "platform/firmware.h"
 #include "tests/conformance/conformance.h"
 
 namespace conformance {
@@ -45,20 +44,8 @@ const char* const probeId = "ROOT\\\\NOXELPROBE&DEV_0001\\u0000";  // the first 
 void FirmwareQuestions(Answers& answers) {
     answers.Add("CALIBRATE into 4 bytes before the privilege is enabled", Read(TEXT("CALIBRATE"), 4));
 
-    // The service's way to the privilege.
-    UniqueKernelHandle token;
-    TOKEN_PRIVILEGES privileges{1, {{{}, SE_PRIVILEGE_ENABLED}}};
-    answers.Add("OpenProcessToken for adjusting and querying", Try([&] {
-                    return OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY,
-                                            token.put());
-                }));
-    answers.Add("LookupPrivilegeValueW of SeSystemEnvironmentPrivilege", Try([&] {
-                    return LookupPrivilegeValueW(nullptr, TEXT("SeSystemEnvironmentPrivilege"),
-                                                 &privileges.Privileges[0].Luid);
-                }));
-    const std::string adjusted =
-        Try([&] { return AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr); });
-    answers.Add("AdjustTokenPrivileges enabling it", adjusted + " last error " + Number(GetLastError()));
+    // The service's way to the privilege (EnableFirmwareAccess).
+    answers.Add("enabling SeSystemEnvironmentPrivilege", Enabling(SE_SYSTEM_ENVIRONMENT_NAME));
 
     answers.Add("CALIBRATE into its exact 4 bytes", Read(TEXT("CALIBRATE"), 4));
     answers.Add("CALIBRATE into 40 bytes, as ALR_CURVE is read", Read(TEXT("CALIBRATE"), 40));
@@ -82,10 +69,7 @@ void MessageQuestions(Answers& answers) {
 }
 
 void DeviceQuestions(Answers& answers) {
-    UniqueDeviceSet set;
-    answers.Add("SetupDiGetClassDevsW of every present device", Keep(set, [] {
-                    return SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
-                }));
+    UniqueDeviceSet set(SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES));
 
     SP_DEVINFO_DATA device{};
     device.cbSize = sizeof(device);
@@ -107,7 +91,7 @@ void DeviceQuestions(Answers& answers) {
         }
         std::vector<BYTE> ids(size + 8, 0xEE);
         const std::string outcome = read(ids.data(), size, &type, nullptr);
-        const std::string text = Escape(reinterpret_cast<const WCHAR*>(ids.data()), size / sizeof(WCHAR));
+        const std::string text = Escape({reinterpret_cast<const WCHAR*>(ids.data()), size / sizeof(WCHAR)});
         if (text.rfind(probeId, 0) != 0 || ++probeDevices > 1) continue;
         answers.Add("the probe device's hardware-ID size query", sized + " size " + Number(size));
         std::vector<BYTE> few(size, 0xEE);

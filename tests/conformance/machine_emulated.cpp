@@ -29,9 +29,9 @@ std::string StoredValue(const WCHAR* keyPath, const WCHAR* valueName) {
            " bytes " + HexBytes(value->data.data(), value->data.size());
 }
 
-std::vector<std::string> TokenPrivilegeNames() {
-    std::vector<std::string> names;
-    for (const emu::String& name : emu::TokenPrivileges()) names.push_back(emu::Narrow(name));
+std::set<std::string> TokenPrivilegeNames() {
+    std::set<std::string> names;
+    for (const emu::String& name : emu::TokenPrivileges()) names.insert(emu::Narrow(name));
     return names;
 }
 

@@ -18,7 +18,7 @@ std::string StoredValue(const WCHAR* keyPath, const WCHAR* valueName) {
     return "type " + Number(type) + " size " + Number(size) + " bytes " + HexBytes(data, size);
 }
 
-std::vector<std::string> TokenPrivilegeNames() {
+std::set<std::string> TokenPrivilegeNames() {
     UniqueKernelHandle token;
     std::vector<BYTE> buffer(8192);
     DWORD size = 0;
@@ -26,12 +26,12 @@ std::vector<std::string> TokenPrivilegeNames() {
         !GetTokenInformation(token.get(), TokenPrivileges, buffer.data(), 8192, &size))
         return {Outcome(FALSE)};
     const auto* privileges = reinterpret_cast<TOKEN_PRIVILEGES*>(buffer.data());
-    std::vector<std::string> names;
+    std::set<std::string> names;
     for (DWORD i = 0; i < privileges->PrivilegeCount; ++i) {
         WCHAR name[64];
         DWORD length = 64;
         LUID luid = privileges->Privileges[i].Luid;
-        names.push_back(LookupPrivilegeNameW(nullptr, &luid, name, &length) ? Escape(name) : "?");
+        names.insert(LookupPrivilegeNameW(nullptr, &luid, name, &length) ? Escape(name) : "?");
     }
     return names;
 }

@@ -1,10 +1,7 @@
 // The required-privileges list as -install sets it, and what the service manager then
 // leaves in the token: the program itself, started as the scratch service, looks at its
 // own token and writes what it finds into the scratch file for the console to read.
-#include <algorithm>
-
 #include "install/service_settings.h"
-#include "platform/firmware.h"
 #include "tests/conformance/conformance.h"
 
 namespace conformance {
@@ -16,27 +13,13 @@ const WCHAR* const leftOut = TEXT("SeDebugPrivilege");
 
 void WINAPI NoControls(DWORD) {}
 
-std::string Enabling(const WCHAR* privilege) {
-    UniqueKernelHandle token;
-    OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put());
-    TOKEN_PRIVILEGES privileges{};
-    privileges.PrivilegeCount = 1;
-    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-    if (!LookupPrivilegeValueW(nullptr, privilege, &privileges.Privileges[0].Luid)) return Outcome(FALSE);
-    SetLastError(unsetError);
-    const BOOL adjusted = AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr);
-    return adjusted ? "ok last error " + Number(GetLastError()) : Outcome(FALSE);
-}
-
 void WINAPI ScratchServiceMain(DWORD, LPWSTR*) {
     const SERVICE_STATUS_HANDLE handle = RegisterServiceCtrlHandlerW(scratchService, NoControls);
     // Running first: Wine's StartServiceW waits for it.
     SERVICE_STATUS status{SERVICE_WIN32_OWN_PROCESS, SERVICE_RUNNING, 0, 0, 0, 0, 0};
     SetServiceStatus(handle, &status);
-    std::vector<std::string> names = TokenPrivilegeNames();
-    std::sort(names.begin(), names.end());
     std::string held;
-    for (const std::string& name : names) held += (held.empty() ? "" : ", ") + name;
+    for (const std::string& name : TokenPrivilegeNames()) held += (held.empty() ? "" : ", ") + name;
     const std::string found =
         "its token's privileges = " + held +
         "\nenabling SeSystemEnvironmentPrivilege = " + Enabling(SE_SYSTEM_ENVIRONMENT_NAME) +
@@ -63,12 +46,9 @@ void PrivilegeQuestions(Answers& answers) {
     WCHAR path[MAX_PATH], command[MAX_PATH + 16];
     GetModuleFileNameW(nullptr, path, MAX_PATH);
     StringCchPrintfW(command, MAX_PATH + 16, TEXT("\"%s\" service"), path);
-    answers.Add("CreateServiceW of this program as a service", Keep(service, [&] {
-                    return CreateServiceW(manager.get(), scratchService, TEXT("Noxel Conformance"),
-                                          SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
-                                          SERVICE_ERROR_NORMAL, command, nullptr, nullptr, TEXT(""), nullptr,
-                                          nullptr);
-                }));
+    service.reset(CreateServiceW(manager.get(), scratchService, TEXT("Noxel Conformance"), SERVICE_ALL_ACCESS,
+                                 SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                 command, nullptr, nullptr, TEXT(""), nullptr, nullptr));
     answers.Add("the required privileges of a new service",
                 StoredSetting(scratchService, SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO));
     answers.Add("ChangeServiceConfig2W of the required privileges, as -install calls it",
@@ -91,7 +71,6 @@ void PrivilegeQuestions(Answers& answers) {
         const size_t equals = line.find(" = ");
         if (equals != std::string::npos) answers.Add(line.substr(0, equals), line.substr(equals + 3));
     }
-    DeleteService(service.get());
 }
 
 }  // namespace conformance

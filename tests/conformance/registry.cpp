@@ -33,7 +33,7 @@ void RegistryQuestions(Answers& answers) {
     for (const WCHAR* name : subkeys)
         RegCreateKeyExW(HKEY_LOCAL_MACHINE, Subkey(name).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                         KEY_READ, nullptr, key.put(), nullptr);
-    answers.Add("RegOpenKeyExW of the conformance key, all access", Opened(scratchKey, key));
+    Opened(scratchKey, key);  // all access
 
     // As the publication asks: a class buffer, the count, nothing else.
     WCHAR className[MAX_PATH] = {'#'};
@@ -69,18 +69,14 @@ void RegistryQuestions(Answers& answers) {
     }
 
     answers.Add("RegOpenKeyExW of a missing key", Opened(TEXT("SOFTWARE\\NoxelConformance\\missing"), other));
-    answers.Add("RegOpenKeyExW of a path ending in a backslash",
-                Opened(TEXT("SOFTWARE\\NoxelConformance\\b\\"), other));
     answers.Add("RegOpenKeyExW of a path in another case",
                 Opened(TEXT("software\\NOXELCONFORMANCE\\B"), other));
 
-    const DWORD one = 1, two = 2, lux = 1000;
+    const DWORD one = 1, two = 2;
     Opened(b, key, KEY_READ);
     answers.Add("RegSetValueExW through a key opened for reading, as stored",
                 Set(key.get(), b, TEXT("v"), REG_DWORD, &one, sizeof(one)));
     Opened(b, key);
-    answers.Add("RegSetValueExW of a REG_DWORD, as stored",
-                Set(key.get(), b, TEXT("ALS_SRC"), REG_DWORD, &lux, sizeof(lux)));
     answers.Add("RegSetValueExW of a REG_SZ with its terminator, as stored",
                 Set(key.get(), b, TEXT("ALR_CURVE"), REG_SZ, TEXT("5,10"), 10));
     answers.Add("RegSetValueExW of a REG_SZ of 6 bytes without its terminator, as stored",

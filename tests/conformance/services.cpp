@@ -59,8 +59,7 @@ void ServiceQuestions(Answers& answers) {
                                   TEXT(""), nullptr, nullptr);
         });
     };
-    answers.Add("OpenSCManagerW with all access",
-                Keep(manager, [] { return OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS); }));
+    manager.reset(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     answers.Add("OpenServiceW of a missing service", open(service, SERVICE_ALL_ACCESS));
     answers.Add("CreateServiceW as -install calls it", create(service, interactive));
     answers.Add("CreateServiceW of an existing service", create(again, SERVICE_WIN32_OWN_PROCESS));
@@ -96,8 +95,7 @@ void ServiceQuestions(Answers& answers) {
     answers.Add("DeleteService without delete access", Try([&] { return DeleteService(queryOnly.get()); }));
 
     // -remove's handle: stop, query and delete.
-    answers.Add("OpenServiceW as -remove calls it",
-                open(removing, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE));
+    open(removing, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE);
     answers.Add("DeleteService", Try([&] { return DeleteService(removing.get()); }));
     answers.Add("DeleteService again", Try([&] { return DeleteService(removing.get()); }));
     answers.Add("QueryServiceStatus while marked for deletion",
@@ -113,8 +111,7 @@ void ServiceQuestions(Answers& answers) {
                 Try([&] { return CloseServiceHandle(service.release()); }));
     answers.Add("OpenServiceW after the last handle closed", open(reopened, SERVICE_QUERY_STATUS));
 
-    answers.Add("OpenSCManagerW with connect access, as -remove calls it",
-                Keep(manager, [] { return OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT); }));
+    manager.reset(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));  // as -remove opens it
     answers.Add("CreateServiceW with connect access only", create(service, interactive));
 
     // As RunService calls it, from a console: no service manager started this process.
@@ -125,12 +122,11 @@ void ServiceQuestions(Answers& answers) {
     WCHAR path[MAX_PATH];
     DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
     answers.Add("GetModuleFileNameW into MAX_PATH characters", Number(length) + " " + Escape(path));
-    WCHAR cut[8];
-    for (WCHAR& c : cut) c = '#';
+    WCHAR cut[8] = {'#', '#', '#', '#', '#', '#', '#', '#'};
     SetLastError(unsetError);
     length = GetModuleFileNameW(nullptr, cut, 5);
     answers.Add("GetModuleFileNameW into 5 characters",
-                Number(length) + " error " + Number(GetLastError()) + " " + Escape(cut, 6));
+                Number(length) + " error " + Number(GetLastError()) + " " + Escape({cut, 6}));
 
     UniqueEventSource source;
     answers.Add("RegisterEventSourceW on this machine",

@@ -24,8 +24,7 @@ std::string Filled(size_t capacity, Call call, bool lengthOnly = false) {
     if (length == text.size())
         shown += "not terminated";
     else
-        shown +=
-            lengthOnly ? "length " + Number(static_cast<unsigned long>(length)) : Escape(text.data(), length);
+        shown += lengthOnly ? "length " + Number(static_cast<unsigned long>(length)) : Escape(text.data());
     for (size_t i = capacity; i < text.size(); ++i)
         if (text[i] != unwritten) return shown + ", written past the capacity";
     return shown;
@@ -49,8 +48,6 @@ HRESULT VPrintf(WCHAR* text, size_t capacity, const WCHAR* format, ...) {
 }  // namespace
 
 void StringQuestions(Answers& answers) {
-    answers.Add("StringCchPrintfW of the first ALR pair into 16",
-                Printf(16, TEXT("%lu,%lu"), DWORD{5}, DWORD{10}));
     answers.Add("StringCchPrintfW of the widest later ALR pair into 16",
                 Printf(16, TEXT(",%lu,%lu"), DWORD{65535}, DWORD{65535}));
     answers.Add("StringCchPrintfW of four DWORDs with %lu and %08lx",

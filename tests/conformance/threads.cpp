@@ -46,8 +46,7 @@ DWORD WINAPI RunWork(LPVOID context) {
 }  // namespace
 
 void ThreadQuestions(Answers& answers) {
-    UniqueKernelHandle manual;
-    answers.Add("CreateEventW manual reset, not signalled", Keep(manual, [] { return NewEvent(); }));
+    UniqueKernelHandle manual(NewEvent());  // manual reset, not signalled
     SetLastError(unsetError);
     const std::string timedOut = Waited(manual.get(), 50);
     answers.Add("WaitForSingleObject of 50 ms on it, and the last error after it",
