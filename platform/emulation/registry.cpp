@@ -149,8 +149,10 @@ LONG WINAPI RegQueryInfoKeyW(HKEY key, LPWSTR className, LPDWORD classLength, LP
     std::lock_guard guard(s.lock);
     if (auto error = Fault(s, Operation::RegQueryInfoKeyW)) return static_cast<LONG>(*error);
     if (reserved) return ERROR_INVALID_PARAMETER;
-    RegistryNode* node = NodeOf(s, key);
+    DWORD access = 0;
+    RegistryNode* node = NodeOf(s, key, &access);
     if (!node) return KeyError(s, key);
+    if ((access & KEY_QUERY_VALUE) == 0) return ERROR_ACCESS_DENIED;
     if (className && classLength && *classLength > 0) className[0] = 0;  // keys have no class
     if (classLength) *classLength = 0;
     if (subKeys) *subKeys = static_cast<DWORD>(node->children.size());
@@ -181,8 +183,10 @@ LONG WINAPI RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength
     std::lock_guard guard(s.lock);
     if (auto error = Fault(s, Operation::RegEnumKeyExW)) return static_cast<LONG>(*error);
     if (reserved) return ERROR_INVALID_PARAMETER;
-    RegistryNode* node = NodeOf(s, key);
+    DWORD access = 0;
+    RegistryNode* node = NodeOf(s, key, &access);
     if (!node) return KeyError(s, key);
+    if ((access & KEY_ENUMERATE_SUB_KEYS) == 0) return ERROR_ACCESS_DENIED;
     if (!name || !nameLength) return ERROR_INVALID_PARAMETER;
     if (index >= node->children.size()) return ERROR_NO_MORE_ITEMS;
     auto it = std::next(node->children.begin(), index);

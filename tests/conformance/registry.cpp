@@ -72,6 +72,17 @@ void RegistryQuestions(Answers& answers) {
     answers.Add("RegOpenKeyExW of a path in another case",
                 Opened(TEXT("software\\NOXELCONFORMANCE\\B"), other));
 
+    // Each call needs its own right, which the publication's open asks for.
+    Opened(scratchKey, other, KEY_SET_VALUE);
+    WCHAR first[256];
+    DWORD firstLength = 256;
+    answers.Add(
+        "RegQueryInfoKeyW, then RegEnumKeyExW, through a key opened for setting values",
+        Number(RegQueryInfoKeyW(other.get(), nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, nullptr,
+                                nullptr, nullptr, nullptr, nullptr)) +
+            ", " +
+            Number(RegEnumKeyExW(other.get(), 0, first, &firstLength, nullptr, nullptr, nullptr, nullptr)));
+
     const DWORD one = 1, two = 2;
     Opened(b, key, KEY_READ);
     answers.Add("RegSetValueExW through a key opened for reading, as stored",
