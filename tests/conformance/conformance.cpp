@@ -126,7 +126,10 @@ bool Parse(std::istream& lines, std::map<std::string, Expected>& entries, std::s
         }
         if (marked && marked->why.empty()) return fail(noReason);
         marked = nullptr;
-        if (indent == std::string::npos || line[indent] == '#') continue;
+        if (indent == std::string::npos || line[indent] == '#') {
+            markable = nullptr;  // a mark stands right below what it marks
+            continue;
+        }
         if (line.rfind("  wine: ", 0) == 0 && markable) {
             markable->wine = line.substr(8);
             markable->why.clear();
