@@ -16,6 +16,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -92,9 +93,9 @@ struct Ending {
 
 struct Verdict {
     bool failed = false;
-    std::vector<Finding> findings;  // what was seen, the unexpected ones first
-    std::string detail;             // of the first finding
-    std::string reason;             // why the first finding is expected, when it is
+    std::optional<Finding> finding;  // the first unexpected one seen, else the first seen
+    std::string detail;              // of that finding
+    std::string reason;              // why that finding is expected, when it is
 };
 
 // The variable each published value comes from, as bits of failedReads.
@@ -193,24 +194,15 @@ Verdict Judge(const Life& life, const Case& fault, const Ending& ending, const O
                                   (fault.mode == Mode::FromThenOn || made == fault.call);
     const Facts facts{fault, ending, o, differing, failed, lastReportFailed};
     Verdict verdict;
-    std::vector<Finding> expected;
     for (const auto& [seenFinding, detail] : seen) {
         const Finding finding = seenFinding;  // clang 14 captures no structured binding
         const auto match =
             std::find_if(std::begin(expectations), std::end(expectations),
                          [&](const Expectation& e) { return e.finding == finding && e.applies(facts); });
-        if (match != std::end(expectations)) {
-            expected.push_back(finding);
-            if (verdict.reason.empty()) verdict.reason = match->reason;
-        } else {
-            if (!verdict.failed) verdict.detail = detail;
-            verdict.failed = true;
-            verdict.findings.push_back(finding);
-        }
+        const bool expected = match != std::end(expectations);
+        if (!verdict.finding || (!verdict.failed && !expected))
+            verdict = {!expected, finding, detail, expected ? match->reason : ""};
     }
-    if (verdict.failed) verdict.reason.clear();
-    if (!verdict.failed && !seen.empty()) verdict.detail = seen.front().second;
-    verdict.findings.insert(verdict.findings.end(), expected.begin(), expected.end());
     return verdict;
 }
 
@@ -445,9 +437,9 @@ int main(int argc, char** argv) {
     for (const Life& life : lives) {
         const Ending baseline = RunAll(life, {Case{}}, 1).front();
         const Verdict clean = Judge(life, Case{}, baseline, baseline.observation);
-        if (!clean.findings.empty()) {
+        if (clean.finding) {
             std::printf("%s: the baseline itself fails (%s: %s)\n", life.name.c_str(),
-                        findingNames[static_cast<size_t>(clean.findings.front())], clean.detail.c_str());
+                        findingNames[static_cast<size_t>(*clean.finding)], clean.detail.c_str());
             return 1;
         }
         if (life.name == "typical") {
@@ -461,8 +453,8 @@ int main(int argc, char** argv) {
         const std::vector<Ending> endings = RunAll(life, cases, jobs);
         for (size_t i = 0; i < cases.size(); ++i) {
             const Verdict verdict = Judge(life, cases[i], endings[i], baseline.observation);
-            if (verdict.findings.empty()) continue;
-            const size_t first = static_cast<size_t>(verdict.findings.front());
+            if (!verdict.finding) continue;
+            const size_t first = static_cast<size_t>(*verdict.finding);
             ++(verdict.failed ? failedBy : expectedBy)[first];
             const std::string line = std::string(findingNames[first]) + ": " + verdict.reason;
             if (verdict.failed)
