@@ -29,13 +29,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (expectedFound || property.empty()) continue;  // no property to search
         // The first ID as the service sees it: UTF-16LE units, a trailing odd byte as the
         // low half of a last unit, up to the first NUL.
-        std::u16string id;
-        for (size_t i = 0; i < property.size(); i += 2) {
-            const char16_t unit =
-                static_cast<char16_t>(property[i] | (i + 1 < property.size() ? property[i + 1] << 8 : 0));
-            if (unit == 0) break;
-            id += unit;
-        }
+        emu::Bytes units = property;
+        units.resize((units.size() + 1) / 2 * 2);
+        const std::u16string text = emu::Utf16Text(units);
+        const std::u16string id = text.substr(0, text.find(u'\0'));
         expectedModel = 0;
         for (BYTE model = 0; model < 2 && !expectedFound; ++model) {
             expectedFound = id.find(sensorModels[model].hardwareIdFragment) != std::u16string::npos;

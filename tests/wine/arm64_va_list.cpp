@@ -9,6 +9,10 @@
 #include <cstdarg>
 #include <cstdio>
 
+extern "C" void* __imp__vsnwprintf;
+extern "C" void* __imp__vsnprintf;
+extern "C" void* __imp_vfprintf;
+
 namespace {
 
 struct LinuxVaList {
@@ -35,14 +39,6 @@ struct Import {
         VirtualProtect(slot, sizeof(*slot), protection, &protection);
     }
 };
-
-}  // namespace
-
-extern "C" void* __imp__vsnwprintf;
-extern "C" void* __imp__vsnprintf;
-extern "C" void* __imp_vfprintf;
-
-namespace {
 
 [[maybe_unused]] const bool redirected = [] {
     Import<&__imp__vsnwprintf, wchar_t*, size_t, const wchar_t*>::Redirect();
