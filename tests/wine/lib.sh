@@ -160,14 +160,10 @@ reg_answer() {
 # retried SECONDS COMMAND...: COMMAND's output once it succeeds with some, tried again
 # until SECONDS have passed: a Wine program may fail to start while the machine is loaded.
 retried() {
-  local deadline=$(($(date +%s) + $1)) text
-  shift
-  until text=$("$@") && [ -n "$text" ]; do
-    [ "$(date +%s)" -lt "$deadline" ] || return 1
-    sleep 0.5
-  done
-  printf '%s\n' "$text"
+  local output
+  wait_until "$1" gives_output "${@:2}" && printf '%s\n' "$output"
 }
+gives_output() { output=$("$@") && [ -n "$output" ]; }
 
 winepath_u() { wine winepath -u "$1" 2>/dev/null | tr -d '\r'; }
 winepath_w() { wine winepath -w "$1" 2>/dev/null | tr -d '\r'; }
