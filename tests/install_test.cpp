@@ -38,7 +38,8 @@ TEST_F(Install, RegistersTheServiceQuotedAndStartsIt) {
     EXPECT_EQ(service->failureActions->actions,
               (std::vector<std::pair<DWORD, DWORD>>{
                   {SC_ACTION_RESTART, 60000}, {SC_ACTION_RESTART, 60000}, {SC_ACTION_NONE, 0}}));
-    // The message file is the executable, unquoted, with its terminator.
+    // The message file is the executable, unquoted. Its terminator shows as Windows stores
+    // it: one that follows the data is kept even where the size leaves it out.
     EXPECT_THAT(Described(source),
                 ElementsAre("EventMessageFile expand_sz C:\\Program Files\\Noxel ALS\\NoxelAlsSvc.exe\\0",
                             "TypesSupported dword 5"));

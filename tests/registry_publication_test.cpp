@@ -24,21 +24,15 @@ const std::string incompleteRun = Entries({"Fail to set Source Lux!", calibrated
 class Publication : public CalibrationMachine {
 protected:
     void SetUp() override { FreshCase(); }
+    // A fresh machine, and the record as a complete firmware read leaves it.
     void FreshCase() {
         FreshMachine();
-        Calibrate();
-    }
-    // The record as a complete firmware read leaves it.
-    static void Calibrate() {
-        CalibrationRecord& record = CalibrationParameters;
-        record.sourceLux = 1000;
-        record.sensorLux = 300;
-        record.changeSensitivity = 40;
-        record.alsFlag = 0;
-        record.alrPresent = 1;
-        const std::u16string curve = u"5,10,100,150";
-        curve.copy(record.alrText, curve.size());
-        record.alrText[curve.size()] = 0;
+        CalibrationParameters = {.sourceLux = 1000,
+                                 .sensorLux = 300,
+                                 .changeSensitivity = 40,
+                                 .alsFlag = 0,
+                                 .alrPresent = 1,
+                                 .alrText = u"5,10,100,150"};
     }
 };
 

@@ -26,7 +26,6 @@ class CalibrationService : public EmulatedMachine {};
 // the step that failed last and its code, and the same line last in the text log. A stop
 // before the last attempt, or a success on it, says nothing of the kind.
 TEST_F(CalibrationService, GivingUpNamesTheLastFailedStepOnceInTheEventLogAndTheTextLog) {
-    const std::string key = std::string(instanceKey) + "\\Device Parameters";
     const std::u16string published[] = {u"SOURCE LUX: 1000\r\n", u"SENSOR LUX: 300\r\n",
                                         u"ALR Table: 5,10,100,150,1000,800\r\n",
                                         u"CHANGE SENSITIVITY: 40\r\n", u"ALS FLAG: 1\r\n"};
@@ -44,8 +43,8 @@ TEST_F(CalibrationService, GivingUpNamesTheLastFailedStepOnceInTheEventLogAndThe
          "E Gave up after 30 attempts: read CALIBRATE failed w/err 0x00000522"},
         {"no Device Parameters key",
          [](sim::MachineDescription& m) { m.registryKeys = {instanceKey}; },
-         "E Gave up after 30 attempts: open " + key + " failed w/err 0x00000002",
-         {u"Fail to open " + W(key.c_str()) + u"\r\n"}},
+         "E Gave up after 30 attempts: open " + N(parametersKey) + " failed w/err 0x00000002",
+         {u"Fail to open " + parametersKey + u"\r\n"}},
         // A curve never read is never written, so its read fails each attempt; the flag's does not.
         {"no ALR_CURVE, ALS_FLAG refused",
          [](sim::MachineDescription& m) {

@@ -8,6 +8,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -37,8 +38,9 @@ public:
 
     // Codes of other sizes for the stop and the continue, so that each shows in its entry.
     Hook start, stop{{}, ERROR_SERVICE_REQUEST_TIMEOUT}, pause, resume{{}, ERROR_INVALID_HANDLE}, shutdown;
-    HANDLE release = nullptr;    // the event that a waiting hook waits for
-    std::string startArguments;  // the count, then the first
+    HANDLE release = nullptr;                 // the event that a waiting hook waits for
+    std::string startArguments;               // the count, then the first
+    std::thread::id startThread, stopThread;  // where OnStart and OnStop ran
 
     // The hooks that ran, as "start 1, stop 3".
     std::string Calls() const {
@@ -56,9 +58,13 @@ public:
 protected:
     void OnStart(DWORD argc, LPWSTR* argv) override {
         startArguments = std::to_string(argc) + (argc > 0 ? " " + N(argv[0]) : "");
+        startThread = std::this_thread::get_id();
         Run(start);
     }
-    void OnStop() override { Run(stop); }
+    void OnStop() override {
+        stopThread = std::this_thread::get_id();
+        Run(stop);
+    }
     void OnPause() override { Run(pause); }
     void OnContinue() override { Run(resume); }
     void OnShutdown() override { Run(shutdown); }
@@ -179,6 +185,9 @@ TEST_F(ServiceBase, ControlsMoveTheServiceAndFailingHooksFallBackAndAreLogged) {
             for (DWORD control : Controls(c.controls)) emu::SendControl(control);
             ASSERT_TRUE(run.Finished());
             EXPECT_EQ(run.Error(), 0u);
+            // The service main runs alone, controls on the thread that started the dispatcher.
+            EXPECT_NE(service.startThread, run.thread);
+            EXPECT_TRUE(!service.stop.calls || service.stopThread == run.thread);
         }
         EXPECT_EQ(ReportedStates(true), c.reports);
         std::string events;

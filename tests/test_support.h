@@ -8,6 +8,7 @@
 #include <future>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "calibration/firmware_variables.h"
@@ -22,10 +23,6 @@ class EmulatedMachine : public ::testing::Test {
 protected:
     void SetUp() override { emu::Reset(); }
 };
-
-// Preset as the last error before a call whose error is checked, so that a call that
-// sets none shows.
-inline constexpr DWORD sentinelError = 0xDEADBEEF;
 
 inline emu::String W(const char* utf8) { return emu::Wide(utf8); }
 inline std::string N(const emu::String& wide) { return emu::Narrow(wide); }
@@ -70,7 +67,8 @@ public:
         emu::SetStartedByServiceManager(true);
         // Counted from here, before the thread runs, so that no wait finds it missing.
         auto counted = std::make_unique<emu::ProcessThread>();
-        result_ = std::async(std::launch::async, [&service, counted = std::move(counted)]() mutable {
+        result_ = std::async(std::launch::async, [this, &service, counted = std::move(counted)]() mutable {
+            thread = std::this_thread::get_id();
             const DWORD error = CServiceBase::RunService(service) ? 0 : GetLastError();
             counted.reset();
             return error;
@@ -92,11 +90,12 @@ public:
     }
     // 0 when RunService returned true, else its last error; read after Finished.
     DWORD Error() const { return error_; }
+    std::thread::id thread;  // that called RunService, the dispatcher's; read after Finished
 
 private:
     std::future<DWORD> result_;
     bool finished_ = false;
-    DWORD error_ = sentinelError;
+    DWORD error_ = 0xDEADBEEF;  // no code RunService sets
 };
 
 // Written out here rather than taken from the service, so that a wrong GUID shows.
