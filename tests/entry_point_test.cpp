@@ -46,21 +46,19 @@ TEST_F(CommandLine, EachArgumentRunsItsPathAndEveryPathEndsWithZero) {
         // Other options end the process silently; the service must not run either.
         {{"-installer"}, StartedByServiceManager, "", false},
         {{"--install"}, StartedByServiceManager, "", false},
-        {{"-"}, StartedByServiceManager, "", false},
         {{"-remov"}, StartedByServiceManager, "", false},
     };
     for (const Case& c : cases) {
-        std::string name = "arguments:";
-        for (const char* argument : c.arguments) name += std::string(" '") + argument + "'";
+        SCOPED_TRACE(::testing::PrintToString(c.arguments));
         emu::Reset();
         if (c.machine == InstalledService) emu::AddService(u"Noxel_ALS_Service", SERVICE_STOPPED);
         if (c.machine == ServiceObjectFails) emu::FailCall("CreateEventW", ERROR_NOT_ENOUGH_MEMORY);
         emu::SetStartedByServiceManager(c.machine == StartedByServiceManager ||
                                         c.machine == ServiceObjectFails);
-        EXPECT_EQ(RunEntryPoint(c.arguments), 0) << name;
-        EXPECT_EQ(emu::ConsoleText(), c.console) << name;
-        EXPECT_EQ(emu::FindService(u"Noxel_ALS_Service").has_value(), c.registered) << name;
-        EXPECT_TRUE(emu::StatusReports().empty()) << name;
+        EXPECT_EQ(RunEntryPoint(c.arguments), 0);
+        EXPECT_EQ(emu::ConsoleText(), c.console);
+        EXPECT_EQ(emu::FindService(u"Noxel_ALS_Service").has_value(), c.registered);
+        EXPECT_TRUE(emu::StatusReports().empty());
     }
 }
 

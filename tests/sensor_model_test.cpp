@@ -36,7 +36,6 @@ TEST_F(SensorModelDetection, FirstMatchingDeviceDecidesTheModel) {
              emu::AddDevice(Ids{u"ACPI\\NOXL6110", u"ACPI\\VEN_NOXL&DEV_6110"});
          },
          1, false, 0},
-        {"no devices", [] {}, 0, false, 0},
         // Odd length and no NUL anywhere: the search must stop at the end of the property.
         {"property without terminators",
          [] {
