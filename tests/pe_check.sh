@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Reads one build's shipped executables as Windows would load them: the machine type, a
 # console program, imports from exactly the system DLLs the service uses (both runtimes
-# need msvcrt and KERNEL32 alone; "none beyond" would pass an empty list), no export table, and NoxelAlsSvc.exe's version
-# resource and message table. llvm-readobj reads ARM64 images; MinGW's objdump does not.
+# need msvcrt and KERNEL32 alone; an empty list fails too), no export table, and
+# NoxelAlsSvc.exe's version resource and message table. llvm-readobj reads ARM64
+# images; MinGW's objdump does not.
 # Usage: pe_check.sh x64|arm64 NoxelAlsSvc.exe conformance.exe
 set -euo pipefail
+export LC_ALL=C  # the import list is compared in byte order
 declare -A machines=([x64]='AMD64 (0x8664)' [arm64]='ARM64 (0xAA64)')
 machine=IMAGE_FILE_MACHINE_${machines[$1]:?"pe_check.sh: no architecture $1"}
 imports='ADVAPI32.dll KERNEL32.dll SETUPAPI.dll msvcrt.dll'
