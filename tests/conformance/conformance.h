@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/console.h"
 #include "platform/firmware.h"
 #include "platform/handles.h"
 #include "platform/local_time.h"
@@ -68,7 +69,7 @@ int ServiceMode();
 
 // What the program makes and takes away again; conformance.cpp checks that nothing is left.
 extern const WCHAR* const scratchKey;      // below HKEY_LOCAL_MACHINE, made by the registry questions
-extern const WCHAR* const scratchService;  // created and deleted by the service and privilege questions
+extern const WCHAR* const scratchService;  // created by the service and privilege questions
 extern const WCHAR* const scratchFile;  // created and deleted by the file questions; the service's findings
 
 // A service's SERVICE_CONFIG_DESCRIPTION, SERVICE_CONFIG_FAILURE_ACTIONS or

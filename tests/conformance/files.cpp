@@ -1,5 +1,5 @@
-// Files as the text log uses them, in C:\Windows\System32 as the log is; local time as
-// the log's timestamp uses it.
+// Files as the text log uses them, in C:\Windows\System32 as the log is; standard output
+// and local time as the console and the log's timestamp use them.
 #include <cstring>
 #include <utility>
 
@@ -75,6 +75,10 @@ void FileQuestions(Answers& answers) {
     file.reset();
     answers.Add("DeleteFileW of an existing file", deleted(path));
     answers.Add("DeleteFileW of the deleted file", deleted(path));
+
+    const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    answers.Add("GetStdHandle of standard output",
+                output == INVALID_HANDLE_VALUE || output == nullptr ? "no handle" : "a handle");
 
     SYSTEMTIME now;
     std::memset(&now, 0xEE, sizeof(now));

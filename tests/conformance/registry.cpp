@@ -33,7 +33,9 @@ void RegistryQuestions(Answers& answers) {
     for (const WCHAR* name : subkeys)
         RegCreateKeyExW(HKEY_LOCAL_MACHINE, Subkey(name).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                         KEY_READ, nullptr, key.put(), nullptr);
-    Opened(scratchKey, key);  // all access
+    // The publication's base keys end in a backslash.
+    answers.Add("RegOpenKeyExW of the conformance key through a path ending in a backslash, all access",
+                Opened(TEXT("SOFTWARE\\NoxelConformance\\"), key));
 
     // As the publication asks: a class buffer, the count, nothing else.
     WCHAR className[MAX_PATH] = {'#'};

@@ -59,7 +59,8 @@ void ServiceQuestions(Answers& answers) {
                                   TEXT(""), nullptr, nullptr);
         });
     };
-    manager.reset(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    answers.Add("OpenSCManagerW with all access",
+                Keep(manager, [] { return OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS); }));
     answers.Add("OpenServiceW of a missing service", open(service, SERVICE_ALL_ACCESS));
     answers.Add("CreateServiceW as -install calls it", create(service, interactive));
     answers.Add("CreateServiceW of an existing service", create(again, SERVICE_WIN32_OWN_PROCESS));
