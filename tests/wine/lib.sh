@@ -13,15 +13,20 @@ unset DISPLAY WAYLAND_DISPLAY
 work=$(mktemp -d "${TMPDIR:-/tmp}/noxel-wine.XXXXXX")
 export WINEPREFIX="$work/prefix"
 failures=0
+firmware=""  # the firmware directory a script writes variables to, if any
 
 finish() {
   local status=$?
   # Stops every process of this prefix, the services too; nothing else is touched.
   wineserver -k >/dev/null 2>&1 || true
   wineserver -w >/dev/null 2>&1 || true
-  # A firmware directory outside the prefix outlives it: the variables written there go.
-  [ -z "${firmware:-}" ] || rm -f "$firmware"/*-"$guid"
-  if [ "${NOXEL_WINE_KEEP:-0}" = 1 ]; then echo "kept: $work"; else rm -rf "$work"; fi
+  if [ "${NOXEL_WINE_KEEP:-0}" = 1 ]; then
+    echo "kept: $work${firmware:+ and the variables in $firmware}"
+  else
+    rm -rf "$work"
+    # A firmware directory outside the prefix outlives it: the variables written there go.
+    [ -z "$firmware" ] || rm -f "$firmware"/*-"$guid" || true
+  fi
   if [ "$status" -eq 0 ] && [ "$failures" -ne 0 ]; then status=1; fi
   echo "$(basename "$0"): $([ "$status" -eq 0 ] && echo passed || echo FAILED)"
   exit "$status"
@@ -163,6 +168,7 @@ retried() {
   local output
   wait_until "$1" gives_output "${@:2}" && printf '%s\n' "$output"
 }
+# gives_output COMMAND...: sets the caller's (retried's) output; true when there is some.
 gives_output() { output=$("$@") && [ -n "$output" ]; }
 
 winepath_u() { wine winepath -u "$1" 2>/dev/null | tr -d '\r'; }
@@ -198,7 +204,7 @@ service_state() {
     sed -n 's/^ *STATE *: [0-9]* *\([A-Z_]*\).*/\1/p') || true
   if [ -n "$state" ]; then
     echo "$state"
-  elif [[ "$(wine reg query "HKLM\\$service_key" 2>&1)" == *'Unable to find the specified registry key'* ]]; then
+  elif [ "$(reg_answer "$service_key")" = "no key" ]; then
     echo gone
   else
     echo unknown
