@@ -49,7 +49,9 @@ TEST_F(CommandLine, EachArgumentRunsItsPathAndEveryPathEndsWithZero) {
         {{"-remov"}, StartedByServiceManager, "", false},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(::testing::PrintToString(c.arguments));
+        std::string arguments = "arguments:";
+        for (const char* argument : c.arguments) arguments += std::string(" '") + argument + "'";
+        SCOPED_TRACE(arguments);
         emu::Reset();
         if (c.machine == InstalledService) emu::AddService(u"Noxel_ALS_Service", SERVICE_STOPPED);
         if (c.machine == ServiceObjectFails) emu::FailCall("CreateEventW", ERROR_NOT_ENOUGH_MEMORY);

@@ -53,7 +53,9 @@ TEST_F(FirmwareVariables, EachReadDecodesItsVariableOrKeepsTheRecord) {
     const std::map<std::u16string, bool (*)()> reads = {
         {u"CALIBRATE", ReadCalibrate}, {u"ALS_CS", ReadChangeSensitivity}, {u"ALS_FLAG", ReadAlsFlag}};
     for (const Case& c : cases) {
-        SCOPED_TRACE(N(c.variable) + " " + ::testing::PrintToString(c.stored));
+        std::string name = N(c.variable);
+        for (uint8_t byte : c.stored) name += " " + std::to_string(byte);
+        SCOPED_TRACE(name);
         emu::SetFirmwareVariable(c.variable, vendorGuid, c.stored);
         EXPECT_EQ(reads.at(c.variable)(), c.read);
         EXPECT_EQ(Record(), c.record);

@@ -186,8 +186,8 @@ TEST_F(ServiceBase, ControlsMoveTheServiceAndFailingHooksFallBackAndAreLogged) {
             ASSERT_TRUE(run.Finished());
             EXPECT_EQ(run.Error(), 0u);
             // The service main runs alone, controls on the thread that started the dispatcher.
-            EXPECT_NE(service.startThread, run.thread);
-            EXPECT_TRUE(!service.stop.calls || service.stopThread == run.thread);
+            EXPECT_NE(service.startThread, run.Thread());
+            EXPECT_TRUE(!service.stop.calls || service.stopThread == run.Thread());
         }
         EXPECT_EQ(ReportedStates(true), c.reports);
         std::string events;

@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+using ::testing::HasSubstr;
+using ::testing::Not;
+
 namespace {
 
 struct Result {
@@ -44,8 +47,6 @@ Result SimulateMachine(const std::string& machine) {
 }
 
 }  // namespace
-
-using ::testing::HasSubstr;
 
 TEST(Simulator, RunsReportWhatTheServiceDidAndEndWithTheOutcome) {
     struct Case {

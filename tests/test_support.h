@@ -68,7 +68,7 @@ public:
         // Counted from here, before the thread runs, so that no wait finds it missing.
         auto counted = std::make_unique<emu::ProcessThread>();
         result_ = std::async(std::launch::async, [this, &service, counted = std::move(counted)]() mutable {
-            thread = std::this_thread::get_id();
+            thread_ = std::this_thread::get_id();
             const DWORD error = CServiceBase::RunService(service) ? 0 : GetLastError();
             counted.reset();
             return error;
@@ -90,12 +90,14 @@ public:
     }
     // 0 when RunService returned true, else its last error; read after Finished.
     DWORD Error() const { return error_; }
-    std::thread::id thread;  // that called RunService, the dispatcher's; read after Finished
+    // The thread that called RunService, the dispatcher's; read after Finished.
+    std::thread::id Thread() const { return thread_; }
 
 private:
     std::future<DWORD> result_;
     bool finished_ = false;
     DWORD error_ = 0xDEADBEEF;  // no code RunService sets
+    std::thread::id thread_;
 };
 
 // Written out here rather than taken from the service, so that a wrong GUID shows.
