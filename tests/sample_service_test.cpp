@@ -68,7 +68,9 @@ TEST_F(CalibrationService, GivingUpNamesTheLastFailedStepOnceInTheEventLogAndThe
         SCOPED_TRACE(c.life);
         sim::MachineDescription machine = sim::DefaultMachine();
         c.change(machine);
-        emu::Reset();  // a life of its own, with the record as at process start
+        // A life of its own, with the record as at process start. The attempt count is not
+        // reset here: each life starts from what OnStop left, which must be 0.
+        emu::Reset();
         CalibrationParameters = CalibrationRecord{};
         sim::Apply(machine);
         emu::WriteFileBytes(logPath, emu::StringBytes(u"[old"));  // a previous run's, to be gone
