@@ -11,7 +11,7 @@ start_prefix
 mkdir -p "$WINEPREFIX/drive_c/driver"
 cp "$3" "$4" "$WINEPREFIX/drive_c/driver/"
 component='C:\driver\NoxelAlsComponent.inf'
-service_keys() { wine reg query 'HKLM\System\CurrentControlSet\Services' | tr -d '\r' | sed -n 's/^HKEY_.*\\//p'; }
+service_keys() { reg_answer 'System\CurrentControlSet\Services' | sed -n 's/^HKEY_.*\\//p'; }
 services() { retried 30 service_keys; }
 
 step "the extension INF opens as a Windows 4 style INF (the component's opens below)"

@@ -138,7 +138,7 @@ services_log_held() {
 import_registry() {
   { printf '\xff\xfe'; iconv -f UTF-8 -t UTF-16LE "$1"; } >"$1.utf16"
   local path
-  path=$(retried 30 winepath_w "$1.utf16")
+  path=$(retried 30 wine_path -w "$1.utf16")
   wait_until 30 reg_import "$path"
 }
 reg_import() { wine reg import "$1" >/dev/null 2>&1; }
@@ -171,9 +171,8 @@ retried() {
 # gives_output COMMAND...: sets the caller's (retried's) output; true when there is some.
 gives_output() { output=$("$@") && [ -n "$output" ]; }
 
-winepath_u() { wine winepath -u "$1" 2>/dev/null | tr -d '\r'; }
-winepath_w() { wine winepath -w "$1" 2>/dev/null | tr -d '\r'; }
-unix_path() { retried 30 winepath_u "$1"; }
+wine_path() { wine winepath "$@" 2>/dev/null | tr -d '\r'; }
+unix_path() { retried 30 wine_path -u "$1"; }
 
 # device KEY HARDWARE-ID...: a .reg section for KEY below Enum. Wine's setupapi lists every
 # instance key under Enum that has a ClassGUID (here the Sensor class) as a present device,
