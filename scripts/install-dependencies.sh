@@ -16,7 +16,7 @@ run=(
 coverage=(
   "${run[@]}"
   libgtest-dev libgmock-dev           # host tests
-  python3                             # the tests of the simulator's HTML page
+  python3                             # the coverage figures (scripts/coverage-report.py)
   gcovr                               # line and branch coverage
 )
 test=(
