@@ -17,14 +17,19 @@ class Remove : public EmulatedMachine {};
 
 }  // namespace
 
-// The display name, type, start, error control, account and description are held to
-// the component INF's in DriverPackage.AddsTheServiceAsInstallRegistersIt.
 TEST_F(Install, RegistersTheServiceQuotedAndStartsIt) {
     emu::SetModuleFileName(u"C:\\Program Files\\Noxel ALS\\NoxelAlsSvc.exe");
     InstallService();
     EXPECT_EQ(emu::ConsoleText(), "Noxel_ALS_Service is installed.\nNoxel_ALS_Service start running.\n");
     auto service = emu::FindService(name);
     ASSERT_TRUE(service);
+    // Own process, interactive flag, demand start, normal error control, LocalSystem.
+    EXPECT_EQ(std::make_tuple(service->serviceType, service->startType, service->errorControl,
+                              service->accountGiven),
+              std::make_tuple(DWORD{0x110}, DWORD{SERVICE_DEMAND_START}, DWORD{SERVICE_ERROR_NORMAL}, false));
+    EXPECT_EQ(N(service->displayName) + ": " + N(service->description.value_or(u"none")),
+              "Noxel Ambient Light Sensor Service: Copies the ambient light sensor's calibration from the "
+              "UEFI firmware into the sensor's registry settings.");
     EXPECT_EQ(N(service->binaryPath), "\"C:\\Program Files\\Noxel ALS\\NoxelAlsSvc.exe\"");
     EXPECT_FALSE(service->loadOrderGroupGiven);
     EXPECT_FALSE(service->tagIdGiven);

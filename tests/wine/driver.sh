@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# The driver package's two INFs under Wine's setupapi. What the INFs hold (every named
-# section there, every string defined, the event source) is the host test's
-# (tests/driver_package_test.cpp). Wine has no driver store and installs no devices: it
+# The driver package's two INFs under Wine's setupapi. The sensors they match, the
+# required privilege and the version are the host test's (tests/driver_package_test.cpp);
+# the event source's section nothing checks. Wine has no driver store and installs no devices: it
 # resolves DIRID 13 to a folder of its own, where the test puts the executable.
 # Usage: driver.sh NoxelAlsSvc.exe noxel-wine-probe.exe NoxelAlsExtension.inf NoxelAlsComponent.inf
 source "$(dirname "$0")/lib.sh"
