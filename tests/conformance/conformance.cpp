@@ -78,10 +78,7 @@ const Group groups[] = {
     {"firmware", FirmwareQuestions, true},
     {"messages", MessageQuestions},
     {"devices", DeviceQuestions, true},
-    {"files", FileQuestions},
     {"services", ServiceQuestions},
-    {"threads", ThreadQuestions},
-    {"strings", StringQuestions},
     // Last: on the emulated machine the token stays the service's afterwards.
     {"privileges", PrivilegeQuestions},
 };

@@ -7,10 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/console.h"
 #include "platform/firmware.h"
 #include "platform/handles.h"
-#include "platform/local_time.h"
 #include "platform/messages.h"
 #include "platform/strings.h"
 
@@ -59,10 +57,7 @@ void RegistryQuestions(Answers& answers);
 void FirmwareQuestions(Answers& answers);
 void MessageQuestions(Answers& answers);
 void DeviceQuestions(Answers& answers);
-void FileQuestions(Answers& answers);
 void ServiceQuestions(Answers& answers);
-void ThreadQuestions(Answers& answers);
-void StringQuestions(Answers& answers);
 void PrivilegeQuestions(Answers& answers);
 // The program run by the service manager as the scratch service (privileges.cpp).
 int ServiceMode();
@@ -70,7 +65,7 @@ int ServiceMode();
 // What the program makes and takes away again; conformance.cpp checks that nothing is left.
 extern const WCHAR* const scratchKey;      // below HKEY_LOCAL_MACHINE, made by the registry questions
 extern const WCHAR* const scratchService;  // created by the service and privilege questions
-extern const WCHAR* const scratchFile;  // created and deleted by the file questions; the service's findings
+extern const WCHAR* const scratchFile;     // the scratch service's findings (privileges.cpp)
 
 // A service's SERVICE_CONFIG_DESCRIPTION, SERVICE_CONFIG_FAILURE_ACTIONS or
 // SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO as the service manager keeps it; "none" when
