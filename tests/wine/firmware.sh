@@ -46,6 +46,3 @@ entries+=$'[TS]CHANGE SENSITIVITY: 40\r\n[TS]ALS FLAG: 0\r\n'
 expect_equal "the text log, in UTF-16LE without a BOM" "$entries${entries}x" \
   "$(iconv -f UTF-16LE -t UTF-8 "$log" | sed 's/^\[[0-9]\{8\}-[0-9][0-9]:[0-9][0-9]:[0-9][0-9]\]/[TS]/'; printf x)"
 expect_events "Noxel ALS Service in OnStart" "Update parameters successfully!"
-
-step "-remove once the worker has ended"
-remove_within 5 "with the worker ended, -remove takes its one-second poll and little more"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The version resource, the manifest and the message table of the shipped
-# NoxelAlsSvc.exe, read back under Wine, and the program run from a console. Which
-# argument takes which path is the host tests' (tests/entry_point_test.cpp).
+# NoxelAlsSvc.exe, read back under Wine. Its console text is service.sh's, and the
+# dispatcher's failure without a service manager the conformance program's.
 # Usage: version.sh NoxelAlsSvc.exe noxel-wine-probe.exe PROJECT-VERSION (x.y.z)
 source "$(dirname "$0")/lib.sh"
 probe=$2
@@ -45,11 +45,3 @@ texts=("Update parameters successfully!" "Service Start failed w/err 0x00000005"
 expected=$(for text in "${texts[@]}"; do echo "$text = [$text]"; done)
 expect_equal "FormatMessageW of message 0 with the service name and the text" "$expected" \
   "$(ask render "$program" "${texts[@]}")"
-
-step "the program from a console"
-expect_equal "no arguments: the usage, and the dispatcher's failure without a service manager" \
-  'Parameters:
- -install  to install the service.
- -remove   to remove the service.
-Service failed to run w/err 0x00000427
-x' "$(console)"
